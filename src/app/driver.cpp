@@ -1,0 +1,216 @@
+// The run: command line, banner and usage, finding the bin and handing it to
+// one operation.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "app/messages.h"
+#include "app/runstate.h"
+#include "ops/ops.h"
+#include "platform/memory.h"
+#include "platform/wide.h"
+#include "store/store.h"
+
+RunState gRun;
+
+namespace {
+
+const char PROGRAM_BANNER[] = "Dustpail Manager version 1.06.1";
+const char PROGRAM_COPYRIGHT[] = "Copyright (C) 2026 The Dustpail Manager developers.";
+
+bool OptionWordIs(const WCHAR* word, const char* expected) {
+    for (; *expected != 0; ++word, ++expected)
+        if (WideLowerAscii(*word) != (WCHAR)*expected) return false;
+    return *word == 0;
+}
+
+bool NoOperationYet() { return (gRun.options & ~OPT_MODIFIERS) == 0; }
+bool OnlyIndexSoFar() { return (gRun.options & ~OPT_MODIFIERS) == OPT_INDEX; }
+
+// The option bit an option word gives in the current state, or 0 when the
+// word is unknown or not allowed here.
+OptionFlags OptionForWord(const WCHAR* word, bool indexSeen) {
+    if (OptionWordIs(word, "y")) return OPT_YES;
+    if (OptionWordIs(word, "nologo")) return OPT_NOLOGO;
+    if (OptionWordIs(word, "delete")) return (indexSeen && OnlyIndexSoFar()) ? (OptionFlags)OPT_DELETE : 0;
+    if (!NoOperationYet()) return 0;
+    if (OptionWordIs(word, "f")) return OPT_THROW;
+    if (OptionWordIs(word, "view")) return OPT_VIEW;
+    if (OptionWordIs(word, "empty")) return OPT_EMPTY;
+    if (OptionWordIs(word, "help")) return OPT_HELP;
+    if (word[0] != 0 && word[1] == 0 && (word[0] == 'h' || word[0] == 'H' || word[0] == '?'))
+        return OPT_HELP;
+    return 0;
+}
+
+// Takes a heap copy for a RunState string field, replacing what was there.
+bool KeepCopy(WCHAR** field, const WCHAR* value) {
+    WCHAR* copy = WideDuplicate(value);
+    if (copy == nullptr) {
+        ReportNoMemory();
+        return false;
+    }
+    MemFree(*field);
+    *field = copy;
+    return true;
+}
+
+void RunOperation() {
+    OptionFlags operation = gRun.options & ~OPT_MODIFIERS;
+    // A line with modifiers only (or a bare bin path) lists the bin.
+    if (operation == 0 || (gRun.options & OPT_VIEW)) {
+        ListEntries();
+    } else if (gRun.options & OPT_EMPTY) {
+        RunEmptyCommand();
+    } else if (gRun.options & OPT_INDEX) {
+        RunEntryCommand();
+    }
+}
+
+void WorkOnBin() {
+    if (gRun.binPath == nullptr) {
+        gRun.binPath = FindDriveBin();
+        if (gRun.binPath == nullptr) {
+            gRun.exitCode = EXIT_BIN_NOT_FOUND;
+            PrintCatalogue(MSG_ERR_BIN_NOT_FOUND, (int)('A' + gRun.drive - 1));
+            return;
+        }
+    }
+    PrintCatalogue(MSG_BIN_PATH, gRun.binPath);
+    if (!DetectBinFormat(gRun.binPath)) {
+        PrintCatalogue(MSG_ERR_BIN_INVALID, gRun.binPath);
+        gRun.exitCode = EXIT_BIN_INVALID;
+        return;
+    }
+    if (gRun.options & OPT_THROW) {
+        ThrowFiles();
+        return;
+    }
+    if (!LoadEntries()) {
+        PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+        gRun.exitCode = EXIT_READ_FAILED;
+        return;
+    }
+    RunOperation();
+}
+
+void CleanUp() {
+    FreeEntries();
+    gRun.throwList.RemoveAll();
+    MemFree(gRun.binPath);
+    gRun.binPath = nullptr;
+    MemFree(gRun.restorePath);
+    gRun.restorePath = nullptr;
+}
+
+}  // namespace
+
+void ReportNoMemory() {
+    PrintCatalogue(MSG_ERR_NO_MEMORY);
+    gRun.exitCode = EXIT_NO_MEMORY;
+}
+
+bool IsJapaneseCodePage() { return GetACP() == 932; }
+
+bool IsDriveAccessible(WCHAR letter) {
+    letter = WideUpperAscii(letter);
+    if (letter < 'A' || letter > 'Z') return false;
+    int current = _getdrive();
+    bool accessible = _chdrive(letter - 'A' + 1) == 0;
+    _chdrive(current);
+    return accessible;
+}
+
+void PrintBanner() {
+    if (gRun.options & OPT_NOLOGO) return;
+    std::printf("%s\n", PROGRAM_BANNER);
+    std::printf("%s\n\n", PROGRAM_COPYRIGHT);
+}
+
+void PrintUsage() {
+    PrintCatalogue(MSG_USAGE);
+    if (gRun.exitCode == 0) gRun.exitCode = EXIT_USAGE;
+}
+
+bool ParseCommandLine(int count, WCHAR** arguments) {
+    gRun.options = 0;
+    bool indexSeen = false;
+    bool operandSeen = false;
+    for (int i = 1; i < count; ++i) {
+        const WCHAR* argument = arguments[i];
+        WCHAR first = argument[0];
+        if (first == '-' || first == '/') {
+            // --view is -view; /-view is not an option.
+            if (first == '-' && argument[1] == '-') ++argument;
+            OptionFlags option = OptionForWord(argument + 1, indexSeen);
+            if (option == 0) return false;
+            gRun.options |= option;
+            if (option == OPT_THROW) operandSeen = true;
+        } else if (first >= '0' && first <= '9') {
+            if (!NoOperationYet() && !(gRun.options & OPT_INDEX)) return false;
+            gRun.index = (int32_t)WideToLong(argument);
+            gRun.options |= OPT_INDEX;
+            indexSeen = true;
+            operandSeen = true;
+        } else if (operandSeen) {
+            if (gRun.options & OPT_THROW) {
+                if (gRun.throwList.Add(argument) < 0) {
+                    ReportNoMemory();
+                    return false;
+                }
+            } else if (indexSeen && OnlyIndexSoFar()) {
+                if (!KeepCopy(&gRun.restorePath, argument)) return false;
+            } else {
+                return false;
+            }
+        } else {
+            if (argument[0] != 0 && argument[1] == ':' && argument[2] == 0) {
+                if (!IsDriveAccessible(first)) {
+                    PrintBanner();
+                    gRun.options |= OPT_NOLOGO;
+                    PrintCatalogue(MSG_ERR_DRIVE_ACCESS, (int)WideUpperAscii(first));
+                    gRun.exitCode = EXIT_DRIVE_ACCESS;
+                    return false;
+                }
+                gRun.drive = WideUpperAscii(first) - 'A' + 1;
+            } else if (!KeepCopy(&gRun.binPath, argument)) {
+                return false;
+            }
+            operandSeen = true;
+        }
+    }
+    return !((gRun.options & OPT_THROW) && gRun.throwList.Length() == 0);
+}
+
+int32_t RunProgram(int count, WCHAR** arguments) {
+    std::srand((unsigned)(uint32_t)std::time(nullptr));
+    gRun.language = IsJapaneseCodePage() ? LANGUAGE_JAPANESE : LANGUAGE_ENGLISH;
+    gRun.exitCode = 0;
+    gRun.options = 0;
+    gRun.binFormat = FORMAT_NONE;
+    gRun.drive = _getdrive();
+    if (count <= 1) {
+        PrintBanner();
+        PrintUsage();
+        return gRun.exitCode;
+    }
+    gRun.binPath = nullptr;
+    gRun.restorePath = nullptr;
+    if (!ParseCommandLine(count, arguments)) {
+        PrintBanner();
+        if (gRun.exitCode == 0) {
+            PrintCatalogue(MSG_ERR_COMMAND_LINE);
+            std::printf("\n");
+            gRun.exitCode = EXIT_COMMAND_LINE;
+            PrintUsage();
+        }
+    } else {
+        PrintBanner();
+        if (gRun.options & OPT_HELP)
+            PrintUsage();
+        else
+            WorkOnBin();
+    }
+    CleanUp();
+    return gRun.exitCode;
+}

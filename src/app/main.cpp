@@ -1,0 +1,15 @@
+#include "app/runstate.h"
+#include "platform/entry.h"
+
+int main(int argc, char** argv) {
+    int count = 0;
+    WCHAR** arguments = GetWideArguments(argc, argv, &count);
+    if (arguments == nullptr) {
+        gRun.language = IsJapaneseCodePage() ? LANGUAGE_JAPANESE : LANGUAGE_ENGLISH;
+        ReportNoMemory();
+        return gRun.exitCode;
+    }
+    int32_t exitCode = RunProgram(count, arguments);
+    FreeWideArguments(arguments, count);
+    return exitCode;
+}

@@ -1,0 +1,200 @@
+#include "app/messages.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/runstate.h"
+#include "platform/fs.h"
+#include "platform/memory.h"
+
+namespace {
+
+// Column 0 is Japanese, column 1 English; every row has the same
+// placeholders in both columns.
+const WCHAR* const kCatalogue[MSG_COUNT][2] = {
+    // MSG_USAGE
+    {WIDE("使い方:\n  dustpail [/nologo] [<ごみ箱のパス>] /f <ファイル名> [/Y]\n  dustpail [/nologo] [<ごみ箱のパス>] <ファイル番号> [/Y] [/delete | <復元先>]\n  dustpail [/nologo] [<ごみ箱のパス>] /view\n  dustpail [/nologo] [<ごみ箱のパス>] /empty [/Y]\n\n    <ごみ箱のパス>  ごみ箱のパスを指定します。省略した場合は、x:\\Recycled\n                    (x は現在のドライブ) を使用します。/f、復元ファイル番号、\n                    /view、/empty の前に指定する必要があります。\n    <ファイル名>    ごみ箱に移動するファイル/ディレクトリを指定します。\n                    /f の後に必ず指定する必要があります。\n    <ファイル番号>  /view で表示されるリスト内でのファイルの番号を指定します。\n    <復元先>        復元先のディレクトリ/ファイル名を指定します。ディレクトリを\n                    指定する場合は、末尾を \\ にしてください。\n    /nologo         著作権情報を表示しません。\n    /f              ファイルをごみ箱に移動します。\n    /delete         復元せずに削除します。復元ファイル番号の後に指定します。\n    /view           ごみ箱のファイルの一覧を表示します。\n    /empty          ごみ箱を空にします。\n    /Y              コマンド実行の際に確認のメッセージを表示しません。\n\n"),
+     WIDE("Usage:\n  dustpail [/nologo] [<Recycle Path>] /f <file-name> [/Y]\n  dustpail [/nologo] [<Recycle Path>] <index> [/Y] [/delete | <Restore Path>]\n  dustpail [/nologo] [<Recycle Path>] /view\n  dustpail [/nologo] [<Recycle Path>] /empty [/Y]\n\n    <Recycle Path>  Specifies the Recyle Bin path. The default\n                    is x:\\Recycled (x is the current drive). You must\n                    specify it before /f, <index>, /view, and /empty.\n    <file-name>     Specifies the file/directory name to be moved to\n                    the Recycle Bin. You must specify it after /f.\n    <index>         Specifies the file index in the list shown by /view.\n    <Restore Path>  Specifies the file/directory of a restoration place.\n                    You need \\ at the end when specifying the directory.\n    /nologo         Suppresses displaying of the copyright.\n    /f              Moves the file to the Recycle Bin.\n    /delete         Deletes the file without restoring.\n                    You must specify it after <index>.\n    /view           Shows the list of removed files.\n    /empty          Empties the Recycle Bin.\n    /Y              Suppresses prompting to confirm.\n\n")},
+    // MSG_BIN_PATH
+    {WIDE("ごみ箱: %s\n"),
+     WIDE("Recycle Bin: %s\n")},
+    // MSG_FILE_COUNT
+    {WIDE("ごみ箱のファイル数: %d\n"),
+     WIDE("The number of files: %d\n")},
+    // MSG_BIN_EMPTY
+    {WIDE("ごみ箱は空です。\n"),
+     WIDE("The Recycle Bin is empty.\n")},
+    // MSG_LIST_HEADER
+    {WIDE("番号, 元のファイル名, 削除日時, 属性 (<DIR> Archive System Hidden Readonly)\n"),
+     WIDE("Index, File name, Timestamp, Attributes (<DIR> Archive System Hidden Readonly)\n")},
+    // MSG_ASK_RESTORE
+    {WIDE("この内容を復元しますか?"),
+     WIDE("Would you like to restore it?")},
+    // MSG_ASK_DELETE
+    {WIDE("この内容を削除しますか?"),
+     WIDE("Would you like to delete it?")},
+    // MSG_ASK_EMPTY
+    {WIDE("ごみ箱を空にしますか? (%d 個のデータが削除されます。)"),
+     WIDE("Would you like to empty the Recycle Bin? (%d file(s) will be deleted.)")},
+    // MSG_ASK_THROW
+    {WIDE("これらのファイルをごみ箱に移動しますか?"),
+     WIDE("Would you like to move these files to the Recycle Bin?")},
+    // MSG_READING
+    {WIDE("読み取り中: %s ...\n"),
+     WIDE("Reading: %s ...\n")},
+    // MSG_RESTORING
+    {WIDE("'%s' を '%s' に復元中...\n"),
+     WIDE("Restoring '%s' to '%s'...\n")},
+    // MSG_DELETING_ONE
+    {WIDE("'%s' を削除中...\n"),
+     WIDE("Deleting '%s'...\n")},
+    // MSG_DELETING
+    {WIDE("削除中...\n"),
+     WIDE("Deleting...\n")},
+    // MSG_FINISHED
+    {WIDE("終了しました。\n"),
+     WIDE("Finished.\n")},
+    // MSG_DOS_NAME
+    {WIDE("ファイル名 '%s' は DOS では使用できません。新しい復元名を指定してください。\n"),
+     WIDE("The file name '%s' can't use in DOS. Please input the new restoration name.\n")},
+    // MSG_CHOOSE_BIN
+    {WIDE("操作できるごみ箱が複数存在します。次の中から対象を選択してください。\n"),
+     WIDE("Please choose the Recycle Bin from the following lists.\n")},
+    // MSG_INPUT_INDEX
+    {WIDE("番号で選択してください[%d-%d]:"),
+     WIDE("Input the index number[%d-%d]:")},
+    // MSG_RESTORE_OK
+    {WIDE("復元は成功しました。\n"),
+     WIDE("The restoration finished successfully.\n")},
+    // MSG_DELETE_OK
+    {WIDE("削除は成功しました。\n"),
+     WIDE("The file has been deleted successfully.\n")},
+    // MSG_THROW_OK
+    {WIDE("ごみ箱への移動に成功しました。\n"),
+     WIDE("The file has been moved to the Recycle Bin successfully.\n")},
+    // MSG_CANCELED
+    {WIDE("動作は取り消されました。\n"),
+     WIDE("The execution was canceled.\n")},
+    // MSG_ALREADY_EMPTY
+    {WIDE("ごみ箱は既に空です。\n"),
+     WIDE("The Recycle Bin is already empty.\n")},
+    // MSG_EMPTIED
+    {WIDE("ごみ箱を空にしました。\n"),
+     WIDE("The Recycle Bin has emptied.\n")},
+    // MSG_WARN_MOVED_NOT_UNREGISTERED
+    {WIDE("警告: データの移動は成功しましたが、ごみ箱登録データを削除できませんでした。\n"),
+     WIDE("Warning: The file was moved successfully, but registration data of the file in the Recycle Bin was not deleted.\n")},
+    // MSG_WARN_DELETED_NOT_UNREGISTERED
+    {WIDE("警告: データの削除は成功しましたが、ごみ箱登録データを削除できませんでした。\n"),
+     WIDE("Warning: The file was deleted successfully, but registration data of the file in the Recycle Bin was not deleted.\n")},
+    // MSG_ERR_COMMAND_LINE
+    {WIDE("エラー: コマンドラインが不正です。\n"),
+     WIDE("Error: Invalid command line.\n")},
+    // MSG_ERR_BIN_INVALID
+    {WIDE("エラー: ごみ箱のパス %s は見つからないか、不正なパスです。\n"),
+     WIDE("Error: The Recycle Bin '%s' is invalid or missing.\n")},
+    // MSG_ERR_FILE_INVALID
+    {WIDE("エラー: ファイル %s は見つからないか、不正なパスです。\n"),
+     WIDE("Error: The file '%s' is invalid or missing.\n")},
+    // MSG_ERR_INDEX_RANGE
+    {WIDE("エラー: 番号が不正です (1 から %d までの範囲で指定してください)。\n"),
+     WIDE("Error: Invalid the index. Please specify in the range from 1 to %d.\n")},
+    // MSG_ERR_NO_FILES
+    {WIDE("エラー: ごみ箱にはデータがありません。\n"),
+     WIDE("Error: No files in the Recycle Bin.\n")},
+    // MSG_ERR_DRIVE_MISMATCH
+    {WIDE("エラー: ファイルのあるドライブ (%c) とごみ箱のあるドライブ (%c) が一致しません。ファイルは、同じドライブにあるごみ箱にしか移動できません。\n"),
+     WIDE("Error: The drive with the file '%c' is not equivalent with the drive with the Recycle Bin '%c'. You must throw away the file into the Recycle Bin in the same drive of the file.\n")},
+    // MSG_ERR_DRIVE_ACCESS
+    {WIDE("エラー: ドライブ %c に移動できません。ディスクが挿入されているか、正しいドライブ名であるか確認してください。\n"),
+     WIDE("Error: Failed to access drive %c. Please check whether the drive is ready.\n")},
+    // MSG_ERR_BIN_NOT_FOUND
+    {WIDE("エラー: ドライブ %c にごみ箱が見つかりません。\n"),
+     WIDE("Error: The Recycle Bin is not found in drive %c.\n")},
+    // MSG_ERR_NOTHING_TO_THROW
+    {WIDE("エラー: ごみ箱に移動すべきファイルがありません。\n"),
+     WIDE("Error: There are no files to throw.\n")},
+    // MSG_ERR_READ_FAILED
+    {WIDE("エラー: ごみ箱 (%s) のデータ読み取りに失敗しました。\n"),
+     WIDE("Error: Reading the data in the Recycle Bin (%s) failed.\n")},
+    // MSG_ERR_RESTORE_FAILED
+    {WIDE("エラー: データの '%s' への復元に失敗しました。このファイルやディレクトリが存在しないか、パスが不正でないか確認してください。\n"),
+     WIDE("Error: Restoration of the file '%s' failed. Please check whether that file/directory is not available and invalid.\n")},
+    // MSG_ERR_DELETE_FAILED
+    {WIDE("エラー: ファイル (%s) の削除に失敗しました。\n"),
+     WIDE("Error: Failed to delete the file '%s'.\n")},
+    // MSG_ERR_EMPTY_FAILED
+    {WIDE("エラー: ごみ箱 (%s) を空に出来ませんでした。\n"),
+     WIDE("Error: Failed to empty the Recycle Bin (%s).\n")},
+    // MSG_ERR_CREATE_FAILED
+    {WIDE("エラー: ごみ箱 (%s) にデータを作成できません。\n"),
+     WIDE("Error: Cannot create data for the Recycle Bin (%s).\n")},
+    // MSG_ERR_NO_MEMORY
+    {WIDE("エラー: メモリが不足しています。\n"),
+     WIDE("Error: Not enough memory.\n")},
+    // MSG_ERR_UNKNOWN
+    {WIDE("エラー: 不明なエラーです。\n"),
+     WIDE("Error: Unknown error occurred.\n")},
+};
+
+// Most messages fit here, so printing needs no heap (and still works when
+// memory has run out).
+const int STACK_WIDE_CHARS = 1024;
+const int STACK_ANSI_BYTES = 4096;
+
+void WriteWide(const WCHAR* text) {
+    char stackBytes[STACK_ANSI_BYTES];
+    if (WideToAnsiBuffer(stackBytes, STACK_ANSI_BYTES, text) > 0 || text[0] == 0) {
+        if (text[0] != 0) std::fputs(stackBytes, stdout);
+        return;
+    }
+    char* bytes = WideToAnsiAlloc(text);
+    if (bytes == nullptr) return;
+    std::fputs(bytes, stdout);
+    MemFree(bytes);
+}
+
+int PrintMessageV(const WCHAR* format, va_list args) {
+    va_list counting;
+    va_copy(counting, args);
+    int n = CountWideV(format, counting);
+    va_end(counting);
+    if (n < 0) return 0;
+    if (n < STACK_WIDE_CHARS) {
+        WCHAR text[STACK_WIDE_CHARS];
+        int written = FormatWideV(text, STACK_WIDE_CHARS, format, args);
+        if (written < 0) return 0;
+        WriteWide(text);
+        return written;
+    }
+    WCHAR* text = static_cast<WCHAR*>(MemAlloc(sizeof(WCHAR) * ((size_t)n + 1)));
+    if (text == nullptr) return 0;
+    int written = FormatWideV(text, (size_t)n + 1, format, args);
+    if (written >= 0) WriteWide(text);
+    MemFree(text);
+    return written < 0 ? 0 : written;
+}
+
+}  // namespace
+
+const WCHAR* MessageText(int id) {
+    int column = gRun.language == LANGUAGE_JAPANESE ? 0 : 1;
+    if (id < 0 || id >= MSG_COUNT) id = MSG_ERR_UNKNOWN;
+    return kCatalogue[id][column];
+}
+
+int PrintMessage(const WCHAR* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = PrintMessageV(format, args);
+    va_end(args);
+    return n;
+}
+
+int PrintCatalogue(int id, ...) {
+    va_list args;
+    va_start(args, id);
+    int n = PrintMessageV(MessageText(id), args);
+    va_end(args);
+    return n;
+}

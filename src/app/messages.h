@@ -1,0 +1,63 @@
+// The two-language message catalogue and console output.
+#ifndef DUSTPAIL_APP_MESSAGES_H
+#define DUSTPAIL_APP_MESSAGES_H
+
+#include "platform/sysapi.h"
+
+enum MessageId {
+    MSG_USAGE = 0,
+    MSG_BIN_PATH,
+    MSG_FILE_COUNT,
+    MSG_BIN_EMPTY,
+    MSG_LIST_HEADER,
+    MSG_ASK_RESTORE,
+    MSG_ASK_DELETE,
+    MSG_ASK_EMPTY,
+    MSG_ASK_THROW,
+    MSG_READING,
+    MSG_RESTORING,
+    MSG_DELETING_ONE,
+    MSG_DELETING,
+    MSG_FINISHED,
+    MSG_DOS_NAME,
+    MSG_CHOOSE_BIN,
+    MSG_INPUT_INDEX,
+    MSG_RESTORE_OK,
+    MSG_DELETE_OK,
+    MSG_THROW_OK,
+    MSG_CANCELED,
+    MSG_ALREADY_EMPTY,
+    MSG_EMPTIED,
+    MSG_WARN_MOVED_NOT_UNREGISTERED,
+    MSG_WARN_DELETED_NOT_UNREGISTERED,
+    MSG_ERR_COMMAND_LINE,
+    MSG_ERR_BIN_INVALID,
+    MSG_ERR_FILE_INVALID,
+    MSG_ERR_INDEX_RANGE,
+    MSG_ERR_NO_FILES,
+    MSG_ERR_DRIVE_MISMATCH,
+    MSG_ERR_DRIVE_ACCESS,
+    MSG_ERR_BIN_NOT_FOUND,
+    MSG_ERR_NOTHING_TO_THROW,
+    MSG_ERR_READ_FAILED,
+    MSG_ERR_RESTORE_FAILED,
+    MSG_ERR_DELETE_FAILED,
+    MSG_ERR_EMPTY_FAILED,
+    MSG_ERR_CREATE_FAILED,
+    MSG_ERR_NO_MEMORY,
+    MSG_ERR_UNKNOWN,
+    MSG_COUNT
+};
+
+const WCHAR* MessageText(int id);
+// Formats a wide format with its arguments, converts the text to the ANSI
+// code page and writes it to stdout. Returns the wide characters produced.
+int PrintMessage(const WCHAR* format, ...);
+// The catalogue text of id with its arguments.
+int PrintCatalogue(int id, ...);
+
+// Console input: the prompts.
+bool AskYesNo(const WCHAR* prompt);
+int32_t AskNumber(int32_t lowest, int32_t highest);
+
+#endif

@@ -1,0 +1,65 @@
+// Console prompts: a yes/no key from the console, a number from stdin.
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/messages.h"
+#include "app/runstate.h"
+
+namespace {
+
+const int KEY_CTRL_C = 3;
+const int KEY_LINE_FEED = 10;
+const int KEY_ENTER = 13;
+const int KEY_ESCAPE = 27;
+const int NUMBER_LINE_BYTES = 50;
+
+enum Answer { ANSWER_NONE, ANSWER_YES, ANSWER_NO };
+
+Answer ClassifyKey(signed char key) {
+    switch (key) {
+        case KEY_ENTER:
+        case KEY_LINE_FEED:
+        case 'Y':
+        case 'y':
+            return ANSWER_YES;
+        case KEY_ESCAPE:
+        case 'N':
+        case 'n':
+            return ANSWER_NO;
+        default:
+            return ANSWER_NONE;
+    }
+}
+
+}  // namespace
+
+bool AskYesNo(const WCHAR* prompt) {
+    for (;;) {
+        PrintMessage(WIDE("%s (Y/N)"), prompt);
+        std::fflush(stdout);
+        int key = _getch();
+        // No console, or its input has ended: no key will ever come, so the
+        // question is answered no rather than asked for ever.
+        Answer answer = key < 0 ? ANSWER_NO : ClassifyKey((signed char)key);
+        if (key >= 0 && (signed char)key == KEY_CTRL_C) {
+            std::printf("^C\n");
+            std::exit(EXIT_CTRL_C);
+        }
+        if (answer != ANSWER_NONE) std::printf("%c", answer == ANSWER_YES ? 'Y' : 'N');
+        std::printf("\n");
+        if (answer != ANSWER_NONE) return answer == ANSWER_YES;
+    }
+}
+
+int32_t AskNumber(int32_t lowest, int32_t highest) {
+    if (lowest == 0) lowest = 1;
+    for (;;) {
+        PrintCatalogue(MSG_INPUT_INDEX, (int)lowest, (int)highest);
+        std::fflush(stdout);
+        char line[NUMBER_LINE_BYTES];
+        // End of input or a read error: nothing will be chosen.
+        if (std::fgets(line, sizeof line, stdin) == nullptr) return 0;
+        long value = std::atol(line);
+        if (value == 0 || (value >= lowest && value <= highest)) return (int32_t)value;
+    }
+}

@@ -1,0 +1,45 @@
+// The five commands' work on the store and on the disk.
+#ifndef DUSTPAIL_OPS_OPS_H
+#define DUSTPAIL_OPS_OPS_H
+
+#include <cstdint>
+
+#include "platform/sysapi.h"
+#include "store/store.h"
+
+// Listing.
+void ListEntries();
+char AttributeLetter(uint32_t attributes, uint32_t bit, char letter);
+// "yyyy/mm/dd hh:mm:ss" of a FILETIME in local time, or a fixed placeholder
+// when the local-time conversion rejects it; buffer of at least 20 bytes.
+void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity);
+
+// Restoring and deleting one entry.
+void RunEntryCommand();
+bool ComposeRestoreTarget(const WCHAR* originalPath);
+bool RestoreEntry(int32_t position);
+bool DeleteEntry(int32_t position);
+bool UnregisterEntry(int32_t position);
+
+// Emptying.
+void RunEmptyCommand();
+bool EmptyStore();
+
+// Throwing.
+void ThrowFiles();
+bool ThrowOne(const WCHAR* name);
+uint32_t ClusterRoundedSize(const WCHAR* path);
+const int MAX_NAME_ATTEMPTS = 10;
+
+// Tree removal.
+bool RemovePath(const WCHAR* path);
+bool RemoveTree(const WCHAR* path);
+
+// Path normalisation.
+const int FULL_PATH_CHARS = 260;
+WCHAR* MakeFullPath(const WCHAR* name);
+void NormalisePath(const WCHAR* source, WCHAR* destination);
+bool IsPathSeparator(WCHAR ch);
+WCHAR* GetDriveDirectory(int drive, WCHAR* buffer, int capacity);
+
+#endif

@@ -1,0 +1,267 @@
+// File-system access: wide calls first, the ANSI call when the system
+// reports the wide one as not implemented. Every system service is reached
+// through `gSys` so that tests can make any of them fail.
+#include "platform/fs.h"
+
+#include <cstring>
+
+#include "platform/memory.h"
+#include "platform/wide.h"
+
+namespace {
+
+#ifdef _WIN32
+FILE* OpenAnsi(const char* name, const char* mode) { return std::fopen(name, mode); }
+#else
+// The POSIX backend stores names as UTF-8; an ANSI name is read in the
+// ANSI code page, as Windows' own fopen does.
+FILE* OpenAnsi(const char* name, const char* mode) {
+    WCHAR* wideName = AnsiToWideAlloc(name);
+    WCHAR* wideMode = AnsiToWideAlloc(mode);
+    FILE* stream = (wideName && wideMode) ? _wfopen(wideName, wideMode) : nullptr;
+    MemFree(wideName);
+    MemFree(wideMode);
+    return stream;
+}
+#endif
+
+size_t ReadStream(void* buffer, size_t size, size_t count, FILE* stream) {
+    return std::fread(buffer, size, count, stream);
+}
+size_t WriteStream(const void* buffer, size_t size, size_t count, FILE* stream) {
+    return std::fwrite(buffer, size, count, stream);
+}
+int SeekStream(FILE* stream, long offset, int origin) { return std::fseek(stream, offset, origin); }
+int CloseStream(FILE* stream) { return std::fclose(stream); }
+
+#if DUSTPAIL_ANSI_ONLY
+// A system that implements only the ANSI forms of the file functions.
+FILE* WideOpenMissing(const WCHAR*, const WCHAR*) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return nullptr;
+}
+BOOL WideMoveMissing(const WCHAR*, const WCHAR*) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+DWORD WideAttributesMissing(const WCHAR*) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return INVALID_FILE_ATTRIBUTES;
+}
+BOOL WidePathMissing(const WCHAR*) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+HANDLE WideFindFirstMissing(const WCHAR*, WIN32_FIND_DATAW*) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return INVALID_HANDLE_VALUE;
+}
+BOOL WideFindNextMissing(HANDLE, WIN32_FIND_DATAW*) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+}
+WCHAR* WideDirectoryMissing(int, WCHAR*, int) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return nullptr;
+}
+#define WIDE_ENTRY(real, missing) missing
+#else
+#define WIDE_ENTRY(real, missing) real
+#endif
+
+char* GetDriveDirectoryAnsi(int drive, char* buffer, int capacity) {
+    return _getdcwd(drive, buffer, capacity);
+}
+WCHAR* GetDriveDirectoryWide(int drive, WCHAR* buffer, int capacity) {
+    return _wgetdcwd(drive, buffer, capacity);
+}
+BOOL GetDiskFreeSpaceAnsi(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                          DWORD* freeClusters, DWORD* totalClusters) {
+    return GetDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
+}
+
+bool WideNotImplemented() { return gSys.getLastError() == ERROR_CALL_NOT_IMPLEMENTED; }
+
+// A stale "not implemented" left by an earlier call must not send a wide
+// call that succeeded down the ANSI path as well.
+void ClearLastError() { SetLastError(ERROR_SUCCESS); }
+
+// The fixed fields of a search record are the same in both forms; the names
+// are converted over their whole fixed arrays.
+void WidenFindData(const WIN32_FIND_DATAA& ansi, WIN32_FIND_DATAW* wide) {
+    wide->dwFileAttributes = ansi.dwFileAttributes;
+    wide->ftCreationTime = ansi.ftCreationTime;
+    wide->ftLastAccessTime = ansi.ftLastAccessTime;
+    wide->ftLastWriteTime = ansi.ftLastWriteTime;
+    wide->nFileSizeHigh = ansi.nFileSizeHigh;
+    wide->nFileSizeLow = ansi.nFileSizeLow;
+    wide->dwReserved0 = ansi.dwReserved0;
+    wide->dwReserved1 = ansi.dwReserved1;
+    MultiByteToWideChar(CP_ACP, 0, ansi.cFileName, MAX_PATH, wide->cFileName, MAX_PATH);
+    MultiByteToWideChar(CP_ACP, 0, ansi.cAlternateFileName, 14, wide->cAlternateFileName, 14);
+    // A name cut by the conversion still ends inside its array.
+    wide->cFileName[MAX_PATH - 1] = 0;
+    wide->cAlternateFileName[13] = 0;
+}
+
+DWORD LastError() { return GetLastError(); }
+
+}  // namespace
+
+const SystemCalls kDefaultSystemCalls = {
+    WIDE_ENTRY(_wfopen, WideOpenMissing),
+    OpenAnsi,
+    ReadStream,
+    WriteStream,
+    SeekStream,
+    CloseStream,
+    WIDE_ENTRY(MoveFileW, WideMoveMissing),
+    MoveFileA,
+    WIDE_ENTRY(GetFileAttributesW, WideAttributesMissing),
+    GetFileAttributesA,
+    WIDE_ENTRY(DeleteFileW, WidePathMissing),
+    DeleteFileA,
+    WIDE_ENTRY(RemoveDirectoryW, WidePathMissing),
+    RemoveDirectoryA,
+    WIDE_ENTRY(FindFirstFileW, WideFindFirstMissing),
+    FindFirstFileA,
+    WIDE_ENTRY(FindNextFileW, WideFindNextMissing),
+    FindNextFileA,
+    FindClose,
+    GetDiskFreeSpaceAnsi,
+    WIDE_ENTRY(GetDriveDirectoryWide, WideDirectoryMissing),
+    GetDriveDirectoryAnsi,
+    LastError,
+};
+
+SystemCalls gSys = kDefaultSystemCalls;
+
+bool FsIsAnsiOnly() {
+#if DUSTPAIL_ANSI_ONLY
+    return true;
+#else
+    return false;
+#endif
+}
+
+FILE* FsOpenFile(const WCHAR* name, const WCHAR* mode) {
+    FILE* stream = gSys.wopen(name, mode);
+    if (stream != nullptr) return stream;
+    char* ansiName = WideToAnsiAlloc(name);
+    char* ansiMode = WideToAnsiAlloc(mode);
+    if (ansiName != nullptr && ansiMode != nullptr) stream = gSys.open(ansiName, ansiMode);
+    MemFree(ansiName);
+    MemFree(ansiMode);
+    return stream;
+}
+
+// The ANSI forms of the one- and two-path calls, after the wide call
+// reported "not implemented". A conversion that runs out of memory fails
+// the call.
+template <typename Result, typename Call>
+Result WithAnsiPath(const WCHAR* path, Result failure, Call call) {
+    char* ansi = WideToAnsiAlloc(path);
+    if (ansi == nullptr) return failure;
+    Result result = call(ansi);
+    MemFree(ansi);
+    return result;
+}
+
+BOOL FsMoveFile(const WCHAR* existing, const WCHAR* target) {
+    ClearLastError();
+    BOOL result = gSys.moveFileW(existing, target);
+    if (!WideNotImplemented()) return result;
+    char* ansiExisting = WideToAnsiAlloc(existing);
+    char* ansiTarget = WideToAnsiAlloc(target);
+    result = (ansiExisting && ansiTarget) ? gSys.moveFileA(ansiExisting, ansiTarget) : FALSE;
+    MemFree(ansiExisting);
+    MemFree(ansiTarget);
+    return result;
+}
+
+DWORD FsGetFileAttributes(const WCHAR* path) {
+    ClearLastError();
+    DWORD result = gSys.getFileAttributesW(path);
+    if (!WideNotImplemented()) return result;
+    return WithAnsiPath(path, INVALID_FILE_ATTRIBUTES,
+                        [](const char* ansi) { return gSys.getFileAttributesA(ansi); });
+}
+
+BOOL FsDeleteFile(const WCHAR* path) {
+    ClearLastError();
+    BOOL result = gSys.deleteFileW(path);
+    if (!WideNotImplemented()) return result;
+    return WithAnsiPath(path, (BOOL)FALSE, [](const char* ansi) { return gSys.deleteFileA(ansi); });
+}
+
+BOOL FsRemoveDirectory(const WCHAR* path) {
+    ClearLastError();
+    BOOL result = gSys.removeDirectoryW(path);
+    if (!WideNotImplemented()) return result;
+    return WithAnsiPath(path, (BOOL)FALSE,
+                        [](const char* ansi) { return gSys.removeDirectoryA(ansi); });
+}
+
+HANDLE FsFindFirstFile(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
+    ClearLastError();
+    HANDLE search = gSys.findFirstFileW(pattern, data);
+    if (!WideNotImplemented()) return search;
+    WIN32_FIND_DATAA ansiData;
+    std::memset(&ansiData, 0, sizeof ansiData);
+    search = WithAnsiPath(pattern, INVALID_HANDLE_VALUE, [&ansiData](const char* ansi) {
+        return gSys.findFirstFileA(ansi, &ansiData);
+    });
+    if (search == INVALID_HANDLE_VALUE) {
+        std::memset(data, 0, sizeof *data);
+        return search;
+    }
+    WidenFindData(ansiData, data);
+    return search;
+}
+
+BOOL FsFindNextFile(HANDLE search, WIN32_FIND_DATAW* data) {
+    ClearLastError();
+    BOOL result = gSys.findNextFileW(search, data);
+    if (!WideNotImplemented()) return result;
+    WIN32_FIND_DATAA ansiData;
+    std::memset(&ansiData, 0, sizeof ansiData);
+    result = gSys.findNextFileA(search, &ansiData);
+    if (result) WidenFindData(ansiData, data);
+    return result;
+}
+
+BOOL FsFindClose(HANDLE search) { return gSys.findClose(search); }
+
+DWORD FsGetFileSize(const WCHAR* path) {
+    WIN32_FIND_DATAW data;
+    HANDLE search = FsFindFirstFile(path, &data);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    FsFindClose(search);
+    return data.nFileSizeLow;
+}
+
+size_t FsRead(void* buffer, size_t size, FILE* stream) { return gSys.read(buffer, 1, size, stream); }
+
+bool FsReadExact(void* buffer, size_t size, FILE* stream) { return FsRead(buffer, size, stream) == size; }
+
+bool FsWrite(const void* buffer, size_t size, FILE* stream) {
+    return gSys.write(buffer, 1, size, stream) == size;
+}
+
+bool FsSeek(FILE* stream, long offset, int origin) { return gSys.seek(stream, offset, origin) == 0; }
+
+bool FsClose(FILE* stream) { return gSys.close(stream) == 0; }
+
+BOOL FsGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector) {
+    DWORD freeClusters = 0, totalClusters = 0;
+    return gSys.getDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, &freeClusters,
+                                  &totalClusters);
+}
+
+WCHAR* FsGetDriveDirectoryW(int drive, WCHAR* buffer, int capacity) {
+    return gSys.wgetdcwd(drive, buffer, capacity);
+}
+
+char* FsGetDriveDirectoryA(int drive, char* buffer, int capacity) {
+    return gSys.getdcwd(drive, buffer, capacity);
+}

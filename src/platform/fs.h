@@ -1,0 +1,92 @@
+// File-system access with the ANSI fallback, text conversions between UTF-16
+// and the ANSI code page, and bounded wide formatting.
+//
+// Every system service goes through the table `gSys`, so that a test can
+// replace any entry to inject a failure (and the ANSI-only test build starts
+// with the wide entries reporting ERROR_CALL_NOT_IMPLEMENTED).
+#ifndef DUSTPAIL_PLATFORM_FS_H
+#define DUSTPAIL_PLATFORM_FS_H
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/sysapi.h"
+
+struct SystemCalls {
+    FILE* (*wopen)(const WCHAR* name, const WCHAR* mode);
+    FILE* (*open)(const char* name, const char* mode);
+    size_t (*read)(void* buffer, size_t size, size_t count, FILE* stream);
+    size_t (*write)(const void* buffer, size_t size, size_t count, FILE* stream);
+    int (*seek)(FILE* stream, long offset, int origin);
+    int (*close)(FILE* stream);
+    BOOL (*moveFileW)(const WCHAR* existing, const WCHAR* target);
+    BOOL (*moveFileA)(const char* existing, const char* target);
+    DWORD (*getFileAttributesW)(const WCHAR* path);
+    DWORD (*getFileAttributesA)(const char* path);
+    BOOL (*deleteFileW)(const WCHAR* path);
+    BOOL (*deleteFileA)(const char* path);
+    BOOL (*removeDirectoryW)(const WCHAR* path);
+    BOOL (*removeDirectoryA)(const char* path);
+    HANDLE (*findFirstFileW)(const WCHAR* pattern, WIN32_FIND_DATAW* data);
+    HANDLE (*findFirstFileA)(const char* pattern, WIN32_FIND_DATAA* data);
+    BOOL (*findNextFileW)(HANDLE search, WIN32_FIND_DATAW* data);
+    BOOL (*findNextFileA)(HANDLE search, WIN32_FIND_DATAA* data);
+    BOOL (*findClose)(HANDLE search);
+    BOOL (*getDiskFreeSpaceA)(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                              DWORD* freeClusters, DWORD* totalClusters);
+    WCHAR* (*wgetdcwd)(int drive, WCHAR* buffer, int capacity);
+    char* (*getdcwd)(int drive, char* buffer, int capacity);
+    DWORD (*getLastError)(void);
+};
+
+extern SystemCalls gSys;
+// The table as the build starts it, for tests that put an entry back.
+extern const SystemCalls kDefaultSystemCalls;
+// True in the build whose wide file functions report "not implemented".
+bool FsIsAnsiOnly();
+
+// File operations (wide first, ANSI when the wide call is not implemented).
+FILE* FsOpenFile(const WCHAR* name, const WCHAR* mode);
+BOOL FsMoveFile(const WCHAR* existing, const WCHAR* target);
+DWORD FsGetFileAttributes(const WCHAR* path);
+BOOL FsDeleteFile(const WCHAR* path);
+BOOL FsRemoveDirectory(const WCHAR* path);
+HANDLE FsFindFirstFile(const WCHAR* pattern, WIN32_FIND_DATAW* data);
+BOOL FsFindNextFile(HANDLE search, WIN32_FIND_DATAW* data);
+BOOL FsFindClose(HANDLE search);
+DWORD FsGetFileSize(const WCHAR* path);
+
+// Stream access through the table. FsReadExact is true only when all
+// `size` bytes were read.
+size_t FsRead(void* buffer, size_t size, FILE* stream);
+bool FsReadExact(void* buffer, size_t size, FILE* stream);
+bool FsWrite(const void* buffer, size_t size, FILE* stream);
+bool FsSeek(FILE* stream, long offset, int origin);
+bool FsClose(FILE* stream);
+
+// Cluster geometry of a drive root such as "C:\".
+BOOL FsGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector);
+// Current directory of a drive (0 = current, 1 = A), wide first.
+WCHAR* FsGetDriveDirectoryW(int drive, WCHAR* buffer, int capacity);
+char* FsGetDriveDirectoryA(int drive, char* buffer, int capacity);
+
+// Text conversions (code page CP_ACP, '#' for what it lacks, no best fit).
+// New heap strings (MemFree), or null when memory runs out.
+char* WideToAnsiAlloc(const WCHAR* text);
+WCHAR* AnsiToWideAlloc(const char* text);
+// Into a caller's buffer: the length without terminator, 0 on failure
+// (such as a buffer too small).
+int WideToAnsiBuffer(char* buffer, int capacity, const WCHAR* text);
+// wcsncpy into a fixed field of n characters, always terminated.
+size_t CopyWideTerminated(WCHAR* dst, size_t n, const WCHAR* src);
+
+// Wide printf formatting (%s wide string, %c wide character, %d, %u, %lu,
+// with flags and widths) into a buffer of `capacity` characters. Returns the
+// number of characters written, or -1 when the result does not fit (the
+// buffer then holds an empty string): a path is refused, never cut.
+int FormatWide(WCHAR* buffer, size_t capacity, const WCHAR* format, ...);
+int FormatWideV(WCHAR* buffer, size_t capacity, const WCHAR* format, va_list args);
+// Characters the format produces, -1 when it cannot be formatted.
+int CountWideV(const WCHAR* format, va_list args);
+
+#endif

@@ -1,0 +1,39 @@
+#include "platform/memory.h"
+
+#include <cstdlib>
+
+namespace {
+long sAllocCount = 0;
+long sFailAt = 0;
+bool sFailureMet = false;
+
+bool ShouldFail() {
+    ++sAllocCount;
+    if (sFailAt > 0 && sAllocCount >= sFailAt) {
+        sFailureMet = true;
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
+void* MemAlloc(size_t size) {
+    if (ShouldFail()) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* MemRealloc(void* block, size_t size) {
+    if (ShouldFail()) return nullptr;
+    return std::realloc(block, size == 0 ? 1 : size);
+}
+
+void MemFree(void* block) { std::free(block); }
+
+void MemSetFailAt(long failAt) {
+    sFailAt = failAt;
+    sAllocCount = 0;
+    sFailureMet = false;
+}
+
+long MemAllocCount() { return sAllocCount; }
+bool MemFailureMet() { return sFailureMet; }

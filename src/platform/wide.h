@@ -1,0 +1,31 @@
+// Small helpers on zero-terminated wide (UTF-16) strings. The same code
+// serves both builds, so wchar_t's size never matters.
+#ifndef DUSTPAIL_PLATFORM_WIDE_H
+#define DUSTPAIL_PLATFORM_WIDE_H
+
+#include "platform/sysapi.h"
+
+size_t WideLength(const WCHAR* text);
+// A new heap copy (MemAlloc), or null when memory runs out or text is null.
+WCHAR* WideDuplicate(const WCHAR* text);
+// A new heap string of the first `count` characters of text.
+WCHAR* WideDuplicateCount(const WCHAR* text, size_t count);
+// The last (or first) occurrence of ch, or null.
+const WCHAR* WideFindLast(const WCHAR* text, WCHAR ch);
+const WCHAR* WideFindFirst(const WCHAR* text, WCHAR ch);
+// Compares, folding A-Z to a-z only (the rule of the store's path match).
+int WideCompareAsciiNoCase(const WCHAR* a, const WCHAR* b);
+int WideCompare(const WCHAR* a, const WCHAR* b);
+// Decimal value of the leading digits, in the manner of wcstol base 10:
+// leading blanks and a sign allowed, the rest ignored, clamped to the
+// 32-bit signed range.
+long WideToLong(const WCHAR* text);
+// Appends src to dst (capacity in characters, terminator included).
+// Returns false, leaving dst unchanged, when the result would not fit.
+bool WideAppend(WCHAR* dst, size_t capacity, const WCHAR* src);
+// Copies src to dst; false (dst unchanged) when it does not fit.
+bool WideCopy(WCHAR* dst, size_t capacity, const WCHAR* src);
+inline WCHAR WideLowerAscii(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') ? (WCHAR)(ch + 32) : ch; }
+inline WCHAR WideUpperAscii(WCHAR ch) { return (ch >= 'a' && ch <= 'z') ? (WCHAR)(ch - 32) : ch; }
+
+#endif

@@ -1,0 +1,109 @@
+// The bin's on-disk layouts, the loaded entries, and the store operations
+// every reader and writer shares.
+#ifndef DUSTPAIL_STORE_STORE_H
+#define DUSTPAIL_STORE_STORE_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "app/runstate.h"
+#include "platform/sysapi.h"
+
+// Layout sizes and limits.
+const uint32_t INDEX_HEADER_SIZE = 20;
+const uint32_t INFO_RECORD_SIZE = 280;
+const uint32_t INFO2_RECORD_SIZE = 800;
+const uint32_t ITEM_INFO_SIZE = 544;
+const uint32_t PATH_FIELD_CHARS = 260;
+// Record sizes outside this range mark an index as damaged.
+const uint32_t MIN_RECORD_SIZE = INFO_RECORD_SIZE;
+const uint32_t MAX_RECORD_SIZE = 65536;
+// Offsets inside an index record.
+const uint32_t RECORD_ANSI_PATH = 0;
+const uint32_t RECORD_NUMBER = 260;
+const uint32_t RECORD_DRIVE_NUMBER = 264;
+const uint32_t RECORD_DELETION_TIME = 268;
+const uint32_t RECORD_SIZE_FIELD = 276;
+const uint32_t RECORD_UNICODE_PATH = 280;
+// Drive number that Windows records for a network path (\\server\share).
+const uint32_t NETWORK_DRIVE_NUMBER = 26;
+const uint64_t FILETIME_UNIX_EPOCH = 116444736000000000ULL;
+
+struct IndexHeader {
+    uint32_t version;
+    uint32_t entryCount;
+    uint32_t nextRecordNumber;
+    uint32_t recordSize;
+    uint32_t totalSize;
+};
+
+// The fixed fields of an index record; the raw bytes stay in the caller's
+// buffer so that a record is always written back exactly as it was read.
+struct IndexRecord {
+    const uint8_t* ansiPath;     // 260 bytes
+    uint32_t recordNumber;
+    uint32_t driveNumber;
+    uint64_t deletionTime;
+    uint32_t size;
+    const uint8_t* unicodePath;  // 520 bytes, or null below 800-byte records
+};
+
+struct ItemInfoRecord {
+    uint64_t version;
+    uint64_t fileSize;
+    uint64_t deletionTime;
+    WCHAR originalPath[PATH_FIELD_CHARS];
+};
+
+struct BinEntry {
+    uint8_t isWide;
+    void* originalPath;          // WCHAR* when isWide, else char* (ANSI)
+    uint32_t recordNumber;
+    uint32_t attributes;
+    uint64_t deletionTime;       // FILETIME as a 64-bit count
+    uint32_t size;
+    WCHAR* dataPath;             // per-item layout: the $R item
+    uint32_t driveNumber;        // index layouts: the record's drive number
+};
+
+// Little-endian field access.
+uint32_t ReadU32(const uint8_t* bytes);
+uint64_t ReadU64(const uint8_t* bytes);
+void WriteU32(uint8_t* bytes, uint32_t value);
+void WriteU64(uint8_t* bytes, uint64_t value);
+void DecodeIndexHeader(const uint8_t* bytes, IndexHeader* header);
+void EncodeIndexHeader(const IndexHeader* header, uint8_t* bytes);
+// Reads the fixed fields of a record of recordSize bytes (at least 280).
+void DecodeIndexRecord(const uint8_t* bytes, uint32_t recordSize, IndexRecord* record);
+// Decodes a $I file's bytes (version 1, 544 bytes, or version 2 with its
+// counted path). False when the bytes are no readable item index.
+bool DecodeItemInfo(const uint8_t* bytes, size_t length, ItemInfoRecord* record);
+void EncodeItemInfo(const ItemInfoRecord* record, uint8_t bytes[ITEM_INFO_SIZE]);
+bool IsRecordSizeValid(uint32_t recordSize);
+
+// The store operations.
+FILE* OpenIndexFile(const WCHAR* mode, bool quiet);
+// The data item of a record, looked up by drive letter and number. With
+// wantPath a new full path (caller frees), otherwise its attributes.
+bool FindDataItem(WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
+                  DWORD* attributes);
+uint32_t FreeRecordNumber(bool skipOne);
+uint64_t UnixTimeToFileTime(int64_t seconds);
+int64_t FileTimeToUnixTime(uint64_t fileTime);
+// One line of a byte stream, CR, LF or CR LF ended; new string or null.
+char* ReadTextLine(FILE* stream);
+// The letter of the data item names of an entry: for a record of a network
+// path (drive number 26) and any other, the one loading used.
+WCHAR EntryDriveLetter(const BinEntry* entry);
+
+// Bin location and detection.
+bool CheckBinMarker(const WCHAR* folder);
+bool DetectBinFormat(const WCHAR* folder);
+WCHAR* FindDriveBin();
+WCHAR* ChooseBin(int32_t drive);
+
+// Loading.
+bool LoadEntries();
+void FreeEntries();
+
+#endif
