@@ -30,6 +30,15 @@ void ThrowFiles();
 bool ThrowOne(const WCHAR* name);
 uint32_t ClusterRoundedSize(const WCHAR* path);
 const int MAX_NAME_ATTEMPTS = 10;
+// What MakeItemIndexName found besides the name it returns.
+enum ItemNameResult {
+    ITEM_NAME_OK,         // a new name (caller frees) that neither "$I" nor "$R" uses
+    ITEM_NAME_NO_MEMORY,  // null: memory ran out (nothing reported)
+    ITEM_NAME_NONE_FREE,  // null: every attempt met a name in use
+    ITEM_NAME_TOO_LONG,   // null: the name would not fit a path buffer
+};
+WCHAR* MakeItemIndexName(const WCHAR* folder, const WCHAR* prefix, const WCHAR* extension,
+                         ItemNameResult* result);
 
 // Tree removal.
 bool RemovePath(const WCHAR* path);

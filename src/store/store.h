@@ -28,6 +28,16 @@ const uint32_t RECORD_UNICODE_PATH = 280;
 // Drive number that Windows records for a network path (\\server\share).
 const uint32_t NETWORK_DRIVE_NUMBER = 26;
 const uint64_t FILETIME_UNIX_EPOCH = 116444736000000000ULL;
+// A $I file of version 2 (Windows 10 and later): u64 version, u64 size,
+// FILETIME, u32 count of path units (terminator included), then the path.
+const uint64_t ITEM_INFO_VERSION_COUNTED = 2;
+const uint32_t ITEM_INFO_COUNTED_HEADER = 28;
+// The most of a $I file any reader looks at: enough for version 1 and for
+// version 2 with the longest path (260 units).
+const uint32_t ITEM_INFO_READ_LIMIT = ITEM_INFO_COUNTED_HEADER + 2 * PATH_FIELD_CHARS;
+// ReadTextLine keeps at most this many bytes of a line and drops the rest,
+// so that a file without line breaks cannot take memory without bound.
+const size_t TEXT_LINE_LIMIT = 65536;
 
 struct IndexHeader {
     uint32_t version;
@@ -87,6 +97,8 @@ FILE* OpenIndexFile(const WCHAR* mode, bool quiet);
 // wantPath a new full path (caller frees), otherwise its attributes.
 bool FindDataItem(WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
                   DWORD* attributes);
+// The lowest record number no data item uses (with skipOne the second
+// lowest). One folder search; 0 with exit code 254 when memory runs out.
 uint32_t FreeRecordNumber(bool skipOne);
 uint64_t UnixTimeToFileTime(int64_t seconds);
 int64_t FileTimeToUnixTime(uint64_t fileTime);
@@ -95,6 +107,46 @@ char* ReadTextLine(FILE* stream);
 // The letter of the data item names of an entry: for a record of a network
 // path (drive number 26) and any other, the one loading used.
 WCHAR EntryDriveLetter(const BinEntry* entry);
+
+// The letter in the data item names of a record's drive number: 'a' plus
+// the number, so a network path (26) gives '{'.
+WCHAR DriveLetterOf(uint32_t driveNumber);
+// Reads a data item name: "D" (either case), one letter (lower-cased A-Z),
+// the record number in decimal without leading zeros, then the end of the
+// name or ".". False for every other name.
+bool ParseDataItemName(const WCHAR* name, WCHAR* letter, uint32_t* number);
+// A new string: the bin folder, a backslash unless it ends with one, and
+// name. Null (nothing reported) when memory runs out.
+WCHAR* BinChildPath(const WCHAR* name);
+
+// The record numbers in use in the bin folder, read from it once, so that
+// a caller that takes many numbers in one run need not search the folder
+// for every candidate. A number n is in use when some name (long or short)
+// begins with "D", any one character and the decimal digits of n; so
+// "Dc10.txt" puts both 1 and 10 in use.
+//   BuildRecordNumberSet   one search of "D*.*"; false (no-memory reported)
+//                          when memory runs out, the set then empty
+//   MarkRecordNumberUsed   adds a number taken in this run; false when
+//                          memory runs out (reported)
+//   FirstFreeRecordNumber  the lowest number not in use, or with skipOne
+//                          the second lowest; never fails
+//   FreeRecordNumberSet    releases it (safe on a zeroed or failed set)
+// Numbers below `limit` sit in a bitmap that always keeps two of them free,
+// so a query never looks past it; larger ones wait in `above` until the
+// bitmap grows over them.
+struct RecordNumberSet {
+    uint8_t* bits = nullptr;
+    uint32_t limit = 0;
+    uint32_t usedBelowLimit = 0;
+    uint32_t lowestFree = 0;     // every number below it is in use
+    uint32_t* above = nullptr;
+    uint32_t aboveCount = 0;
+    uint32_t aboveCapacity = 0;
+};
+bool BuildRecordNumberSet(RecordNumberSet* set);
+bool MarkRecordNumberUsed(RecordNumberSet* set, uint32_t number);
+uint32_t FirstFreeRecordNumber(RecordNumberSet* set, bool skipOne);
+void FreeRecordNumberSet(RecordNumberSet* set);
 
 // Bin location and detection.
 bool CheckBinMarker(const WCHAR* folder);

@@ -1,0 +1,125 @@
+#include "bigbin.h"
+
+#include <cstring>
+
+#include "platform/fs.h"
+#include "platform/wide.h"
+#include "store/store.h"
+
+namespace {
+
+const uint64_t FIRST_DELETION = 129171908960000000ULL;  // 2010-05-01 12:34:56 UTC
+const uint32_t ITEM_SIZE = 4096;
+
+bool WriteFile(const WCHAR* path, const void* bytes, size_t size) {
+    FILE* stream = FsOpenFile(path, WIDE("wb"));
+    if (stream == nullptr) return false;
+    bool ok = size == 0 || FsWrite(bytes, size, stream);
+    return FsClose(stream) && ok;
+}
+
+void OriginalPath(uint32_t i, WCHAR* path) {
+    FormatWide(path, MAX_PATH, WIDE("C:\\bench\\folder%u\\file%06u.txt"), (unsigned)(i / 1000),
+               (unsigned)i);
+}
+
+bool WriteIndexBin(const WCHAR* folder, uint32_t recordSize, uint32_t count) {
+    WCHAR path[MAX_PATH];
+    FormatWide(path, MAX_PATH, WIDE("%s\\%s"), folder,
+               recordSize >= INFO2_RECORD_SIZE ? WIDE("INFO2") : WIDE("INFO"));
+    FILE* stream = FsOpenFile(path, WIDE("wb"));
+    if (stream == nullptr) return false;
+    IndexHeader header = {5, count, count, recordSize, count * ITEM_SIZE};
+    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    EncodeIndexHeader(&header, headerBytes);
+    bool ok = FsWrite(headerBytes, sizeof headerBytes, stream);
+    uint8_t record[INFO2_RECORD_SIZE];
+    for (uint32_t i = 0; ok && i < count; ++i) {
+        std::memset(record, 0, sizeof record);
+        WCHAR original[MAX_PATH];
+        OriginalPath(i, original);
+        for (size_t k = 0; original[k] != 0; ++k) {
+            record[RECORD_ANSI_PATH + k] = (uint8_t)original[k];
+            record[RECORD_UNICODE_PATH + 2 * k] = (uint8_t)original[k];
+        }
+        WriteU32(record + RECORD_NUMBER, i);
+        WriteU32(record + RECORD_DRIVE_NUMBER, 2);
+        WriteU64(record + RECORD_DELETION_TIME, FIRST_DELETION + 10000000ULL * i);
+        WriteU32(record + RECORD_SIZE_FIELD, ITEM_SIZE);
+        ok = FsWrite(record, recordSize, stream);
+    }
+    ok = FsClose(stream) && ok;
+    for (uint32_t i = 0; ok && i < count; ++i) {
+        FormatWide(path, MAX_PATH, WIDE("%s\\Dc%u.txt"), folder, (unsigned)i);
+        ok = WriteFile(path, nullptr, 0);
+    }
+    return ok;
+}
+
+// Six characters of the number in base 36, as Windows' random names look.
+void ItemCode(uint32_t i, WCHAR* code) {
+    const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (int k = 5; k >= 0; --k) {
+        code[k] = (WCHAR)digits[i % 36];
+        i /= 36;
+    }
+    code[6] = 0;
+}
+
+bool WriteItemBin(const WCHAR* folder, bool counted, uint32_t count) {
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < count; ++i) {
+        WCHAR original[MAX_PATH];
+        OriginalPath(i, original);
+        size_t units = WideLength(original) + 1;
+        uint8_t bytes[ITEM_INFO_READ_LIMIT];
+        std::memset(bytes, 0, sizeof bytes);
+        WriteU64(bytes, counted ? 2 : 1);
+        WriteU64(bytes + 8, ITEM_SIZE);
+        WriteU64(bytes + 16, FIRST_DELETION + 10000000ULL * i);
+        size_t pathAt = counted ? ITEM_INFO_COUNTED_HEADER : 24;
+        if (counted) WriteU32(bytes + 24, (uint32_t)units);
+        for (size_t k = 0; k < units; ++k) {
+            bytes[pathAt + 2 * k] = (uint8_t)original[k];
+            bytes[pathAt + 2 * k + 1] = (uint8_t)(original[k] >> 8);
+        }
+        size_t size = counted ? pathAt + 2 * units : ITEM_INFO_SIZE;
+        WCHAR code[7];
+        ItemCode(i, code);
+        WCHAR path[MAX_PATH];
+        FormatWide(path, MAX_PATH, WIDE("%s\\$I%s.txt"), folder, code);
+        ok = WriteFile(path, bytes, size);
+        FormatWide(path, MAX_PATH, WIDE("%s\\$R%s.txt"), folder, code);
+        ok = ok && WriteFile(path, nullptr, 0);
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool ParseBigBinLayout(const WCHAR* name, BigBinLayout* layout) {
+    const struct {
+        const WCHAR* name;
+        BigBinLayout layout;
+    } names[] = {{WIDE("info"), BIG_BIN_INFO},
+                 {WIDE("info2"), BIG_BIN_INFO2},
+                 {WIDE("items1"), BIG_BIN_ITEMS1},
+                 {WIDE("items2"), BIG_BIN_ITEMS2}};
+    for (const auto& entry : names) {
+        if (WideCompareAsciiNoCase(name, entry.name) == 0) {
+            *layout = entry.layout;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool WriteBigBin(const WCHAR* folder, BigBinLayout layout, uint32_t count) {
+    switch (layout) {
+        case BIG_BIN_INFO: return WriteIndexBin(folder, INFO_RECORD_SIZE, count);
+        case BIG_BIN_INFO2: return WriteIndexBin(folder, INFO2_RECORD_SIZE, count);
+        case BIG_BIN_ITEMS1: return WriteItemBin(folder, false, count);
+        case BIG_BIN_ITEMS2: return WriteItemBin(folder, true, count);
+    }
+    return false;
+}

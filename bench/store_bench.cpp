@@ -1,0 +1,120 @@
+// store_bench <bin folder>...
+// Times, for each bin: one plain read of its store (the index file read
+// through once and the folder searched once, or every $I file read once),
+// loading the entries, listing them and finding the free record number.
+// Results go to standard error; send standard output (the listing) to a
+// null device.
+#include <chrono>
+#include <cstdio>
+
+#include "app/runstate.h"
+#include "ops/ops.h"
+#include "platform/entry.h"
+#include "platform/fs.h"
+#include "store/store.h"
+
+namespace {
+
+const int ROUNDS = 3;
+
+double Milliseconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+        .count();
+}
+
+// Reads a whole file in blocks; the bytes read.
+uint64_t ReadThrough(const WCHAR* path) {
+    FILE* stream = FsOpenFile(path, WIDE("rb"));
+    if (stream == nullptr) return 0;
+    static uint8_t block[65536];
+    uint64_t total = 0;
+    size_t got;
+    while ((got = FsRead(block, sizeof block, stream)) > 0) total += got;
+    FsClose(stream);
+    return total;
+}
+
+// The floor a loader cannot go below: the store's bytes and the folder's
+// names, each read once.
+uint64_t PlainRead() {
+    uint64_t bytes = 0;
+    WCHAR path[MAX_PATH];
+    if (gRun.binFormat != FORMAT_ITEM_FILES) {
+        FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.binPath,
+                   gRun.binFormat == FORMAT_INFO2 ? WIDE("INFO2") : WIDE("INFO"));
+        bytes += ReadThrough(path);
+    }
+    FormatWide(path, MAX_PATH, WIDE("%s\\*.*"), gRun.binPath);
+    WIN32_FIND_DATAW data;
+    HANDLE search = FsFindFirstFile(path, &data);
+    if (search == INVALID_HANDLE_VALUE) return bytes;
+    do {
+        if (gRun.binFormat == FORMAT_ITEM_FILES && data.cFileName[0] == '$' &&
+            data.cFileName[1] == 'I') {
+            FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.binPath, data.cFileName);
+            bytes += ReadThrough(path);
+        }
+    } while (FsFindNextFile(search, &data));
+    FsFindClose(search);
+    return bytes;
+}
+
+template <typename Step>
+double BestOf(Step step) {
+    double best = 0;
+    for (int round = 0; round < ROUNDS; ++round) {
+        auto start = std::chrono::steady_clock::now();
+        step();
+        double ms = Milliseconds(start);
+        if (round == 0 || ms < best) best = ms;
+    }
+    return best;
+}
+
+const char* LayoutName() {
+    switch (gRun.binFormat) {
+        case FORMAT_INFO: return "INFO";
+        case FORMAT_INFO2: return "INFO2";
+        case FORMAT_ITEM_FILES: return "$I";
+    }
+    return "?";
+}
+
+bool BenchOne(const WCHAR* folder) {
+    gRun.binPath = const_cast<WCHAR*>(folder);
+    if (!DetectBinFormat(folder)) return false;
+    double plain = BestOf([] { PlainRead(); });
+    bool loaded = true;
+    double load = BestOf([&loaded] { loaded = LoadEntries() && loaded; });
+    if (!loaded) return false;
+    double list = BestOf([] { ListEntries(); });
+    double number = gRun.binFormat == FORMAT_ITEM_FILES ? 0 : BestOf([] { FreeRecordNumber(false); });
+    std::fprintf(stderr, "%-6s %8d %12.1f %10.1f %10.1f %12.1f\n", LayoutName(),
+                 (int)gRun.entries.Length(), plain, load, list, number);
+    FreeEntries();
+    gRun.binPath = nullptr;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = 0;
+    WCHAR** arguments = GetWideArguments(argc, argv, &count);
+    if (arguments == nullptr || count < 2) {
+        std::fprintf(stderr, "usage: store_bench <bin folder>... >/dev/null\n");
+        return 2;
+    }
+    gRun.language = LANGUAGE_ENGLISH;
+    std::fprintf(stderr, "%-6s %8s %12s %10s %10s %12s   (ms, best of %d)\n", "layout", "items",
+                 "plain read", "load", "list", "free number", ROUNDS);
+    int failures = 0;
+    for (int i = 1; i < count; ++i) {
+        if (!BenchOne(arguments[i])) {
+            std::fprintf(stderr, "store_bench: no readable bin at argument %d\n", i);
+            ++failures;
+        }
+    }
+    FreeWideArguments(arguments, count);
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,137 @@
+// throw_bench <bin folder> <work folder> <info|info2|items1|items2> <bin items> <files>
+// Fills the empty <bin folder> with a bin of <bin items> and the empty
+// <work folder> with <files> small files, then times one /f /Y run that
+// throws them all ("<work folder>\*"), and checks that the bin then holds
+// every item. For the index layouts it also times the record numbering of
+// one folder search per number, twice per item, on a sample of items, and
+// scales it to <files> items. Figures go to standard error; send standard
+// output (the thrown paths) to a null device.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/runstate.h"
+#include "bigbin.h"
+#include "ops/ops.h"
+#include "platform/entry.h"
+#include "platform/fs.h"
+#include "platform/memory.h"
+#include "platform/wide.h"
+#include "store/store.h"
+
+namespace {
+
+const int NUMBERING_SAMPLE = 20;
+const char BIN_MARKER[] =
+    "[.ShellClassInfo]\r\nCLSID={645FF040-5081-101B-9F08-00AA002F954E}\r\n"
+    "LocalizedResourceName=@%SystemRoot%\\system32\\shell32.dll,-8964\r\n";
+
+double Milliseconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
+        .count();
+}
+
+// The marker that tells a per-item bin when it holds no item yet.
+bool WriteBinMarker(const WCHAR* folder) {
+    WCHAR path[MAX_PATH];
+    if (FormatWide(path, MAX_PATH, WIDE("%s\\desktop.ini"), folder) < 0) return false;
+    FILE* stream = FsOpenFile(path, WIDE("wb"));
+    if (stream == nullptr) return false;
+    bool ok = FsWrite(BIN_MARKER, sizeof BIN_MARKER - 1, stream);
+    return FsClose(stream) && ok;
+}
+
+bool WriteFiles(const WCHAR* folder, long count) {
+    for (long i = 0; i < count; ++i) {
+        WCHAR path[MAX_PATH];
+        if (FormatWide(path, MAX_PATH, WIDE("%s\\item%06d.txt"), folder, (int)i) < 0) return false;
+        FILE* stream = FsOpenFile(path, WIDE("wb"));
+        if (stream == nullptr) return false;
+        bool ok = FsWrite("data\n", 5, stream);
+        if (!FsClose(stream) || !ok) return false;
+    }
+    return true;
+}
+
+const char* LayoutName() {
+    switch (gRun.binFormat) {
+        case FORMAT_INFO: return "INFO";
+        case FORMAT_INFO2: return "INFO2";
+        case FORMAT_ITEM_FILES: return "$I";
+    }
+    return "?";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = 0;
+    WCHAR** arguments = GetWideArguments(argc, argv, &count);
+    BigBinLayout layout;
+    if (arguments == nullptr || count != 6 || !ParseBigBinLayout(arguments[3], &layout)) {
+        std::fprintf(stderr, "usage: throw_bench <bin folder> <work folder> "
+                             "<info|info2|items1|items2> <bin items> <files> >/dev/null\n");
+        return 2;
+    }
+    const WCHAR* bin = arguments[1];
+    const WCHAR* work = arguments[2];
+    long binItems = WideToLong(arguments[4]);
+    long files = WideToLong(arguments[5]);
+    bool itemFiles = layout == BIG_BIN_ITEMS1 || layout == BIG_BIN_ITEMS2;
+    if (binItems < 0 || files < 1 || !WriteBigBin(bin, layout, (uint32_t)binItems) ||
+        (itemFiles && !WriteBinMarker(bin)) || !WriteFiles(work, files)) {
+        std::fprintf(stderr, "throw_bench: setting up the bin or the files failed\n");
+        return 1;
+    }
+
+    std::srand(1);
+    gRun.language = LANGUAGE_ENGLISH;
+    gRun.options = OPT_YES | OPT_NOLOGO;
+    gRun.binPath = WideDuplicate(bin);
+    if (!DetectBinFormat(bin)) {
+        std::fprintf(stderr, "throw_bench: no bin in the folder\n");
+        return 1;
+    }
+
+    // The numbering of one folder search per number, as many times as a
+    // throw of `files` items would run it.
+    double perItemSearches = 0;
+    if (gRun.binFormat != FORMAT_ITEM_FILES) {
+        int sample = files < NUMBERING_SAMPLE ? (int)files : NUMBERING_SAMPLE;
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < sample; ++i) {
+            FreeRecordNumber(false);
+            FreeRecordNumber(true);
+        }
+        perItemSearches = Milliseconds(start) / sample * (double)files;
+    }
+
+    WCHAR pattern[MAX_PATH];
+    FormatWide(pattern, MAX_PATH, WIDE("%s\\*"), work);
+    gRun.throwList.Add(pattern);
+    auto start = std::chrono::steady_clock::now();
+    ThrowFiles();
+    std::fflush(stdout);
+    double thrown = Milliseconds(start);
+    int32_t exitCode = gRun.exitCode;
+
+    bool loaded = LoadEntries();
+    long held = gRun.entries.Length();
+    bool complete = loaded && exitCode == 0 && held == binItems + files;
+    std::fprintf(stderr, "%-6s %9ld %7ld %12.1f", LayoutName(), binItems, files, thrown);
+    if (gRun.binFormat != FORMAT_ITEM_FILES)
+        std::fprintf(stderr, " %22.1f", perItemSearches);
+    else
+        std::fprintf(stderr, " %22s", "-");
+    std::fprintf(stderr, "   %s\n", complete ? "all thrown" : "INCOMPLETE");
+    if (!complete)
+        std::fprintf(stderr, "throw_bench: exit code %d, %ld items in the bin, %ld expected\n",
+                     (int)exitCode, held, binItems + files);
+
+    FreeEntries();
+    gRun.throwList.RemoveAll();
+    MemFree(gRun.binPath);
+    gRun.binPath = nullptr;
+    FreeWideArguments(arguments, count);
+    return complete ? 0 : 1;
+}

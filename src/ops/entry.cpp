@@ -1,0 +1,323 @@
+// Restoring one entry to its place, or deleting it for good, and taking it
+// out of the bin's store afterwards. The disk changes first, the store
+// second; a store update that fails after the move or removal is a warning.
+#include "ops/ops.h"
+
+#include <cstdio>
+
+#include "app/messages.h"
+#include "app/runstate.h"
+#include "platform/fs.h"
+#include "platform/memory.h"
+#include "platform/wide.h"
+
+namespace {
+
+// Room for the detail block's time text or its placeholder.
+const size_t DETAIL_TIME_BYTES = 32;
+
+BinEntry* EntryAt(int32_t position) { return static_cast<BinEntry*>(gRun.entries.At(position)); }
+
+void Fail(int32_t exitCode, int messageId) {
+    PrintCatalogue(messageId);
+    gRun.exitCode = exitCode;
+}
+
+// The blank line, "[n] path time" and another blank line. False, reported,
+// when memory runs out for the path's conversion.
+bool PrintEntryDetail(const BinEntry* entry, int32_t position) {
+    char* converted = nullptr;
+    const char* path = "";
+    if (entry->originalPath != nullptr) {
+        if (entry->isWide) {
+            converted = WideToAnsiAlloc(static_cast<const WCHAR*>(entry->originalPath));
+            if (converted == nullptr) {
+                ReportNoMemory();
+                return false;
+            }
+            path = converted;
+        } else {
+            path = static_cast<const char*>(entry->originalPath);
+        }
+    }
+    char timeText[DETAIL_TIME_BYTES];
+    FormatDeletionTime(entry->deletionTime, timeText, sizeof timeText);
+    std::printf("\n[%u] ", (unsigned)(position + 1));
+    std::fputs(path, stdout);
+    std::printf(" %s\n\n", timeText);
+    MemFree(converted);
+    return true;
+}
+
+// A new wide copy of the entry's original path, or null (no path, or no
+// memory: the caller tells them apart by originalPath).
+WCHAR* WideOriginalPath(const BinEntry* entry) {
+    if (entry->originalPath == nullptr) return nullptr;
+    if (entry->isWide) return WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
+    return AnsiToWideAlloc(static_cast<const char*>(entry->originalPath));
+}
+
+// Sets restorePath to the target: the original path when none was given,
+// else the given one completed by ComposeRestoreTarget.
+bool PrepareRestoreTarget(const BinEntry* entry) {
+    WCHAR* original = WideOriginalPath(entry);
+    if (entry->originalPath != nullptr && original == nullptr) {
+        ReportNoMemory();
+        return false;
+    }
+    if (gRun.restorePath == nullptr) {
+        gRun.restorePath = original;
+        return true;
+    }
+    bool composed = original == nullptr || ComposeRestoreTarget(original);
+    MemFree(original);
+    return composed;
+}
+
+// The full path of the entry's data item (new string), or null after the
+// failure has been reported. Index layouts look the item up with the same
+// letter that loading used, so that every listed entry can be reached.
+WCHAR* DataItemPath(const BinEntry* entry) {
+    if (entry->originalPath == nullptr) {
+        Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
+        return nullptr;
+    }
+    if (gRun.binFormat == FORMAT_ITEM_FILES) {
+        if (entry->dataPath == nullptr) {
+            Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
+            return nullptr;
+        }
+        WCHAR* copy = WideDuplicate(entry->dataPath);
+        if (copy == nullptr) ReportNoMemory();
+        return copy;
+    }
+    // The lookup tells "missing" from "out of memory" by the exit code, so
+    // it starts from a clear one.
+    int32_t earlierCode = gRun.exitCode;
+    gRun.exitCode = EXIT_OK;
+    WCHAR* path = nullptr;
+    DWORD attributes = 0;
+    bool found = FindDataItem(EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes);
+    bool outOfMemory = gRun.exitCode != EXIT_OK;
+    if (!outOfMemory) gRun.exitCode = earlierCode;
+    if (found) return path;
+    if (!outOfMemory) Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
+    return nullptr;
+}
+
+// A path field of the index against the entry's path, folding A-Z only. A
+// field that fills its width without a terminator ends there.
+bool AnsiFieldEquals(const uint8_t* field, const char* path) {
+    for (uint32_t i = 0; i < PATH_FIELD_CHARS; ++i) {
+        char a = (char)field[i];
+        if (WideLowerAscii((uint8_t)a) != WideLowerAscii((uint8_t)path[i])) return false;
+        if (a == 0) return true;
+    }
+    return path[PATH_FIELD_CHARS] == 0;
+}
+
+bool UnicodeFieldEquals(const uint8_t* field, const WCHAR* path) {
+    for (uint32_t i = 0; i < PATH_FIELD_CHARS; ++i) {
+        WCHAR a = (WCHAR)(field[2 * i] | (field[2 * i + 1] << 8));
+        if (WideLowerAscii(a) != WideLowerAscii(path[i])) return false;
+        if (a == 0) return true;
+    }
+    return path[PATH_FIELD_CHARS] == 0;
+}
+
+// A live record with the entry's path, deletion time and record number.
+bool RecordMatches(const uint8_t* bytes, uint32_t recordSize, const BinEntry* entry) {
+    if (bytes[0] == 0 || entry->originalPath == nullptr) return false;
+    IndexRecord record;
+    DecodeIndexRecord(bytes, recordSize, &record);
+    if (record.recordNumber != entry->recordNumber || record.deletionTime != entry->deletionTime)
+        return false;
+    if (entry->isWide)
+        return recordSize >= INFO2_RECORD_SIZE &&
+               UnicodeFieldEquals(bytes + RECORD_UNICODE_PATH,
+                                  static_cast<const WCHAR*>(entry->originalPath));
+    return AnsiFieldEquals(bytes + RECORD_ANSI_PATH, static_cast<const char*>(entry->originalPath));
+}
+
+// Marks the first matching record removed and writes it back in place.
+bool MarkFirstMatch(FILE* index, uint8_t* record, uint32_t recordSize, const BinEntry* entry,
+                    uint32_t* removedSize) {
+    while (FsReadExact(record, recordSize, index)) {
+        if (!RecordMatches(record, recordSize, entry)) continue;
+        *removedSize = ReadU32(record + RECORD_SIZE_FIELD);
+        record[0] = 0;
+        return FsSeek(index, -(long)recordSize, SEEK_CUR) && FsWrite(record, recordSize, index);
+    }
+    return false;
+}
+
+uint32_t LoadedSizeSum() {
+    uint32_t sum = 0;
+    for (int32_t i = 0; i < gRun.entries.Length(); ++i) sum += EntryAt(i)->size;
+    return sum;
+}
+
+// The record removed and the header's counts rewritten from the header just
+// read; a header or record size that cannot be trusted fails the update.
+bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
+    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    if (!FsReadExact(headerBytes, INDEX_HEADER_SIZE, index)) return false;
+    IndexHeader header;
+    DecodeIndexHeader(headerBytes, &header);
+    if (!IsRecordSizeValid(header.recordSize)) return false;
+    // The data item is already gone, so the number is final; taken before
+    // anything is written, so that running out of memory changes nothing.
+    int32_t earlierCode = gRun.exitCode;
+    gRun.exitCode = EXIT_OK;
+    header.nextRecordNumber = FreeRecordNumber(false);
+    if (gRun.exitCode != EXIT_OK) return false;
+    gRun.exitCode = earlierCode;
+    uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
+    if (record == nullptr) {
+        ReportNoMemory();
+        return false;
+    }
+    uint32_t removedSize = 0;
+    bool marked = MarkFirstMatch(index, record, header.recordSize, entry, &removedSize);
+    MemFree(record);
+    if (!marked) return false;
+    header.entryCount = (uint32_t)gRun.entries.Length() - 1;
+    header.totalSize = LoadedSizeSum() - removedSize;
+    EncodeIndexHeader(&header, headerBytes);
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, INDEX_HEADER_SIZE, index);
+}
+
+bool UnregisterIndexRecord(const BinEntry* entry) {
+    FILE* index = OpenIndexFile(WIDE("r+b"), true);
+    if (index == nullptr) return false;
+    bool removed = RemoveIndexRecord(index, entry);
+    return FsClose(index) && removed;
+}
+
+// Removes the $I file named like the entry's $R item.
+bool UnregisterItemFiles(BinEntry* entry) {
+    WCHAR* path = entry->dataPath;
+    if (path == nullptr) return false;
+    const WCHAR* slash = WideFindLast(path, '\\');
+    size_t nameStart = slash != nullptr ? (size_t)(slash - path) + 1 : 0;
+    if (path[nameStart] == 0 || path[nameStart + 1] == 0) return false;
+    path[nameStart + 1] = 'I';
+    return RemovePath(path);
+}
+
+}  // namespace
+
+void RunEntryCommand() {
+    int32_t count = gRun.entries.Length();
+    if (count == 0) {
+        Fail(EXIT_NO_FILES, MSG_ERR_NO_FILES);
+        return;
+    }
+    if (gRun.index <= 0 || gRun.index > count) {
+        PrintCatalogue(MSG_ERR_INDEX_RANGE, (int)count);
+        gRun.exitCode = EXIT_INDEX_RANGE;
+        return;
+    }
+    gRun.index -= 1;
+    int32_t position = gRun.index;
+    BinEntry* entry = EntryAt(position);
+    if (!PrintEntryDetail(entry, position)) return;
+    bool deleting = (gRun.options & OPT_DELETE) != 0;
+    if ((gRun.options & OPT_YES) == 0 &&
+        !AskYesNo(MessageText(deleting ? MSG_ASK_DELETE : MSG_ASK_RESTORE))) {
+        Fail(EXIT_CANCELED, MSG_CANCELED);
+        return;
+    }
+    if (deleting) {
+        if (DeleteEntry(position)) PrintCatalogue(MSG_DELETE_OK);
+        return;
+    }
+    if (!PrepareRestoreTarget(entry)) return;
+    if (RestoreEntry(position)) PrintCatalogue(MSG_RESTORE_OK);
+}
+
+bool ComposeRestoreTarget(const WCHAR* originalPath) {
+    const WCHAR* given = gRun.restorePath;
+    if (given == nullptr) return true;
+    size_t length = WideLength(given);
+    if (length == 0 || given[length - 1] != '\\') return true;
+    const WCHAR* slash = WideFindLast(originalPath, '\\');
+    if (slash == nullptr) return true;
+    const WCHAR* name = slash + 1;
+    size_t capacity = length + WideLength(name) + 1;
+    WCHAR* target = static_cast<WCHAR*>(MemAlloc(capacity * sizeof(WCHAR)));
+    if (target == nullptr) {
+        ReportNoMemory();
+        return false;
+    }
+    FormatWide(target, capacity, WIDE("%s%s"), given, name);
+    MemFree(gRun.restorePath);
+    gRun.restorePath = target;
+    return true;
+}
+
+bool RestoreEntry(int32_t position) {
+    BinEntry* entry = EntryAt(position);
+    WCHAR* source = DataItemPath(entry);
+    if (source == nullptr) return false;
+    // A target the path buffer cannot hold whole is refused: cut short, it
+    // would name another place.
+    WCHAR target[PATH_FIELD_CHARS];
+    const WCHAR* given = gRun.restorePath != nullptr ? gRun.restorePath : WIDE("");
+    if (gRun.restorePath == nullptr || !WideCopy(target, PATH_FIELD_CHARS, given)) {
+        PrintCatalogue(MSG_ERR_RESTORE_FAILED, given);
+        gRun.exitCode = EXIT_RESTORE_FAILED;
+        MemFree(source);
+        return false;
+    }
+    PrintCatalogue(MSG_RESTORING, source, target);
+    if (!FsMoveFile(source, target)) {
+        PrintCatalogue(MSG_ERR_RESTORE_FAILED, target);
+        gRun.exitCode = EXIT_RESTORE_FAILED;
+        MemFree(source);
+        return false;
+    }
+    if (!UnregisterEntry(position)) {
+        PrintCatalogue(MSG_WARN_MOVED_NOT_UNREGISTERED);
+        gRun.exitCode = EXIT_WARN_NOT_UNREGISTERED;
+    }
+    MemFree(source);
+    return true;
+}
+
+bool DeleteEntry(int32_t position) {
+    BinEntry* entry = EntryAt(position);
+    WCHAR* source = DataItemPath(entry);
+    if (source == nullptr) return false;
+    PrintCatalogue(MSG_DELETING_ONE, source);
+    bool deleted = true;
+    if (RemovePath(source)) {
+        if (!UnregisterEntry(position)) {
+            PrintCatalogue(MSG_WARN_DELETED_NOT_UNREGISTERED);
+            gRun.exitCode = EXIT_WARN_NOT_UNREGISTERED;
+        }
+    } else if (gRun.binFormat == FORMAT_ITEM_FILES &&
+               FsGetFileAttributes(source) == INVALID_FILE_ATTRIBUTES &&
+               UnregisterEntry(position)) {
+        // The $R item was already gone: its $I file alone still listed it.
+    } else {
+        // A $R item that is still there keeps its $I file, so that the
+        // data stays listed and reachable.
+        PrintCatalogue(MSG_ERR_DELETE_FAILED, source);
+        gRun.exitCode = EXIT_DELETE_FAILED;
+        deleted = false;
+    }
+    MemFree(source);
+    return deleted;
+}
+
+bool UnregisterEntry(int32_t position) {
+    BinEntry* entry = EntryAt(position);
+    bool removed = gRun.binFormat == FORMAT_ITEM_FILES ? UnregisterItemFiles(entry)
+                                                        : UnregisterIndexRecord(entry);
+    MemFree(entry->originalPath);
+    entry->originalPath = nullptr;
+    MemFree(entry->dataPath);
+    entry->dataPath = nullptr;
+    return removed;
+}

@@ -1,0 +1,158 @@
+// Full paths for the names given after /f: joined to the current directory
+// of their drive, then cleared of "." and ".." components. The name itself
+// never goes to the system's full-path service; only the current directory
+// of a drive is asked for.
+#include <cstring>
+
+#include "ops/ops.h"
+#include "platform/fs.h"
+#include "platform/memory.h"
+#include "platform/wide.h"
+
+namespace {
+
+bool IsDriveLetter(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }
+
+// A component of exactly "." or "..": the dots followed by the end or a
+// separator.
+bool IsDotComponent(const WCHAR* at, size_t dots) {
+    for (size_t i = 0; i < dots; ++i)
+        if (at[i] != '.') return false;
+    return at[dots] == 0 || IsPathSeparator(at[dots]);
+}
+
+// Copies one component and the separator after it, if any. Returns the
+// position after what was read.
+size_t CopyComponent(const WCHAR* source, size_t in, WCHAR* out, size_t* used) {
+    while (source[in] != 0 && !IsPathSeparator(source[in])) out[(*used)++] = source[in++];
+    if (source[in] != 0) out[(*used)++] = source[in++];
+    return in;
+}
+
+// The normalised form of `source` into `out`; false when a ".." would climb
+// over the first component, in which case the path is kept as it is.
+bool NormaliseInto(const WCHAR* source, WCHAR* out) {
+    size_t in = 0, used = 0, floor = 0;
+    if (IsPathSeparator(source[0]) && IsPathSeparator(source[1])) {
+        out[used++] = source[in++];
+        out[used++] = source[in++];
+        floor = used;
+    }
+    if (IsPathSeparator(source[in]) || IsDotComponent(source + in, 2)) return false;
+
+    in = CopyComponent(source, in, out, &used);
+    // From here on, every component starts right after a separator that has
+    // already been written.
+    while (source[in] != 0) {
+        const WCHAR* at = source + in;
+        if (IsDotComponent(at, 1)) {
+            --used;  // the separator before "."
+            if (at[1] != 0) out[used++] = at[1];
+            in += at[1] != 0 ? 2 : 1;
+        } else if (IsDotComponent(at, 2)) {
+            size_t walk = used - 1;  // on the separator before ".."
+            while (walk > floor && !IsPathSeparator(out[walk - 1])) --walk;
+            if (walk == floor) return false;
+            used = walk - 1;  // drops the previous component and both separators
+            if (at[2] != 0) out[used++] = at[2];
+            in += at[2] != 0 ? 3 : 2;
+        } else {
+            in = CopyComponent(source, in, out, &used);
+        }
+    }
+    out[used] = 0;
+    return true;
+}
+
+// Joins a directory and a name into `buffer`, inserting a backslash unless
+// the directory already ends with one. The buffer must hold both.
+void JoinDirectory(WCHAR* buffer, const WCHAR* name) {
+    size_t length = WideLength(buffer);
+    if (length == 0 || buffer[length - 1] != '\\') buffer[length++] = '\\';
+    std::memcpy(buffer + length, name, (WideLength(name) + 1) * sizeof(WCHAR));
+}
+
+}  // namespace
+
+bool IsPathSeparator(WCHAR ch) { return ch == '\\' || ch == '/'; }
+
+WCHAR* GetDriveDirectory(int drive, WCHAR* buffer, int capacity) {
+    if (FsGetDriveDirectoryW(drive, buffer, capacity) != nullptr) return buffer;
+    // The runtime's ANSI form, read into a buffer of our own so that no
+    // allocation of the runtime crosses into the program.
+    char ansi[FULL_PATH_CHARS];
+    if (FsGetDriveDirectoryA(drive, ansi, (int)sizeof ansi) == nullptr) return nullptr;
+    ansi[sizeof ansi - 1] = 0;
+    int converted = MultiByteToWideChar(CP_ACP, 0, ansi, -1, buffer, capacity);
+    if (converted <= 0 || converted >= capacity) return nullptr;
+    return buffer;
+}
+
+void NormalisePath(const WCHAR* source, WCHAR* destination) {
+    size_t length = WideLength(source);
+    // The work is done on a copy, so that a path kept unchanged is still
+    // whole when source and destination are the same buffer.
+    WCHAR local[2 * FULL_PATH_CHARS];
+    WCHAR* copy = local;
+    if (length >= sizeof local / sizeof local[0]) {
+        copy = static_cast<WCHAR*>(MemAlloc((length + 1) * sizeof(WCHAR)));
+        if (copy == nullptr) {
+            // Without room for a copy the path stays as it is.
+            if (destination != source) std::memmove(destination, source, (length + 1) * sizeof(WCHAR));
+            return;
+        }
+    }
+    std::memcpy(copy, source, (length + 1) * sizeof(WCHAR));
+    if (!NormaliseInto(copy, destination)) std::memmove(destination, copy, (length + 1) * sizeof(WCHAR));
+    if (copy != local) MemFree(copy);
+}
+
+// The result always has room for FULL_PATH_CHARS characters and the zero.
+// A full path that needs FULL_PATH_CHARS characters or more comes back cut
+// to exactly FULL_PATH_CHARS, so that the caller can tell it from one that
+// fits and refuse it. Returns null only when memory runs out.
+WCHAR* MakeFullPath(const WCHAR* name) {
+    size_t nameLength = WideLength(name);
+    bool driveColon = nameLength >= 2 && name[1] == ':';
+    // "X:\" and "X:/" are rooted at the drive, as the system resolves them.
+    bool absolute = driveColon && IsPathSeparator(name[2]);
+    bool driveRelative = driveColon && !absolute;
+    // "\dir" (but not "\\server") is rooted at the current drive.
+    bool rooted = !driveColon && IsPathSeparator(name[0]) && !IsPathSeparator(name[1]);
+
+    WCHAR directory[FULL_PATH_CHARS];
+    directory[0] = 0;
+    const WCHAR* rest = name;
+    bool haveDirectory = false;
+    if (driveRelative) {
+        // "A" or "a" is drive 1; anything but a letter names no drive.
+        haveDirectory = IsDriveLetter(name[0]) &&
+                        GetDriveDirectory(WideUpperAscii(name[0]) - 64, directory,
+                                          FULL_PATH_CHARS) != nullptr;
+        if (haveDirectory) rest = name + 2;
+    } else if (!absolute && !(IsPathSeparator(name[0]) && IsPathSeparator(name[1]))) {
+        haveDirectory = GetDriveDirectory(0, directory, FULL_PATH_CHARS) != nullptr;
+        if (haveDirectory && rooted) directory[directory[0] != 0 && directory[1] == ':' ? 2 : 0] = 0;
+    }
+
+    size_t directoryLength = WideLength(directory);
+    size_t capacity = directoryLength + 1 + nameLength + 1;
+    if (capacity < FULL_PATH_CHARS + 1) capacity = FULL_PATH_CHARS + 1;
+    WCHAR* buffer = static_cast<WCHAR*>(MemAlloc(capacity * sizeof(WCHAR)));
+    if (buffer == nullptr) return nullptr;
+
+    if (haveDirectory && rooted) {
+        std::memcpy(buffer, directory, directoryLength * sizeof(WCHAR));
+        std::memcpy(buffer + directoryLength, name, (nameLength + 1) * sizeof(WCHAR));
+    } else if (haveDirectory) {
+        std::memcpy(buffer, directory, (directoryLength + 1) * sizeof(WCHAR));
+        JoinDirectory(buffer, rest);
+    } else {
+        // Absolute and network names as typed; a name whose drive has no
+        // current directory stays as typed too, and the throw refuses it.
+        std::memcpy(buffer, name, (nameLength + 1) * sizeof(WCHAR));
+    }
+    NormalisePath(buffer, buffer);
+    if (WideLength(buffer) > (size_t)FULL_PATH_CHARS) buffer[FULL_PATH_CHARS] = 0;
+    return buffer;
+}

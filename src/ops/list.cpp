@@ -1,0 +1,84 @@
+// The numbered table of the bin's items.
+#include <cstdio>
+#include <ctime>
+
+#include "app/messages.h"
+#include "ops/ops.h"
+#include "platform/fs.h"
+#include "platform/memory.h"
+#include "store/store.h"
+
+namespace {
+
+// Shown for a deletion time the local-time conversion rejects. Split so
+// that no "??/" trigraph is ever read by an older compiler mode.
+const char TIME_PLACEHOLDER[] = "????" "/??" "/??" " ??:??:??";
+// The Windows runtime converts times from 1970 up to the end of the year
+// 3000 only; both builds keep to that range so they show the same.
+const int64_t LATEST_LOCAL_TIME = 32535215999LL;
+const int PATH_COLUMN_WIDTH = 39;
+
+// Digits of the largest number, up to three, so the brackets line up.
+int NumberWidth(int32_t count) { return count < 10 ? 1 : (count < 100 ? 2 : 3); }
+
+void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
+    char time[24];
+    FormatDeletionTime(entry->deletionTime, time, sizeof time);
+    char attributes[16];
+    std::snprintf(attributes, sizeof attributes, "%-6s%c%c%c%c",
+                  (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) ? "<DIR>" : "",
+                  AttributeLetter(entry->attributes, FILE_ATTRIBUTE_ARCHIVE, 'A'),
+                  AttributeLetter(entry->attributes, FILE_ATTRIBUTE_SYSTEM, 'S'),
+                  AttributeLetter(entry->attributes, FILE_ATTRIBUTE_HIDDEN, 'H'),
+                  AttributeLetter(entry->attributes, FILE_ATTRIBUTE_READONLY, 'R'));
+    char* converted = nullptr;
+    const char* path = "";
+    if (entry->originalPath != nullptr) {
+        if (entry->isWide) {
+            converted = WideToAnsiAlloc(static_cast<const WCHAR*>(entry->originalPath));
+            if (converted != nullptr) path = converted;
+        } else {
+            path = static_cast<const char*>(entry->originalPath);
+        }
+    }
+    std::printf("[%*u] %-*s %s %s\n", width, (unsigned)number, PATH_COLUMN_WIDTH, path, time,
+                attributes);
+    MemFree(converted);
+}
+
+}  // namespace
+
+char AttributeLetter(uint32_t attributes, uint32_t bit, char letter) {
+    return (attributes & bit) != 0 ? letter : '-';
+}
+
+void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
+    int64_t seconds = FileTimeToUnixTime(fileTime);
+    const struct tm* local = nullptr;
+    if (seconds >= 0 && seconds <= LATEST_LOCAL_TIME) {
+        time_t value = (time_t)seconds;
+        local = std::localtime(&value);
+    }
+    if (local == nullptr) {
+        std::snprintf(buffer, capacity, "%s", TIME_PLACEHOLDER);
+        return;
+    }
+    std::snprintf(buffer, capacity, "%04u/%02u/%02u %02u:%02u:%02u", (unsigned)(local->tm_year + 1900),
+                  (unsigned)(local->tm_mon + 1), (unsigned)local->tm_mday, (unsigned)local->tm_hour,
+                  (unsigned)local->tm_min, (unsigned)local->tm_sec);
+}
+
+void ListEntries() {
+    int32_t count = gRun.entries.Length();
+    std::printf("\n");
+    PrintCatalogue(MSG_FILE_COUNT, (int)count);
+    if (count == 0) {
+        std::printf("\n");
+        PrintCatalogue(MSG_BIN_EMPTY);
+        return;
+    }
+    PrintCatalogue(MSG_LIST_HEADER);
+    int width = NumberWidth(count);
+    for (int32_t i = 0; i < count; ++i)
+        PrintEntryLine(static_cast<const BinEntry*>(gRun.entries.At(i)), i + 1, width);
+}

@@ -1,0 +1,266 @@
+// Loading the bin's items into the run's entry list.
+#include <algorithm>
+#include <cstring>
+
+#include "app/messages.h"
+#include "platform/fs.h"
+#include "platform/memory.h"
+#include "platform/wide.h"
+#include "store/store.h"
+
+namespace {
+
+// The data items of an index bin, read from the folder in one search and
+// sorted by (letter, number), so that each record is one lookup instead of
+// one folder search: loading stays linear in the size of the bin.
+struct DataItem {
+    uint64_t key;       // letter << 32 | record number
+    uint32_t order;     // position in the search, so the first one wins
+    DWORD attributes;
+};
+
+struct DataItemTable {
+    DataItem* items = nullptr;
+    uint32_t count = 0;
+    uint32_t capacity = 0;
+};
+
+uint64_t DataItemKey(WCHAR letter, uint32_t number) { return ((uint64_t)letter << 32) | number; }
+
+bool AddDataItem(DataItemTable* table, uint64_t key, DWORD attributes) {
+    if (table->count == table->capacity) {
+        uint32_t capacity = table->capacity < 256 ? 256 : table->capacity * 2;
+        void* grown = MemRealloc(table->items, sizeof(DataItem) * (size_t)capacity);
+        if (grown == nullptr) return false;
+        table->items = static_cast<DataItem*>(grown);
+        table->capacity = capacity;
+    }
+    table->items[table->count] = DataItem{key, table->count, attributes};
+    ++table->count;
+    return true;
+}
+
+bool DataItemBefore(const DataItem& a, const DataItem& b) {
+    return a.key != b.key ? a.key < b.key : a.order < b.order;
+}
+
+// False only when memory runs out; a folder that cannot be searched
+// simply has no data items.
+bool ReadDataItems(DataItemTable* table) {
+    WCHAR pattern[MAX_PATH];
+    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return true;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FsFindFirstFile(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool ok = true;
+    do {
+        WCHAR letter = 0;
+        uint32_t number = 0;
+        if (ParseDataItemName(data.cFileName, &letter, &number))
+            ok = AddDataItem(table, DataItemKey(letter, number), data.dwFileAttributes);
+    } while (ok && FsFindNextFile(search, &data));
+    FsFindClose(search);
+    if (ok) std::sort(table->items, table->items + table->count, DataItemBefore);
+    return ok;
+}
+
+// The first data item of (letter, number) in search order, as a search
+// for that one record would have found it.
+const DataItem* LookUpDataItem(const DataItemTable* table, WCHAR letter, uint32_t number) {
+    uint64_t key = DataItemKey(WideLowerAscii(letter), number);
+    uint32_t low = 0, high = table->count;
+    while (low < high) {
+        uint32_t middle = low + (high - low) / 2;
+        if (table->items[middle].key < key)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return (low < table->count && table->items[low].key == key) ? &table->items[low] : nullptr;
+}
+
+char* CopyAnsiField(const uint8_t* field) {
+    size_t length = 0;
+    while (length < PATH_FIELD_CHARS && field[length] != 0) ++length;
+    char* text = static_cast<char*>(MemAlloc(length + 1));
+    if (text == nullptr) return nullptr;
+    std::memcpy(text, field, length);
+    text[length] = 0;
+    return text;
+}
+
+WCHAR* CopyWideField(const uint8_t* field) {
+    size_t length = 0;
+    while (length < PATH_FIELD_CHARS && (field[2 * length] | field[2 * length + 1]) != 0) ++length;
+    WCHAR* text = static_cast<WCHAR*>(MemAlloc((length + 1) * sizeof(WCHAR)));
+    if (text == nullptr) return nullptr;
+    for (size_t i = 0; i < length; ++i)
+        text[i] = (WCHAR)(field[2 * i] | (field[2 * i + 1] << 8));
+    text[length] = 0;
+    return text;
+}
+
+void FreeEntry(BinEntry* entry) {
+    MemFree(entry->originalPath);
+    MemFree(entry->dataPath);
+    MemFree(entry);
+}
+
+BinEntry* NewEntry() {
+    BinEntry* entry = static_cast<BinEntry*>(MemAlloc(sizeof(BinEntry)));
+    if (entry != nullptr) std::memset(entry, 0, sizeof *entry);
+    return entry;
+}
+
+// Appends a complete entry; on failure frees it and reports.
+bool AppendEntry(BinEntry* entry) {
+    if (gRun.entries.Add(entry) >= 0) return true;
+    FreeEntry(entry);
+    ReportNoMemory();
+    return false;
+}
+
+BinEntry* EntryFromRecord(const IndexRecord& record, DWORD attributes) {
+    BinEntry* entry = NewEntry();
+    if (entry == nullptr) return nullptr;
+    entry->isWide = record.unicodePath != nullptr ? 1 : 0;
+    entry->originalPath = entry->isWide ? static_cast<void*>(CopyWideField(record.unicodePath))
+                                        : static_cast<void*>(CopyAnsiField(record.ansiPath));
+    if (entry->originalPath == nullptr) {
+        FreeEntry(entry);
+        return nullptr;
+    }
+    entry->recordNumber = record.recordNumber;
+    entry->attributes = attributes;
+    entry->deletionTime = record.deletionTime;
+    entry->size = record.size;
+    entry->driveNumber = record.driveNumber;
+    return entry;
+}
+
+bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* table) {
+    uint8_t* buffer = static_cast<uint8_t*>(MemAlloc(recordSize));
+    if (buffer == nullptr) {
+        ReportNoMemory();
+        return false;
+    }
+    bool ok = true;
+    // A trailing piece shorter than a record is the normal end.
+    while (ok && FsReadExact(buffer, recordSize, stream)) {
+        if (buffer[0] == 0) continue;  // removed record
+        IndexRecord record;
+        DecodeIndexRecord(buffer, recordSize, &record);
+        const DataItem* item =
+            LookUpDataItem(table, DriveLetterOf(record.driveNumber), record.recordNumber);
+        if (item == nullptr) continue;  // its item has left the bin folder
+        BinEntry* entry = EntryFromRecord(record, item->attributes);
+        if (entry == nullptr) ReportNoMemory();
+        ok = entry != nullptr && AppendEntry(entry);
+    }
+    MemFree(buffer);
+    return ok;
+}
+
+bool LoadIndexEntries() {
+    FILE* stream = OpenIndexFile(nullptr, false);
+    if (stream == nullptr) return false;
+    FreeEntries();
+    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    IndexHeader header;
+    bool ok = FsReadExact(headerBytes, INDEX_HEADER_SIZE, stream);
+    if (ok) {
+        DecodeIndexHeader(headerBytes, &header);
+        ok = IsRecordSizeValid(header.recordSize);
+    }
+    if (ok) {
+        DataItemTable table;
+        ok = ReadDataItems(&table);
+        if (!ok)
+            ReportNoMemory();
+        else
+            ok = ReadIndexRecords(stream, header.recordSize, &table);
+        MemFree(table.items);
+    }
+    FsClose(stream);
+    return ok;
+}
+
+// One $I file as an entry: null when the file is to be passed over
+// (unreadable, short, damaged); *failed is set when memory ran out.
+BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
+    WCHAR* infoPath = BinChildPath(name);
+    if (infoPath == nullptr) {
+        *failed = true;
+        return nullptr;
+    }
+    FILE* stream = FsOpenFile(infoPath, WIDE("rb"));
+    if (stream == nullptr) {
+        MemFree(infoPath);
+        return nullptr;
+    }
+    // Never more than a version-2 file with the longest path can use.
+    uint8_t bytes[ITEM_INFO_READ_LIMIT];
+    size_t length = FsRead(bytes, sizeof bytes, stream);
+    FsClose(stream);
+    ItemInfoRecord record;
+    if (!DecodeItemInfo(bytes, length, &record)) {
+        MemFree(infoPath);
+        return nullptr;
+    }
+    // The data item has the same name with "$R" for "$I".
+    WCHAR* dataPath = infoPath;
+    dataPath[WideLength(dataPath) - WideLength(name) + 1] = 'R';
+    BinEntry* entry = NewEntry();
+    WCHAR* originalPath = entry != nullptr ? WideDuplicate(record.originalPath) : nullptr;
+    if (originalPath == nullptr) {
+        MemFree(entry);
+        MemFree(dataPath);
+        *failed = true;
+        return nullptr;
+    }
+    DWORD attributes = FsGetFileAttributes(dataPath);
+    entry->isWide = 1;
+    entry->originalPath = originalPath;
+    entry->attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+    entry->deletionTime = record.deletionTime;
+    entry->size = (uint32_t)record.fileSize;
+    entry->dataPath = dataPath;
+    return entry;
+}
+
+bool LoadItemEntries() {
+    FreeEntries();
+    PrintCatalogue(MSG_READING, gRun.binPath);
+    WCHAR pattern[MAX_PATH];
+    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\$I*.*"), gRun.binPath) < 0) return true;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FsFindFirstFile(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool ok = true;
+    do {
+        const WCHAR* name = data.cFileName;
+        // A folder named like an index file, or a name that matched only
+        // by its short form, holds no item.
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if (name[0] != '$' || (name[1] != 'I' && name[1] != 'i')) continue;
+        bool failed = false;
+        BinEntry* entry = EntryFromItemFile(name, &failed);
+        if (failed) ReportNoMemory();
+        ok = !failed && (entry == nullptr || AppendEntry(entry));
+    } while (ok && FsFindNextFile(search, &data));
+    FsFindClose(search);
+    return ok;
+}
+
+}  // namespace
+
+bool LoadEntries() {
+    if (gRun.binFormat == FORMAT_ITEM_FILES) return LoadItemEntries();
+    return LoadIndexEntries();
+}
+
+void FreeEntries() {
+    for (int32_t i = 0; i < gRun.entries.Length(); ++i)
+        FreeEntry(static_cast<BinEntry*>(gRun.entries.At(i)));
+    gRun.entries.RemoveAll();
+}

@@ -1,0 +1,567 @@
+"""End-to-end rig: runs every build of the program on the same case and compares.
+
+A case (see README.md) gives a command line, the drives it needs, optional
+console input and what it expects. For each build the rig lays out fresh
+drive folders, maps them as drive letters in a Wine prefix, runs the build
+with the case's locale, snapshots the drives afterwards, and then checks
+that every build printed the same bytes, ended with the same exit code and
+left the same files, and that these match what the case expects.
+
+Builds: the native POSIX build, dustpail.exe under Wine and (for cases whose
+paths the ANSI code page can carry) dustpail-ansi.exe under Wine. The POSIX
+build reads the same prefix: its drives are $WINEPREFIX/dosdevices, its
+current drive and directory come from the working directory.
+"""
+
+import dataclasses
+import difflib
+import hashlib
+import os
+import pty
+import re
+import shutil
+import signal
+import subprocess
+import termios
+import time
+import tty
+
+from texts import CODE_PAGE, EN, JA, TITLE
+
+NATIVE = "native"
+EXE = "exe"
+ANSI = "ansi"
+ALL_BUILDS = (NATIVE, EXE, ANSI)
+
+LOCALES = {EN: "C.UTF-8", JA: "ja_JP.UTF-8"}
+
+CTRL_C = "\x03"
+ESC = "\x1b"
+ENTER = "\r"
+
+WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+
+# Prompts end in one of these: "... (Y/N)" and "...[1-3]:".
+PROMPT_RE = re.compile(rb"\(Y/N\)|\[-?\d+--?\d+\]:")
+PROMPT_TIMEOUT = 10.0   # seconds to wait for the next prompt
+AFTER_INPUT_WAIT = 2.0  # after the last key: wait for exit or a further prompt
+SETTLE = 0.05          # between a prompt appearing and the key being sent
+
+
+class _Dir:
+    def __repr__(self):
+        return "<dir>"
+
+
+# Value of a directory in a tree (files map to their bytes).
+DIR = _Dir()
+# Value of a drive that is mapped to a folder that does not exist.
+MISSING = "<missing>"
+
+# Set by the runner before the case modules are imported: the three banner
+# lines exactly as the program prints them (title, copyright, empty line).
+BANNER = None
+
+
+@dataclasses.dataclass
+class Case:
+    name: str
+    args: list
+    lang: str = EN
+    stdout: object = None         # str (encoded in the language's code page) or bytes
+    exit_code: int = None
+    drives: dict = None           # letter -> {relpath: bytes|str|DIR} | callable(folder) | MISSING
+    cwd: str = "T:\\"
+    keys: list = None             # console input through a pseudo-terminal, see README
+    stdin: object = None          # str or bytes fed through a pipe instead
+    ansi: bool = None             # None: when the code page carries every path
+    builds: tuple = ALL_BUILDS
+    unchanged: bool = False       # every drive must be left as it was
+    check: object = None          # callable(Result), raises AssertionError
+    mask: object = None           # callable(relpath, data) -> (relpath, data) or None
+    tz: str = "UTC"
+    timeout: float = 30.0
+
+    def __post_init__(self):
+        if self.drives is None:
+            self.drives = {"T": {}}
+        self.drives = {k.upper(): v for k, v in self.drives.items()}
+        for letter in self.drives:
+            if len(letter) != 1 or not ("A" <= letter <= "Z") or letter in "CZ":
+                raise ValueError(f"{self.name}: drive letter {letter!r} (C: and Z: belong to Wine)")
+        if self.keys is not None and self.stdin is not None:
+            raise ValueError(f"{self.name}: give keys or stdin, not both")
+        if self.lang not in LOCALES:
+            raise ValueError(f"{self.name}: language {self.lang!r}")
+        if isinstance(self.stdout, str):
+            try:
+                self.stdout.encode(CODE_PAGE[self.lang])
+            except UnicodeEncodeError as e:
+                raise ValueError(f"{self.name}: the expected stdout holds {e.object[e.start:e.end]!r}, "
+                                 f"which {CODE_PAGE[self.lang]} cannot show; the program prints '#' "
+                                 "for it, so the expected text must too") from None
+
+
+@dataclasses.dataclass
+class Result:
+    build: str
+    stdout: bytes          # CRLF already folded to LF for the .exe builds
+    text: str              # stdout decoded from the language's code page
+    stderr: bytes
+    exit_code: int         # None when the run timed out
+    before: dict           # letter -> tree before the run
+    after: dict            # letter -> tree after the run
+    folders: dict          # letter -> folder that was mapped
+    seconds: float
+    notes: list
+
+
+class CaseFailure(AssertionError):
+    pass
+
+
+# ----------------------------------------------------------------- drives
+
+def _native_path(relpath):
+    return relpath.replace("\\", "/").strip("/")
+
+
+def lay_out(folder, spec):
+    """Fills `folder` from a tree spec: {relpath: bytes | str | DIR} or callable."""
+    os.makedirs(folder, exist_ok=True)
+    if callable(spec):
+        spec(folder)
+        return
+    for relpath, value in spec.items():
+        path = os.path.join(folder.encode(), _native_path(relpath).encode("utf-8"))
+        if value is DIR:
+            os.makedirs(path, exist_ok=True)
+            continue
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        data = value.encode("utf-8") if isinstance(value, str) else value
+        with open(path, "wb") as f:
+            f.write(data)
+
+
+def snapshot(folder):
+    """{relpath: bytes or DIR} of everything below `folder` (relpaths use '/')."""
+    tree = {}
+    if not os.path.isdir(folder):
+        return tree
+    base = folder.encode()
+    for dirpath, dirnames, filenames in os.walk(base):
+        for name in dirnames + filenames:
+            path = os.path.join(dirpath, name)
+            rel = os.path.relpath(path, base).decode("utf-8", "surrogateescape")
+            if os.path.islink(path):
+                tree[rel] = b"<link to " + os.readlink(path) + b">"
+            elif os.path.isdir(path):
+                tree[rel] = DIR
+            else:
+                with open(path, "rb") as f:
+                    tree[rel] = f.read()
+    return tree
+
+
+def apply_mask(tree, mask):
+    if mask is None:
+        return tree
+    out = {}
+    for rel, data in tree.items():
+        kept = mask(rel, data)
+        if kept is not None:
+            out[kept[0]] = kept[1]
+    return out
+
+
+def describe_tree(tree):
+    lines = []
+    for rel in sorted(tree):
+        data = tree[rel]
+        if data is DIR:
+            lines.append(f"{rel}/")
+        else:
+            digest = hashlib.sha256(data).hexdigest()[:12]
+            lines.append(f"{rel}  {len(data)} bytes  {digest}")
+    return lines
+
+
+def diff_lines(a, b, name_a, name_b):
+    return list(difflib.unified_diff(a, b, name_a, name_b, lineterm="", n=2))
+
+
+# ----------------------------------------------------------------- prefix
+
+def wine_env(prefix):
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("LC_") and k not in ("LANG", "LANGUAGE", "DISPLAY",
+                                                     "WAYLAND_DISPLAY", "WINEPREFIX")}
+    env.update(WINE_ENV)
+    env["WINEPREFIX"] = prefix
+    return env
+
+
+def run_quiet(cmd, env, timeout=120):
+    return subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=timeout, start_new_session=True)
+
+
+def kill_server(prefix):
+    """Stops the wine server of `prefix` (and every process of it), if one runs."""
+    if os.path.isdir(prefix):
+        try:
+            run_quiet(["wineserver", "-k"], wine_env(prefix), timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+
+
+def create_prefix(prefix, log):
+    """A new prefix, its server stopped so that the registry is on disk."""
+    kill_server(prefix)
+    shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+    env = wine_env(prefix)
+    with open(log, "wb") as out:
+        subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
+                       stderr=subprocess.STDOUT, timeout=300, start_new_session=True, check=True)
+    run_quiet(["wineserver", "-k"], env)
+    if not os.path.islink(os.path.join(prefix, "dosdevices", "c:")):
+        raise RuntimeError(f"wineboot left no drive C: in {prefix} (see {log})")
+
+
+def copy_prefix(base, prefix):
+    """A cheap private copy of the base prefix: hard links, registry files copied."""
+    kill_server(prefix)
+    shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+    subprocess.run(["cp", "-al", base, prefix], check=True)
+    for name in os.listdir(prefix):
+        if name.endswith(".reg"):
+            path = os.path.join(prefix, name)
+            data = open(path, "rb").read()
+            os.unlink(path)
+            with open(path, "wb") as f:
+                f.write(data)
+
+
+def map_drives(prefix, folders):
+    """Drive letters of the prefix: C: and Z: as Wine made them, plus `folders`."""
+    dosdevices = os.path.join(prefix, "dosdevices")
+    for name in os.listdir(dosdevices):
+        if re.fullmatch(r"[a-z]:", name) and name not in ("c:", "z:"):
+            os.unlink(os.path.join(dosdevices, name))
+    for letter, folder in folders.items():
+        os.symlink(folder, os.path.join(dosdevices, letter.lower() + ":"))
+
+
+# ----------------------------------------------------------------- builds
+
+@dataclasses.dataclass
+class Builds:
+    native: str
+    exe: str
+    ansi: str
+
+    def command(self, build, args):
+        if build == NATIVE:
+            return [self.native] + list(args)
+        return ["wine", self.exe if build == EXE else self.ansi] + list(args)
+
+
+def code_page_carries(case):
+    """True when every argument and drive name can be written in the case's code page."""
+    codec = CODE_PAGE[case.lang]
+    texts = list(case.args) + [case.cwd]
+    for spec in case.drives.values():
+        if isinstance(spec, dict):
+            texts.extend(spec.keys())
+    try:
+        for text in texts:
+            text.encode(codec)
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+def builds_for(case, available):
+    """The builds the case runs on, and a note for each one left out."""
+    notes = []
+    builds = [b for b in case.builds if b in available]
+    ansi = case.ansi if case.ansi is not None else code_page_carries(case)
+    if ANSI in builds and not ansi:
+        builds.remove(ANSI)
+    if case.keys and any(CTRL_C in k for k in case.keys):
+        # Wine's console never hands Ctrl+C to _getch: without a controlling
+        # terminal the byte is dropped, with one it becomes a CTRL_C_EVENT.
+        dropped = [b for b in builds if b != NATIVE]
+        builds = [b for b in builds if b == NATIVE]
+        if dropped:
+            notes.append("Ctrl+C checked on the native build only (Wine cannot deliver it to _getch)")
+    return builds, notes
+
+
+def key_bytes(step, build, codec):
+    """What to write into the terminal for one input step."""
+    if step.endswith("\n"):
+        # A typed line: Enter is CR on a terminal; Wine's console needs it,
+        # the POSIX terminal turns it into LF for fgets.
+        return step[:-1].encode(codec) + b"\r"
+    # Wine's console reads a lone ESC as the start of an escape sequence and
+    # waits for more; ESC ESC arrives as one Esc key. The POSIX build reads
+    # its terminal the same way.
+    return step.encode(codec).replace(b"\x1b", b"\x1b\x1b")
+
+
+# ----------------------------------------------------------------- running
+
+def _count_prompts(path):
+    with open(path, "rb") as f:
+        return len(PROMPT_RE.findall(f.read()))
+
+
+def _wait_prompts(proc, path, wanted, timeout):
+    """Waits until stdout shows `wanted` prompts. False if the process ended first or time ran out."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if _count_prompts(path) >= wanted:
+            return True
+        if proc.poll() is not None:
+            return False
+        time.sleep(0.01)
+    return False
+
+
+def _feed_terminal(proc, master, out_path, steps, build, codec, notes):
+    for i, step in enumerate(steps):
+        if not _wait_prompts(proc, out_path, i + 1, PROMPT_TIMEOUT):
+            if proc.poll() is not None:
+                notes.append(f"process ended before input step {i + 1} ({step!r})")
+                return
+            notes.append(f"no prompt {i + 1} after {PROMPT_TIMEOUT:.0f}s; sent {step!r} anyway")
+        time.sleep(SETTLE)
+        os.write(master, key_bytes(step, build, codec))
+    # Leave the terminal open until the program is done with the last key:
+    # it ends, or it asks again (then it gets end of input).
+    _wait_prompts(proc, out_path, len(steps) + 1, AFTER_INPUT_WAIT)
+
+
+def _set_terminal_mode(fd, build):
+    """Terminal settings that make input independent of when the program reads it.
+
+    Wine's console switches the terminal to raw mode only once it starts, and
+    then takes LF for Ctrl+J, not Enter: a line typed into a cooked terminal
+    before that (CR turned into LF) would never end. So the .exe builds get a
+    raw terminal from the start. The POSIX build reads lines with fgets, which
+    needs the kernel's cooked line discipline; there only signals are turned
+    off, so that a Ctrl+C typed before the program reads it is kept as a key.
+    """
+    attrs = termios.tcgetattr(fd)
+    if build == NATIVE:
+        attrs[3] &= ~termios.ISIG
+        termios.tcsetattr(fd, termios.TCSANOW, attrs)
+    else:
+        tty.setraw(fd, termios.TCSANOW)
+
+
+def _kill(proc):
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    proc.wait()
+
+
+def run_once(case, build, builds, prefix, folder_of, work):
+    """Runs one build of the case in `prefix`; the drive folders are made fresh."""
+    notes = []
+    folders = {}
+    for letter, spec in case.drives.items():
+        folder = os.path.join(work, letter)
+        if spec is MISSING:
+            folders[letter] = folder  # mapped, never created
+            continue
+        lay_out(folder, spec)
+        folders[letter] = folder
+    cwd = folder_of(case.cwd, folders)
+    before = {k: snapshot(v) for k, v in folders.items()}
+    map_drives(prefix, folders)
+
+    env = wine_env(prefix)
+    env["LC_ALL"] = env["LANG"] = LOCALES[case.lang]
+    env["TZ"] = case.tz
+    codec = CODE_PAGE[case.lang]
+    out_path = os.path.join(work, "stdout")
+    err_path = os.path.join(work, "stderr")
+    cmd = builds.command(build, case.args)
+
+    started = time.monotonic()
+    master = None
+    with open(out_path, "wb") as out, open(err_path, "wb") as err:
+        if case.keys is not None:
+            master, slave = pty.openpty()
+            _set_terminal_mode(slave, build)
+            stdin = slave
+        elif case.stdin is not None:
+            stdin = subprocess.PIPE
+        else:
+            stdin = subprocess.DEVNULL
+        proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdin=stdin, stdout=out, stderr=err,
+                                start_new_session=True)
+        timed_out = False
+        try:
+            if master is not None:
+                os.close(slave)
+                try:
+                    _feed_terminal(proc, master, out_path, case.keys, build, codec, notes)
+                finally:
+                    os.close(master)
+                proc.wait(timeout=case.timeout)
+            elif case.stdin is not None:
+                data = case.stdin.encode(codec) if isinstance(case.stdin, str) else case.stdin
+                proc.communicate(data, timeout=case.timeout)
+            else:
+                proc.wait(timeout=case.timeout)
+        except subprocess.TimeoutExpired:
+            timed_out = True
+            notes.append(f"timed out after {case.timeout:.0f}s and was killed")
+            _kill(proc)
+    seconds = time.monotonic() - started
+
+    stdout = open(out_path, "rb").read()
+    if build != NATIVE:
+        stdout = stdout.replace(b"\r\n", b"\n")
+    after = {k: snapshot(v) for k, v in folders.items()}
+    return Result(build=build, stdout=stdout, text=stdout.decode(codec, "replace"),
+                  stderr=open(err_path, "rb").read(),
+                  exit_code=None if timed_out else proc.returncode,
+                  before=before, after=after, folders=folders, seconds=seconds, notes=notes)
+
+
+def folder_resolver(prefix):
+    def folder_of(windows_path, folders):
+        """The POSIX folder of a Windows path "X:\\dir" in this run."""
+        m = re.fullmatch(r"([A-Za-z]):(.*)", windows_path)
+        if not m:
+            raise ValueError(f"cwd {windows_path!r} is not a drive path")
+        letter, rest = m.group(1).upper(), _native_path(m.group(2))
+        if letter in folders:
+            root = folders[letter]
+        elif letter == "Z":
+            root = "/"
+        elif letter == "C":
+            root = os.path.join(prefix, "drive_c")
+        else:
+            raise ValueError(f"cwd {windows_path!r}: drive {letter}: is not mapped by the case")
+        path = os.path.join(root, rest) if rest else root
+        os.makedirs(path, exist_ok=True)
+        return path
+    return folder_of
+
+
+# ----------------------------------------------------------------- checking
+
+def expected_bytes(case):
+    if case.stdout is None or isinstance(case.stdout, bytes):
+        return case.stdout
+    return case.stdout.encode(CODE_PAGE[case.lang])
+
+
+def _show(data, codec):
+    return [repr(line) for line in data.decode(codec, "replace").splitlines(keepends=True)]
+
+
+def verify(case, results):
+    """Problems found in the results of all builds (empty when the case passes)."""
+    problems = []
+    codec = CODE_PAGE[case.lang]
+    want = expected_bytes(case)
+    for r in results:
+        tag = f"[{r.build}]"
+        for note in r.notes:
+            problems.append(f"{tag} {note}")
+        if r.exit_code is None:
+            continue
+        if case.exit_code is not None and r.exit_code != case.exit_code:
+            problems.append(f"{tag} exit code {r.exit_code}, expected {case.exit_code}")
+        if want is not None and r.stdout != want:
+            problems.append(f"{tag} stdout differs from the expected text:")
+            problems.extend("    " + l for l in diff_lines(_show(want, codec), _show(r.stdout, codec),
+                                                          "expected", r.build))
+        if r.build == NATIVE and r.stderr:
+            problems.append(f"{tag} wrote to stderr: {r.stderr[:400]!r}")
+        if case.unchanged:
+            for letter in r.before:
+                if r.before[letter] != r.after[letter]:
+                    problems.append(f"{tag} drive {letter}: changed:")
+                    problems.extend("    " + l for l in diff_lines(
+                        describe_tree(r.before[letter]), describe_tree(r.after[letter]),
+                        "before", "after"))
+        if case.check is not None:
+            try:
+                case.check(r)
+            except AssertionError as e:
+                problems.append(f"{tag} check failed: {e}")
+
+    # Every build against the first one.
+    ref = results[0]
+    for r in results[1:]:
+        if r.exit_code != ref.exit_code:
+            problems.append(f"[{r.build}] exit code {r.exit_code} but [{ref.build}] gave {ref.exit_code}")
+        if r.stdout != ref.stdout:
+            problems.append(f"[{r.build}] stdout differs from [{ref.build}]:")
+            problems.extend("    " + l for l in diff_lines(_show(ref.stdout, codec), _show(r.stdout, codec),
+                                                          ref.build, r.build))
+        for letter in ref.after:
+            a = apply_mask(ref.after[letter], case.mask)
+            b = apply_mask(r.after[letter], case.mask)
+            if a != b:
+                problems.append(f"[{r.build}] drive {letter}: left other files than [{ref.build}]:")
+                problems.extend("    " + l for l in diff_lines(describe_tree(a), describe_tree(b),
+                                                              ref.build, r.build))
+    return problems
+
+
+def describe_results(results, codec, limit=40):
+    lines = []
+    shown = {}
+    for r in results:
+        code = "timeout" if r.exit_code is None else r.exit_code
+        same = shown.get(r.stdout)
+        tail = f" same as [{same}]" if same else ":"
+        lines.append(f"  [{r.build}] exit {code}, {r.seconds:.2f}s, stdout{tail}")
+        if not same:
+            shown[r.stdout] = r.build
+            out = _show(r.stdout, codec)
+            lines.extend("    " + l for l in out[:limit])
+            if len(out) > limit:
+                lines.append(f"    ... {len(out) - limit} more lines")
+        if r.stderr and r.build == NATIVE:
+            lines.append(f"    stderr: {r.stderr[:400]!r}")
+    return lines
+
+
+# ----------------------------------------------------------------- banner
+
+def read_banner(native, prefix, workdir):
+    """The banner lines of the native build's bare call, checked for their shape."""
+    env = wine_env(prefix)
+    env["LC_ALL"] = env["LANG"] = LOCALES[EN]
+    os.makedirs(workdir, exist_ok=True)
+    proc = subprocess.run([native], cwd=workdir, env=env, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=30)
+    lines = proc.stdout.split(b"\n")
+    if len(lines) < 3 or lines[0] != TITLE.encode() or not lines[1].strip() or lines[2] != b"":
+        raise CaseFailure("a bare call must start with the title, a copyright line and an "
+                          f"empty line; it printed {proc.stdout[:300]!r}")
+    banner = b"\n".join(lines[:3]) + b"\n"
+    if not banner.isascii():
+        raise CaseFailure(f"the banner is printed unconverted in every code page, so it must be ASCII: {banner!r}")
+    return banner.decode("ascii")
+
+
+def banner():
+    """The banner as the program prints it: title, copyright line, empty line."""
+    if BANNER is None:
+        raise RuntimeError("the banner is known only once the runner has started")
+    return BANNER
+

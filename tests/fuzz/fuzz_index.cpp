@@ -1,0 +1,38 @@
+// Index files ("INFO", "INFO2") of any content: loaded, listed, and their
+// record numbers worked out, in both layouts.
+#include <cstdlib>
+
+#include "fuzz_disk.h"
+#include "ops/ops.h"
+#include "store/store.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzdisk::Install();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzdisk::Feed(data, size);
+    for (BinFormat format : {FORMAT_INFO, FORMAT_INFO2}) {
+        gRun.binFormat = format;
+        if (LoadEntries()) ListEntries();
+        for (int32_t i = 0; i < gRun.entries.Length(); ++i) {
+            const BinEntry* entry = static_cast<const BinEntry*>(gRun.entries.At(i));
+            WCHAR* path = nullptr;
+            if (FindDataItem(EntryDriveLetter(entry), entry->recordNumber, true, &path, nullptr))
+                MemFree(path);
+        }
+        FreeEntries();
+    }
+    // The bytes as a run of taken numbers.
+    RecordNumberSet set;
+    if (BuildRecordNumberSet(&set)) {
+        for (size_t at = 0; at + 4 <= size && at < 4096; at += 4) {
+            uint32_t n = ReadU32(data + at);
+            uint32_t free = FirstFreeRecordNumber(&set, (n & 1) != 0);
+            if (!MarkRecordNumberUsed(&set, (n & 2) ? free : n % 5000)) break;
+        }
+        FreeRecordNumberSet(&set);
+    }
+    return 0;
+}

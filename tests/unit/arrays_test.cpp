@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "platform/arrays.h"
+#include "platform/memory.h"
+
+namespace {
+
+TEST(Arrays, GrowOneCellAtATimeAndReuseAfterRemoveAll) {
+    PtrArray array;
+    EXPECT_EQ(array.Length(), 0);
+    EXPECT_EQ(array.storage, nullptr);
+    int a = 1, b = 2, c = 3;
+    EXPECT_EQ(array.Add(&a), 0);
+    EXPECT_EQ(array.Add(&b), 1);
+    EXPECT_EQ(array.Add(&c), 2);
+    EXPECT_EQ(array.capacity, 3);
+    EXPECT_EQ(array.At(1), &b);
+    void** storage = array.storage;
+    array.RemoveAll();
+    EXPECT_EQ(array.Length(), 0);
+    EXPECT_EQ(array.Add(&c), 0);
+    EXPECT_EQ(array.storage, storage);
+    EXPECT_EQ(array.capacity, 3);
+    // The array never frees what it points to.
+    EXPECT_EQ(c, 3);
+}
+
+TEST(Arrays, StringArrayOwnsCopies) {
+    StringArray strings;
+    WCHAR name[] = WIDE("first");
+    ASSERT_EQ(strings.Add(name), 0);
+    name[0] = 'F';
+    EXPECT_EQ(WideCompare(strings.At(0), WIDE("first")), 0);
+    EXPECT_NE(strings.At(0), name);
+    // SetAt at Length appends; below it replaces.
+    EXPECT_TRUE(strings.SetAt(1, WIDE("second")));
+    EXPECT_EQ(strings.Length(), 2);
+    EXPECT_TRUE(strings.SetAt(0, WIDE("replaced")));
+    EXPECT_EQ(WideCompare(strings.At(0), WIDE("replaced")), 0);
+    EXPECT_EQ(strings.Add(nullptr), 2);
+    EXPECT_EQ(strings.At(2), nullptr);
+}
+
+TEST(Arrays, ByteArrayHoldsValues) {
+    ByteArray bytes;
+    EXPECT_EQ(bytes.Add(1), 0);
+    EXPECT_EQ(bytes.Add(0), 1);
+    EXPECT_EQ(bytes.At(0), 1);
+    EXPECT_EQ(bytes.At(1), 0);
+}
+
+TEST(Arrays, FailedAllocationLeavesArrayIntact) {
+    StringArray strings;
+    ASSERT_EQ(strings.Add(WIDE("kept")), 0);
+    MemSetFailAt(1);
+    EXPECT_EQ(strings.Add(WIDE("lost")), -1);
+    EXPECT_FALSE(strings.SetAt(0, WIDE("other")));
+    MemSetFailAt(0);
+    EXPECT_EQ(strings.Length(), 1);
+    EXPECT_EQ(WideCompare(strings.At(0), WIDE("kept")), 0);
+}
+
+}  // namespace

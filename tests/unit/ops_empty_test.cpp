@@ -1,0 +1,207 @@
+// Emptying the bin on an in-memory disk: the index's bytes afterwards, what
+// is removed and what stays, the output, and every failure's outcome.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ops/ops.h"
+#include "ops_fake_disk.h"
+#include "ops_index_bytes.h"
+#include "platform/memory.h"
+
+namespace {
+
+using fakedisk::ATTR_DIRECTORY;
+using fakedisk::ATTR_FILE;
+using fakedisk::AddNode;
+using fakedisk::Exists;
+using fakedisk::Listing;
+using fakedisk::ReadFile;
+using fakedisk::WriteFile;
+using indexbytes::Header;
+using indexbytes::Index;
+using indexbytes::Record;
+
+const Record kFirst = {"C:\\work\\a.txt", u"C:\\work\\a.txt", 1, 2, 130000000000000000ULL, 4096, false};
+const Record kSecond = {"C:\\work\\dir", u"C:\\work\\dir", 2, 2, 130000000010000000ULL, 8192, false};
+
+std::string Captured(void (*run)()) {
+    testing::internal::CaptureStdout();
+    run();
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+size_t WriteNothing(const void*, size_t, size_t, FILE*) { return 0; }
+
+class EmptyTest : public ::testing::Test {
+protected:
+    fakedisk::Disk disk;
+    void SetUp() override {
+        fakedisk::Install(&disk);
+        AddNode(u"C:", ATTR_DIRECTORY);
+        AddNode(u"C:\\bin", ATTR_DIRECTORY);
+    }
+    void TearDown() override {
+        MemSetFailAt(0);
+        indexbytes::ClearRun();
+        EXPECT_EQ(disk.openSearches, 0);
+        fakedisk::Uninstall();
+    }
+    // An INFO2 bin with two loaded entries, their data items (a file and a
+    // directory), the marker and a file that is no data item.
+    std::vector<uint8_t> MakeInfo2Bin(const WCHAR* binPath) {
+        indexbytes::StartRun(binPath, FORMAT_INFO2);
+        gRun.options = OPT_EMPTY | OPT_YES;
+        std::vector<uint8_t> index = Index(Header(5, 2, 3, 800, 12288), 800, {kFirst, kSecond});
+        WriteFile(u"C:\\bin\\INFO2", index);
+        AddNode(u"C:\\bin\\Dc1.txt", ATTR_FILE);
+        AddNode(u"C:\\bin\\Dc2", ATTR_DIRECTORY);
+        AddNode(u"C:\\bin\\Dc2\\inner.txt", ATTR_FILE);
+        AddNode(u"C:\\bin\\desktop.ini", ATTR_FILE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        AddNode(u"C:\\bin\\notes.txt", ATTR_FILE);
+        gRun.entries.Add(indexbytes::Entry(kFirst, true));
+        gRun.entries.Add(indexbytes::Entry(kSecond, true));
+        return index;
+    }
+};
+
+TEST_F(EmptyTest, IndexLayoutKeepsBareHeaderAndRemovesEveryDataItem) {
+    MakeInfo2Bin(WIDE("C:\\bin"));
+    EXPECT_EQ(Captured(RunEmptyCommand),
+              "Deleting...\nC:\\bin\\Dc1.txt\nC:\\bin\\Dc2\n\nFinished.\nThe Recycle Bin has emptied.\n");
+    EXPECT_EQ(gRun.exitCode, 0);
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), Header(5, 0, 0, 800, 0));
+    EXPECT_EQ(Listing(u"C:\\bin"), std::vector<std::string>({"desktop.ini", "INFO2", "notes.txt"}));
+}
+
+TEST_F(EmptyTest, BinPathEndingInBackslashGetsNoSecondOne) {
+    MakeInfo2Bin(WIDE("C:\\bin\\"));
+    EXPECT_EQ(Captured(RunEmptyCommand),
+              "Deleting...\nC:\\bin\\Dc1.txt\nC:\\bin\\Dc2\n\nFinished.\nThe Recycle Bin has emptied.\n");
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), Header(5, 0, 0, 800, 0));
+}
+
+TEST_F(EmptyTest, IndexIsResetEvenWithoutDataItems) {
+    indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO);
+    gRun.options = OPT_EMPTY | OPT_YES;
+    WriteFile(u"C:\\bin\\INFO", Index(Header(0x12345678, 1, 2, 280, 99), 280, {kFirst}));
+    gRun.entries.Add(indexbytes::Entry(kFirst, false));
+    EXPECT_EQ(Captured(RunEmptyCommand), "The Recycle Bin has emptied.\n");
+    EXPECT_EQ(gRun.exitCode, 0);
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO"), Header(0x12345678, 0, 0, 280, 0));
+}
+
+TEST_F(EmptyTest, NoEntriesTouchesNothing) {
+    MakeInfo2Bin(WIDE("C:\\bin"));
+    indexbytes::ClearRun();
+    indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+    disk.log.clear();
+    EXPECT_EQ(Captured(RunEmptyCommand), "The Recycle Bin is already empty.\n");
+    EXPECT_EQ(gRun.exitCode, 3);
+    EXPECT_TRUE(disk.log.empty());
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc1.txt"));
+}
+
+// A header that cannot be read whole gives nothing sound to write back.
+TEST_F(EmptyTest, UnreadableHeaderLeavesTheBinAsItWas) {
+    MakeInfo2Bin(WIDE("C:\\bin"));
+    std::vector<uint8_t> shortIndex = {1, 0, 0, 0, 2, 0, 0, 0, 3, 0};
+    WriteFile(u"C:\\bin\\INFO2", shortIndex);
+    EXPECT_EQ(Captured(RunEmptyCommand), "Error: Failed to empty the Recycle Bin (C:\\bin).\n");
+    EXPECT_EQ(gRun.exitCode, 64);
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), shortIndex);
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc1.txt"));
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc2\\inner.txt"));
+}
+
+TEST_F(EmptyTest, MissingIndexOrFailedRewriteRemovesNoData) {
+    MakeInfo2Bin(WIDE("C:\\bin"));
+    gRun.binFormat = FORMAT_INFO;  // "INFO" is not there
+    EXPECT_EQ(Captured(RunEmptyCommand), "Error: Failed to empty the Recycle Bin (C:\\bin).\n");
+    EXPECT_EQ(gRun.exitCode, 64);
+    EXPECT_EQ(Listing(u"C:\\bin").size(), 6u);
+
+    gRun.binFormat = FORMAT_INFO2;
+    gRun.exitCode = 0;
+    gSys.write = WriteNothing;
+    EXPECT_FALSE(EmptyStore());
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc1.txt"));
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc2\\inner.txt"));
+}
+
+// The pass runs to its end; what could not be removed turns the result into
+// a failure instead of a success.
+TEST_F(EmptyTest, LeftoverDataItemIsReportedAfterTheWholePass) {
+    MakeInfo2Bin(WIDE("C:\\bin"));
+    AddNode(u"C:\\bin\\Dc2\\locked.txt", ATTR_FILE | FILE_ATTRIBUTE_READONLY);
+    AddNode(u"C:\\bin\\Dc3.doc", ATTR_FILE);
+    EXPECT_EQ(Captured(RunEmptyCommand),
+              "Deleting...\nC:\\bin\\Dc1.txt\nC:\\bin\\Dc2\nC:\\bin\\Dc3.doc\n\nFinished.\n"
+              "Error: Failed to empty the Recycle Bin (C:\\bin).\n");
+    EXPECT_EQ(gRun.exitCode, 64);
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), Header(5, 0, 0, 800, 0));
+    EXPECT_EQ(Listing(u"C:\\bin"),
+              std::vector<std::string>({"Dc2\\", "Dc2\\locked.txt", "desktop.ini", "INFO2", "notes.txt"}));
+}
+
+TEST_F(EmptyTest, OutOfMemoryWhileCollectingChangesNothing) {
+    for (long failAt = 1; failAt <= 6; ++failAt) {
+        std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
+        testing::internal::CaptureStdout();
+        MemSetFailAt(failAt);
+        bool emptied = EmptyStore();
+        MemSetFailAt(0);
+        testing::internal::GetCapturedStdout();
+        EXPECT_FALSE(emptied) << failAt;
+        EXPECT_EQ(gRun.exitCode, 254) << failAt;
+        EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), index) << failAt;
+        EXPECT_EQ(Listing(u"C:\\bin").size(), 6u) << failAt;
+    }
+}
+
+class ItemFilesEmptyTest : public EmptyTest {
+protected:
+    void SetUp() override {
+        EmptyTest::SetUp();
+        AddNode(u"C:\\$RECYCLE.BIN", ATTR_DIRECTORY);
+        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5", ATTR_DIRECTORY);
+        indexbytes::StartRun(WIDE("C:\\$RECYCLE.BIN\\S-1-5"), FORMAT_ITEM_FILES);
+        gRun.options = OPT_EMPTY | OPT_YES;
+        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", ATTR_FILE);
+        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt", ATTR_FILE);
+        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$IZZ0000", ATTR_FILE);
+        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RQQ1111", ATTR_FILE);
+        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\desktop.ini", ATTR_FILE);
+        gRun.entries.Add(indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
+        gRun.entries.Add(indexbytes::ItemEntry(u"C:\\b", u"C:\\$RECYCLE.BIN\\S-1-5\\$RZZ0000"));
+    }
+};
+
+// Each $I file is followed by its $R partner, whether that exists or not;
+// one that never existed is no failure.
+TEST_F(ItemFilesEmptyTest, PairsRemovedSideBySide) {
+    EXPECT_EQ(Captured(RunEmptyCommand),
+              "Deleting...\n"
+              "C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt\nC:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt\n"
+              "C:\\$RECYCLE.BIN\\S-1-5\\$IZZ0000\nC:\\$RECYCLE.BIN\\S-1-5\\$RZZ0000\n"
+              "\nFinished.\nThe Recycle Bin has emptied.\n");
+    EXPECT_EQ(gRun.exitCode, 0);
+    EXPECT_EQ(Listing(u"C:\\$RECYCLE.BIN\\S-1-5"), std::vector<std::string>({"$RQQ1111", "desktop.ini"}));
+    EXPECT_TRUE(Exists(u"C:\\$RECYCLE.BIN"));
+}
+
+TEST_F(ItemFilesEmptyTest, DataItemThatStaysFailsTheEmptying) {
+    AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt", ATTR_FILE | FILE_ATTRIBUTE_READONLY);
+    std::string output = Captured(RunEmptyCommand);
+    EXPECT_NE(output.find("Finished.\nError: Failed to empty the Recycle Bin (C:\\$RECYCLE.BIN\\S-1-5).\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(gRun.exitCode, 64);
+    EXPECT_EQ(Listing(u"C:\\$RECYCLE.BIN\\S-1-5"),
+              std::vector<std::string>({"$RAB12CD.txt", "$RQQ1111", "desktop.ini"}));
+}
+
+}  // namespace

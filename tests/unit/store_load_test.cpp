@@ -1,0 +1,489 @@
+// Loading, data item lookups, record numbers and bin detection over the
+// in-memory disk, with stores built byte by byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/runstate.h"
+#include "ops_fake_disk.h"
+#include "ops_index_bytes.h"
+#include "platform/memory.h"
+#include "platform/wide.h"
+#include "store/store.h"
+
+namespace {
+
+using fakedisk::ATTR_DIRECTORY;
+using fakedisk::ATTR_FILE;
+using fakedisk::AddNode;
+using fakedisk::WriteFile;
+using indexbytes::Record;
+
+typedef std::vector<uint8_t> Bytes;
+
+const char16_t BIN[] = u"T:\\Recycled";
+const uint64_t TIME_A = 129171908960000000ULL;
+
+std::u16string In(const std::u16string& name) { return std::u16string(BIN) + u"\\" + name; }
+
+std::u16string Wide16(const WCHAR* text) { return fakedisk::Text(text); }
+
+void Put(Bytes& b, size_t at, uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) b[at + i] = (uint8_t)(value >> (8 * i));
+}
+
+Bytes ItemV1(const std::u16string& path, uint64_t time, uint64_t size) {
+    Bytes b(544, 0);
+    Put(b, 0, 1, 8);
+    Put(b, 8, size, 8);
+    Put(b, 16, time, 8);
+    for (size_t i = 0; i < path.size(); ++i) Put(b, 24 + 2 * i, path[i], 2);
+    return b;
+}
+
+Bytes ItemV2(const std::u16string& path, uint64_t time, uint64_t size) {
+    Bytes b(28 + 2 * (path.size() + 1), 0);
+    Put(b, 0, 2, 8);
+    Put(b, 8, size, 8);
+    Put(b, 16, time, 8);
+    Put(b, 24, path.size() + 1, 4);
+    for (size_t i = 0; i < path.size(); ++i) Put(b, 28 + 2 * i, path[i], 2);
+    return b;
+}
+
+class StoreDisk : public ::testing::Test {
+protected:
+    fakedisk::Disk disk;
+
+    void SetUp() override {
+        fakedisk::Install(&disk);
+        gRun.exitCode = 0;
+        gRun.binFormat = FORMAT_NONE;
+        gRun.binPath = nullptr;
+        gRun.drive = 20;  // T:
+        UseBin(BIN);
+        AddNode(u"T:", ATTR_DIRECTORY);
+        AddNode(BIN, ATTR_DIRECTORY);
+    }
+    void TearDown() override {
+        FreeEntries();
+        MemFree(gRun.binPath);
+        gRun.binPath = nullptr;
+        gRun.binFormat = FORMAT_NONE;
+        gRun.exitCode = 0;
+        MemSetFailAt(0);
+        EXPECT_EQ(0, disk.openSearches);
+        fakedisk::Uninstall();
+    }
+    void UseBin(const std::u16string& path) {
+        MemFree(gRun.binPath);
+        gRun.binPath = WideDuplicate(reinterpret_cast<const WCHAR*>(path.c_str()));
+    }
+    BinEntry* Entry(int32_t i) { return static_cast<BinEntry*>(gRun.entries.At(i)); }
+    std::u16string WidePath(int32_t i) {
+        return Wide16(static_cast<const WCHAR*>(Entry(i)->originalPath));
+    }
+    int Searches(const std::string& pattern) {
+        return (int)std::count(disk.log.begin(), disk.log.end(), "find " + pattern);
+    }
+    void WriteIndex(const char16_t* name, uint32_t recordSize, const std::vector<Record>& records) {
+        WriteFile(In(name), indexbytes::Index(indexbytes::Header(5, 0, 0, recordSize, 0), recordSize,
+                                              records));
+    }
+};
+
+Record Rec(const std::string& ansi, const std::u16string& wide, uint32_t number, uint32_t drive,
+           bool removed = false) {
+    return Record{ansi, wide, number, drive, TIME_A + number, 100 + number, removed};
+}
+
+TEST_F(StoreDisk, Info2LoadsLiveRecordsWhoseItemsArePresent) {
+    gRun.binFormat = FORMAT_INFO2;
+    WriteIndex(u"INFO2", 800, {
+        Rec("C:\\a.txt", u"C:\\a.txt", 0, 2),
+        Rec("C:\\gone.txt", u"C:\\gone.txt", 2, 2, true),  // removed, its item still there
+        Rec("C:\\lost.txt", u"C:\\lost.txt", 1, 2),         // item missing, Dc10 and Dc1x present
+        Rec("\\\\srv\\share\\p.xls", u"\\\\srv\\share\\p.xls", 12, 26),
+        Rec("C:\\stale ansi", u"C:\\\u65E5\u672C\\dir", 10, 2),
+        Rec("E:\\README", u"E:\\README", 100, 4),
+    });
+    AddNode(In(u"Dc0.txt"), ATTR_FILE | FILE_ATTRIBUTE_READONLY);
+    AddNode(In(u"Dc2.txt"), ATTR_FILE);
+    AddNode(In(u"Dc10"), ATTR_DIRECTORY);
+    AddNode(In(u"Dc1x.txt"), ATTR_FILE);
+    AddNode(In(u"D{12.xls"), ATTR_FILE);
+    AddNode(In(u"De100"), ATTR_FILE);
+    AddNode(In(u"desktop.ini"), ATTR_FILE);
+
+    ASSERT_TRUE(LoadEntries());
+    ASSERT_EQ(4, gRun.entries.Length());
+    EXPECT_EQ(u"C:\\a.txt", WidePath(0));
+    EXPECT_EQ(1, Entry(0)->isWide);
+    EXPECT_EQ(0u, Entry(0)->recordNumber);
+    EXPECT_EQ(2u, Entry(0)->driveNumber);
+    EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_READONLY, Entry(0)->attributes);
+    EXPECT_EQ(TIME_A, Entry(0)->deletionTime);
+    EXPECT_EQ(100u, Entry(0)->size);
+    EXPECT_EQ(nullptr, Entry(0)->dataPath);
+    EXPECT_EQ(u"\\\\srv\\share\\p.xls", WidePath(1));
+    EXPECT_EQ(26u, Entry(1)->driveNumber);
+    EXPECT_EQ('{', EntryDriveLetter(Entry(1)));
+    // 800-byte records show the UTF-16 path even when the ANSI one differs.
+    EXPECT_EQ(u"C:\\\u65E5\u672C\\dir", WidePath(2));
+    EXPECT_EQ(ATTR_DIRECTORY, Entry(2)->attributes);
+    EXPECT_EQ(u"E:\\README", WidePath(3));
+    EXPECT_EQ(0, gRun.exitCode);
+}
+
+TEST_F(StoreDisk, ShortRecordsCarryTheAnsiPathAsStored) {
+    gRun.binFormat = FORMAT_INFO;
+    const std::string memo932 = "C:\\\x8F\x91\x97\xDE\\\x83\x81\x83\x82.TXT";
+    WriteIndex(u"INFO", 280, {Rec(memo932, u"", 3, 2), Rec("D:\\GAMES\\OLD", u"", 4, 3)});
+    AddNode(In(u"Dc3.TXT"), ATTR_FILE);
+    AddNode(In(u"Dd4"), ATTR_DIRECTORY);
+    ASSERT_TRUE(LoadEntries());
+    ASSERT_EQ(2, gRun.entries.Length());
+    EXPECT_EQ(0, Entry(0)->isWide);
+    EXPECT_EQ(memo932, static_cast<const char*>(Entry(0)->originalPath));
+    EXPECT_EQ("D:\\GAMES\\OLD", std::string(static_cast<const char*>(Entry(1)->originalPath)));
+    EXPECT_EQ(3u, Entry(1)->driveNumber);
+}
+
+TEST_F(StoreDisk, The800ByteBoundaryDecidesThePathField) {
+    gRun.binFormat = FORMAT_INFO2;
+    WriteIndex(u"INFO2", 799, {Rec("C:\\ansi.txt", u"C:\\wide.txt", 0, 2)});
+    AddNode(In(u"Dc0.txt"), ATTR_FILE);
+    ASSERT_TRUE(LoadEntries());
+    ASSERT_EQ(1, gRun.entries.Length());
+    EXPECT_EQ(0, Entry(0)->isWide);
+    EXPECT_STREQ("C:\\ansi.txt", static_cast<const char*>(Entry(0)->originalPath));
+}
+
+TEST_F(StoreDisk, AnsiPathFieldWithoutTerminatorStopsAtItsWidth) {
+    gRun.binFormat = FORMAT_INFO;
+    WriteIndex(u"INFO", 280, {Rec(std::string(260, 'x'), u"", 0, 2)});
+    AddNode(In(u"Dc0"), ATTR_FILE);
+    ASSERT_TRUE(LoadEntries());
+    ASSERT_EQ(1, gRun.entries.Length());
+    EXPECT_EQ(260u, std::string(static_cast<const char*>(Entry(0)->originalPath)).size());
+}
+
+TEST_F(StoreDisk, OneFolderSearchServesEveryRecord) {
+    gRun.binFormat = FORMAT_INFO2;
+    std::vector<Record> records;
+    for (uint32_t n = 0; n < 300; ++n) {
+        records.push_back(Rec("C:\\f", u"C:\\f", n, 2));
+        if (n % 3 != 0) AddNode(In(u"Dc" + fakedisk::Widen(std::to_string(n))), ATTR_FILE);
+    }
+    WriteIndex(u"INFO2", 800, records);
+    ASSERT_TRUE(LoadEntries());
+    EXPECT_EQ(200, gRun.entries.Length());
+    EXPECT_EQ(1, Searches("T:\\Recycled\\D*.*"));
+    EXPECT_EQ(1u, disk.log.size());  // no other search at all
+    for (int32_t i = 0; i < gRun.entries.Length(); ++i)
+        ASSERT_NE(0u, Entry(i)->recordNumber % 3) << i;
+}
+
+TEST_F(StoreDisk, DamagedIndexesFailWithoutSearching) {
+    gRun.binFormat = FORMAT_INFO2;
+    AddNode(In(u"Dc0.txt"), ATTR_FILE);
+    Bytes record = indexbytes::RecordBytes(Rec("C:\\a", u"C:\\a", 0, 2), 800, 0);
+    for (uint32_t size : {0u, 1u, 279u, 65537u, 0xFFFFFFFFu}) {
+        Bytes bytes = indexbytes::Header(5, 1, 1, size, 0);
+        bytes.insert(bytes.end(), record.begin(), record.end());
+        WriteFile(In(u"INFO2"), bytes);
+        disk.log.clear();
+        EXPECT_FALSE(LoadEntries()) << size;
+        EXPECT_EQ(0, gRun.entries.Length());
+        EXPECT_EQ(0, gRun.exitCode);
+        EXPECT_TRUE(disk.log.empty()) << size;
+    }
+    WriteFile(In(u"INFO2"), Bytes(19, 0));
+    EXPECT_FALSE(LoadEntries());
+    disk.nodes.erase(fakedisk::Fold(In(u"INFO2")));
+    EXPECT_FALSE(LoadEntries());
+}
+
+TEST_F(StoreDisk, HeaderAloneAndTrailingPiecesLoadWhatIsWhole) {
+    gRun.binFormat = FORMAT_INFO2;
+    WriteFile(In(u"INFO2"), indexbytes::Header(5, 0, 0, 800, 0));
+    ASSERT_TRUE(LoadEntries());
+    EXPECT_EQ(0, gRun.entries.Length());
+
+    Bytes bytes = indexbytes::Index(indexbytes::Header(5, 1, 1, 800, 0), 800,
+                                    {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 1, 2)});
+    bytes.resize(bytes.size() - 1);
+    WriteFile(In(u"INFO2"), bytes);
+    AddNode(In(u"Dc0"), ATTR_FILE);
+    AddNode(In(u"Dc1"), ATTR_FILE);
+    ASSERT_TRUE(LoadEntries());
+    ASSERT_EQ(1, gRun.entries.Length());  // loading again replaces the list
+    EXPECT_EQ(u"C:\\a", WidePath(0));
+}
+
+TEST_F(StoreDisk, ItemFilesOfBothVersions) {
+    const std::u16string bin = u"T:\\$RECYCLE.BIN\\S-1-5-21";
+    AddNode(u"T:\\$RECYCLE.BIN", ATTR_DIRECTORY);
+    AddNode(bin, ATTR_DIRECTORY);
+    UseBin(bin);
+    gRun.binFormat = FORMAT_ITEM_FILES;
+    auto at = [&](const std::u16string& name) { return bin + u"\\" + name; };
+    WriteFile(at(u"$IAAAAA1.txt"), ItemV1(u"C:\\one.txt", TIME_A, 0x100000005ULL));
+    AddNode(at(u"$RAAAAA1.txt"), ATTR_FILE | FILE_ATTRIBUTE_HIDDEN);
+    WriteFile(at(u"$IBBBBB2"), ItemV2(u"C:\\\u65E5\u672C", TIME_A + 1, 0));
+    AddNode(at(u"$RBBBBB2"), ATTR_DIRECTORY);
+    Bytes longer = ItemV1(u"C:\\long.txt", TIME_A + 2, 7);
+    longer.resize(600, 0x41);
+    WriteFile(at(u"$ICCCCC3.txt"), longer);  // no $R: loaded with attributes 0
+    Bytes shorter = ItemV1(u"C:\\short.txt", TIME_A, 1);
+    shorter.resize(543);
+    WriteFile(at(u"$IDDDDD4.txt"), shorter);
+    AddNode(at(u"$RDDDDD4.txt"), ATTR_FILE);
+    Bytes cut = ItemV2(u"C:\\cut.txt", TIME_A, 1);
+    cut.pop_back();
+    WriteFile(at(u"$IEEEEE5.txt"), cut);
+    AddNode(at(u"$IFOLDER.txt"), ATTR_DIRECTORY);
+    AddNode(at(u"$RNOINFO.txt"), ATTR_FILE);
+    WriteFile(at(u"desktop.ini"), Bytes(10, 'x'));
+
+    ASSERT_TRUE(LoadEntries());
+    ASSERT_EQ(3, gRun.entries.Length());
+    EXPECT_EQ(u"C:\\one.txt", WidePath(0));
+    EXPECT_EQ(5u, Entry(0)->size);  // the low 32 bits
+    EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_HIDDEN, Entry(0)->attributes);
+    EXPECT_EQ(at(u"$RAAAAA1.txt"), Wide16(Entry(0)->dataPath));
+    EXPECT_EQ(0u, Entry(0)->recordNumber);
+    EXPECT_EQ(u"C:\\\u65E5\u672C", WidePath(1));
+    EXPECT_EQ(ATTR_DIRECTORY, Entry(1)->attributes);
+    EXPECT_EQ(TIME_A + 1, Entry(1)->deletionTime);
+    EXPECT_EQ(u"C:\\long.txt", WidePath(2));
+    EXPECT_EQ(0u, Entry(2)->attributes);
+    EXPECT_EQ(at(u"$RCCCCC3.txt"), Wide16(Entry(2)->dataPath));
+}
+
+TEST_F(StoreDisk, EmptyItemBinLoadsNothing) {
+    gRun.binFormat = FORMAT_ITEM_FILES;
+    ASSERT_TRUE(LoadEntries());
+    EXPECT_EQ(0, gRun.entries.Length());
+}
+
+// Every allocation of a load fails in turn: each failure is reported as
+// memory exhaustion and leaves no entry half made.
+TEST_F(StoreDisk, MemoryExhaustionAtEveryStepIsReported) {
+    for (BinFormat format : {FORMAT_INFO2, FORMAT_ITEM_FILES}) {
+        gRun.binFormat = format;
+        WriteIndex(u"INFO2", 800, {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 1, 2)});
+        AddNode(In(u"Dc0"), ATTR_FILE);
+        AddNode(In(u"Dc1"), ATTR_FILE);
+        WriteFile(In(u"$IAAAAA1"), ItemV1(u"C:\\x", TIME_A, 1));
+        WriteFile(In(u"$IAAAAA2"), ItemV2(u"C:\\y", TIME_A, 1));
+        bool loaded = false;
+        for (long failAt = 1; failAt < 200 && !loaded; ++failAt) {
+            gRun.exitCode = 0;
+            MemSetFailAt(failAt);
+            loaded = LoadEntries();
+            bool failed = MemFailureMet();
+            MemSetFailAt(0);
+            if (loaded) {
+                EXPECT_FALSE(failed) << failAt;
+                EXPECT_EQ(2, gRun.entries.Length());
+            } else {
+                EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode) << failAt;
+            }
+            for (int32_t i = 0; i < gRun.entries.Length(); ++i) ASSERT_NE(nullptr, Entry(i)->originalPath);
+        }
+        EXPECT_TRUE(loaded);
+        FreeEntries();
+    }
+}
+
+TEST_F(StoreDisk, FindDataItemTakesOnlyTheRecordsOwnName) {
+    gRun.binFormat = FORMAT_INFO2;
+    AddNode(In(u"Dc10.txt"), ATTR_FILE);
+    AddNode(In(u"Dc1x.txt"), ATTR_FILE);
+    AddNode(In(u"Dc11"), ATTR_FILE);
+    WCHAR* path = nullptr;
+    DWORD attributes = 0;
+    EXPECT_FALSE(FindDataItem('c', 1, true, &path, &attributes));
+    EXPECT_EQ(nullptr, path);
+    EXPECT_EQ(0, gRun.exitCode);
+
+    AddNode(In(u"Dc1.txt"), ATTR_FILE | FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_TRUE(FindDataItem('C', 1, true, &path, &attributes));
+    EXPECT_EQ(In(u"Dc1.txt"), Wide16(path));
+    MemFree(path);
+    ASSERT_TRUE(FindDataItem('c', 1, false, nullptr, &attributes));
+    EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_SYSTEM, attributes);
+    ASSERT_TRUE(FindDataItem('c', 10, false, nullptr, &attributes));
+    EXPECT_FALSE(FindDataItem('d', 10, false, nullptr, &attributes));
+
+    // A bin path that ends in a backslash gets no second one.
+    UseBin(std::u16string(BIN) + u"\\");
+    path = nullptr;
+    ASSERT_TRUE(FindDataItem('c', 11, true, &path, &attributes));
+    EXPECT_EQ(In(u"Dc11"), Wide16(path));
+    MemFree(path);
+
+    MemSetFailAt(1);
+    path = nullptr;
+    EXPECT_FALSE(FindDataItem('c', 11, true, &path, &attributes));
+    MemSetFailAt(0);
+    EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
+
+    gRun.binFormat = FORMAT_ITEM_FILES;
+    gRun.exitCode = 0;
+    EXPECT_FALSE(FindDataItem('c', 10, false, nullptr, &attributes));
+}
+
+TEST_F(StoreDisk, FreeRecordNumberCountsNamePrefixes) {
+    gRun.binFormat = FORMAT_INFO2;
+    EXPECT_EQ(0u, FreeRecordNumber(false));
+    EXPECT_EQ(1u, FreeRecordNumber(true));
+    AddNode(In(u"Dc10.txt"), ATTR_FILE);
+    EXPECT_EQ(0u, FreeRecordNumber(false));
+    EXPECT_EQ(2u, FreeRecordNumber(true));  // 1 is in use through Dc10
+    AddNode(In(u"Dc0.txt"), ATTR_FILE);
+    AddNode(In(u"Dc1.txt"), ATTR_FILE);
+    EXPECT_EQ(2u, FreeRecordNumber(false));
+    EXPECT_EQ(3u, FreeRecordNumber(true));
+    AddNode(In(u"D{2.xls"), ATTR_FILE);  // any letter
+    AddNode(In(u"de3"), ATTR_DIRECTORY); // any case
+    AddNode(In(u"Dc04.txt"), ATTR_FILE);  // "04" begins with the digits of 0 only
+    AddNode(In(u"desktop.ini"), ATTR_FILE);
+    EXPECT_EQ(4u, FreeRecordNumber(false));
+    EXPECT_EQ(5u, FreeRecordNumber(true));
+    EXPECT_EQ(8, Searches("T:\\Recycled\\D*.*"));  // one search per call
+}
+
+TEST_F(StoreDisk, RecordNumberSetStaysCurrentAcrossAThrow) {
+    gRun.binFormat = FORMAT_INFO2;
+    AddNode(In(u"Dc0.txt"), ATTR_FILE);
+    AddNode(In(u"Dc2.txt"), ATTR_FILE);
+    AddNode(In(u"Dc9999999999.txt"), ATTR_FILE);  // beyond 32 bits: 999999999 and below
+    RecordNumberSet set;
+    ASSERT_TRUE(BuildRecordNumberSet(&set));
+    EXPECT_EQ(1u, FirstFreeRecordNumber(&set, false));
+    EXPECT_EQ(3u, FirstFreeRecordNumber(&set, true));
+    ASSERT_TRUE(MarkRecordNumberUsed(&set, 1));
+    EXPECT_EQ(3u, FirstFreeRecordNumber(&set, false));
+    EXPECT_EQ(4u, FirstFreeRecordNumber(&set, true));
+    FreeRecordNumberSet(&set);
+
+    MemSetFailAt(1);
+    EXPECT_FALSE(BuildRecordNumberSet(&set));
+    MemSetFailAt(0);
+    EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
+    FreeRecordNumberSet(&set);
+}
+
+// desktop.ini texts and whether they mark a folder.
+class MarkerTest : public StoreDisk {
+protected:
+    bool Marks(const std::string& text) {
+        WriteFile(In(u"desktop.ini"), Bytes(text.begin(), text.end()));
+        return CheckBinMarker(gRun.binPath);
+    }
+};
+
+const std::string CLSID_LINE = "CLSID={645FF040-5081-101B-9F08-00AA002F954E}\r\n";
+const std::string LOCALIZED = "LocalizedResourceName=@%SystemRoot%\\system32\\shell32.dll,-8964\r\n";
+
+TEST_F(MarkerTest, SectionNeedsTheBinsClsidAndALocalizedName) {
+    EXPECT_FALSE(CheckBinMarker(gRun.binPath));  // no desktop.ini
+    EXPECT_TRUE(Marks("[.ShellClassInfo]\r\n" + CLSID_LINE + LOCALIZED));
+    EXPECT_TRUE(Marks("[.shellclassinfo]\n" + LOCALIZED + "clsid={645ff040-5081-101b-9f08-00aa002f954e}"));
+    EXPECT_FALSE(Marks("[.ShellClassInfo]\r\n" + CLSID_LINE));
+    EXPECT_FALSE(Marks("[.ShellClassInfo]\r\nCLSID = {645FF040-5081-101B-9F08-00AA002F954E}\r\n" + LOCALIZED));
+    EXPECT_FALSE(Marks("[Other]\r\n" + CLSID_LINE + "[.ShellClassInfo]\r\n" + LOCALIZED));
+    EXPECT_FALSE(Marks("[.ShellClassInfo]\r\n;" + CLSID_LINE + LOCALIZED));
+    EXPECT_FALSE(Marks("[.ShellClassInfo]\r\nCLSID={645FF040-5081-101B-9F08-00AA002F954F}\r\n" + LOCALIZED));
+}
+
+TEST_F(MarkerTest, ReadingStopsAtTheSectionAfterTheBinsKey) {
+    EXPECT_TRUE(Marks("[.ShellClassInfo]\r\n" + CLSID_LINE + LOCALIZED + "[Other]\r\nx=y\r\n"));
+    EXPECT_TRUE(Marks("; comment\r\n\r\n[.ShellClassInfo]; note\r\n" + CLSID_LINE + LOCALIZED));
+    // A blank before the comment is part of the section name.
+    EXPECT_FALSE(Marks("[.ShellClassInfo] ; note\r\n" + CLSID_LINE + LOCALIZED));
+    EXPECT_FALSE(Marks("[.ShellClassInfo]\r\n" + CLSID_LINE + "[Other]\r\n" + LOCALIZED));
+}
+
+TEST_F(MarkerTest, TwoByteTextAndHugeLinesNeverMark) {
+    std::string text = "[.ShellClassInfo]\r\n" + CLSID_LINE + LOCALIZED;
+    std::string utf16 = "\xFF\xFE";
+    for (char ch : text) utf16 += std::string(1, ch) + std::string(1, '\0');
+    EXPECT_FALSE(Marks(utf16));
+    EXPECT_FALSE(Marks(std::string(3 << 20, '[')));
+    EXPECT_TRUE(Marks(std::string(200000, 'z') + "\n[.ShellClassInfo]\r\n" + CLSID_LINE + LOCALIZED));
+}
+
+TEST_F(StoreDisk, DetectionOrder) {
+    const std::u16string below = u"T:\\$recycle.bin\\user7";
+    AddNode(u"T:\\$recycle.bin", ATTR_DIRECTORY);
+    AddNode(below, ATTR_DIRECTORY);
+    WriteFile(below + u"\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
+    EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(below.c_str())));
+    EXPECT_EQ(FORMAT_INFO2, gRun.binFormat);
+    WriteFile(below + u"\\desktop.ini", Bytes{'x'});
+    EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(below.c_str())));
+    EXPECT_EQ(FORMAT_ITEM_FILES, gRun.binFormat);
+
+    const std::u16string beside = u"T:\\$RECYCLE.BINX";
+    AddNode(beside, ATTR_DIRECTORY);
+    WriteFile(beside + u"\\desktop.ini", Bytes{'x'});
+    WriteFile(beside + u"\\INFO", indexbytes::Header(0, 0, 0, 280, 0));
+    EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(beside.c_str())));
+    EXPECT_EQ(FORMAT_INFO, gRun.binFormat);
+    WriteFile(beside + u"\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
+    EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(beside.c_str())));
+    EXPECT_EQ(FORMAT_INFO2, gRun.binFormat);
+
+    EXPECT_FALSE(DetectBinFormat(WIDE("T:\\nothing")));
+    EXPECT_EQ(FORMAT_INFO2, gRun.binFormat);  // left as it was
+    EXPECT_FALSE(DetectBinFormat(WIDE("")));
+    EXPECT_FALSE(DetectBinFormat(WIDE("T")));
+}
+
+TEST_F(StoreDisk, FindDriveBinTakesASingleBinWithoutAsking) {
+    EXPECT_EQ(nullptr, FindDriveBin());
+
+    AddNode(u"T:\\Recycler", ATTR_DIRECTORY);
+    AddNode(u"T:\\Recycler\\empty", ATTR_DIRECTORY);
+    AddNode(u"T:\\$RECYCLE.BIN", ATTR_DIRECTORY);
+    AddNode(u"T:\\$RECYCLE.BIN\\S-1", ATTR_DIRECTORY);
+    WriteFile(u"T:\\$RECYCLE.BIN\\S-1\\desktop.ini", Bytes{'x'});
+    WCHAR* found = FindDriveBin();
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ(u"T:\\$RECYCLE.BIN\\S-1", Wide16(found));
+    MemFree(found);
+
+    // A marked drive-level folder is the one bin, its subfolders aside.
+    const std::string marker = "[.ShellClassInfo]\r\n" + CLSID_LINE + LOCALIZED;
+    WriteFile(u"T:\\$RECYCLE.BIN\\desktop.ini", Bytes(marker.begin(), marker.end()));
+    AddNode(u"T:\\$RECYCLE.BIN\\S-2", ATTR_DIRECTORY);
+    WriteFile(u"T:\\$RECYCLE.BIN\\S-2\\desktop.ini", Bytes{'x'});
+    found = FindDriveBin();
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ(u"T:\\$RECYCLE.BIN", Wide16(found));
+    MemFree(found);
+}
+
+TEST_F(StoreDisk, FindDriveBinTakesRecycledOrTheOneRecyclerBin) {
+    WriteFile(In(u"INFO"), indexbytes::Header(0, 0, 0, 280, 0));
+    WCHAR* found = FindDriveBin();
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ(u"T:\\Recycled", Wide16(found));
+    MemFree(found);
+
+    disk.nodes.erase(fakedisk::Fold(In(u"INFO")));
+    AddNode(u"T:\\Recycler", ATTR_DIRECTORY);
+    AddNode(u"T:\\Recycler\\S-9", ATTR_DIRECTORY);
+    WriteFile(u"T:\\Recycler\\S-9\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
+    found = FindDriveBin();
+    ASSERT_NE(nullptr, found);
+    EXPECT_EQ(u"T:\\Recycler\\S-9", Wide16(found));
+    MemFree(found);
+}
+
+}  // namespace

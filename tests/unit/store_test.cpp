@@ -1,0 +1,356 @@
+// The store's byte layouts and shared operations on bytes built by hand.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/runstate.h"
+#include "platform/memory.h"
+#include "platform/wide.h"
+#include "store/store.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+void PutU16(Bytes& b, size_t at, uint16_t v) {
+    b[at] = (uint8_t)(v & 0xFF);
+    b[at + 1] = (uint8_t)(v >> 8);
+}
+void PutU32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
+}
+void PutU64(Bytes& b, size_t at, uint64_t v) {
+    for (int i = 0; i < 8; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
+}
+void PutWide(Bytes& b, size_t at, const std::u16string& text) {
+    for (size_t i = 0; i < text.size(); ++i) PutU16(b, at + 2 * i, text[i]);
+}
+
+std::u16string Wide(const WCHAR* text) {
+    std::u16string s;
+    for (; *text != 0; ++text) s.push_back((char16_t)*text);
+    return s;
+}
+
+// A $I file of version 1: 544 bytes.
+Bytes ItemV1(uint64_t size, uint64_t time, const std::u16string& path) {
+    Bytes b(544, 0);
+    PutU64(b, 0, 1);
+    PutU64(b, 8, size);
+    PutU64(b, 16, time);
+    PutWide(b, 24, path);
+    return b;
+}
+
+// A $I file of version 2: the path counted, terminator included.
+Bytes ItemV2(uint64_t size, uint64_t time, const std::u16string& path, uint32_t count) {
+    Bytes b(28 + 2 * (size_t)count, 0);
+    PutU64(b, 0, 2);
+    PutU64(b, 8, size);
+    PutU64(b, 16, time);
+    PutU32(b, 24, count);
+    PutWide(b, 28, path.substr(0, count));
+    return b;
+}
+
+TEST(LittleEndian, ReadsAndWritesLowByteFirst) {
+    const uint8_t bytes[8] = {0x0A, 0x1A, 0x00, 0x80, 0xFF, 0x01, 0x02, 0x03};
+    EXPECT_EQ(0x80001A0Au, ReadU32(bytes));
+    EXPECT_EQ(0x030201FF80001A0AULL, ReadU64(bytes));
+    uint8_t out[8] = {0};
+    WriteU64(out, 0x030201FF80001A0AULL);
+    EXPECT_EQ(0, std::memcmp(bytes, out, 8));
+    WriteU32(out, 0x11223344u);
+    EXPECT_EQ(0x44, out[0]);
+    EXPECT_EQ(0x11, out[3]);
+    EXPECT_EQ(0xFF, out[4]);  // the bytes after the field stay
+}
+
+TEST(IndexLayout, HeaderFieldsSitAtTheirOffsets) {
+    Bytes b(20, 0);
+    PutU32(b, 0, 5);
+    PutU32(b, 4, 0x0A);
+    PutU32(b, 8, 0x1A);
+    PutU32(b, 12, 800);
+    PutU32(b, 16, 0xDEADBEEF);
+    IndexHeader header;
+    DecodeIndexHeader(b.data(), &header);
+    EXPECT_EQ(5u, header.version);
+    EXPECT_EQ(0x0Au, header.entryCount);
+    EXPECT_EQ(0x1Au, header.nextRecordNumber);
+    EXPECT_EQ(800u, header.recordSize);
+    EXPECT_EQ(0xDEADBEEFu, header.totalSize);
+    uint8_t out[20];
+    std::memset(out, 0x55, sizeof out);
+    EncodeIndexHeader(&header, out);
+    EXPECT_EQ(0, std::memcmp(b.data(), out, 20));
+}
+
+TEST(IndexLayout, RecordFieldsAndThePathFieldByRecordSize) {
+    Bytes b(800, 0);
+    std::memcpy(b.data(), "C:\\work\\notes.txt", 17);
+    PutU32(b, 260, 10);
+    PutU32(b, 264, 26);
+    PutU64(b, 268, 0x01CAE90A0A1A0A0AULL);
+    PutU32(b, 276, 4096);
+    PutWide(b, 280, u"\\\\server\\share\\a.txt");
+    IndexRecord record;
+    DecodeIndexRecord(b.data(), 800, &record);
+    EXPECT_EQ(b.data(), record.ansiPath);
+    EXPECT_EQ(10u, record.recordNumber);
+    EXPECT_EQ(26u, record.driveNumber);
+    EXPECT_EQ(0x01CAE90A0A1A0A0AULL, record.deletionTime);
+    EXPECT_EQ(4096u, record.size);
+    ASSERT_NE(nullptr, record.unicodePath);
+    EXPECT_EQ(b.data() + 280, record.unicodePath);
+    DecodeIndexRecord(b.data(), 799, &record);
+    EXPECT_EQ(nullptr, record.unicodePath);
+    DecodeIndexRecord(b.data(), 280, &record);
+    EXPECT_EQ(nullptr, record.unicodePath);
+    EXPECT_EQ(10u, record.recordNumber);
+}
+
+TEST(IndexLayout, RecordSizeLimits) {
+    EXPECT_FALSE(IsRecordSizeValid(0));
+    EXPECT_FALSE(IsRecordSizeValid(279));
+    EXPECT_TRUE(IsRecordSizeValid(280));
+    EXPECT_TRUE(IsRecordSizeValid(799));
+    EXPECT_TRUE(IsRecordSizeValid(65536));
+    EXPECT_FALSE(IsRecordSizeValid(65537));
+    EXPECT_FALSE(IsRecordSizeValid(0xFFFFFFFFu));
+}
+
+TEST(ItemInfo, VersionOneNeeds544BytesAndReadsNoMore) {
+    Bytes b = ItemV1(0x1122334455667788ULL, 0x01D0000000000000ULL, u"C:\\Users\\me\\a.txt");
+    ItemInfoRecord record;
+    ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
+    EXPECT_EQ(1u, record.version);
+    EXPECT_EQ(0x1122334455667788ULL, record.fileSize);
+    EXPECT_EQ(0x01D0000000000000ULL, record.deletionTime);
+    EXPECT_EQ(u"C:\\Users\\me\\a.txt", Wide(record.originalPath));
+    EXPECT_FALSE(DecodeItemInfo(b.data(), 543, &record));
+    EXPECT_FALSE(DecodeItemInfo(b.data(), 0, &record));
+    b.resize(600, 0x41);  // a longer file: bytes after 544 are never looked at
+    ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
+    EXPECT_EQ(u"C:\\Users\\me\\a.txt", Wide(record.originalPath));
+}
+
+TEST(ItemInfo, VersionOneWithoutTerminatorKeeps259Units) {
+    Bytes b = ItemV1(1, 2, std::u16string(260, u'x'));
+    ItemInfoRecord record;
+    ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
+    EXPECT_EQ(259u, WideLength(record.originalPath));
+}
+
+TEST(ItemInfo, UnknownVersionsReadAsVersionOne) {
+    Bytes b = ItemV1(7, 8, u"C:\\x");
+    PutU64(b, 0, 3);
+    ItemInfoRecord record;
+    ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
+    EXPECT_EQ(u"C:\\x", Wide(record.originalPath));
+    PutU64(b, 0, 0);
+    EXPECT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
+}
+
+TEST(ItemInfo, VersionTwoReadsTheCountedPath) {
+    std::u16string path = u"C:\\Users\\me\\\u65E5\u672C.txt";
+    Bytes b = ItemV2(12345, 0x01DA000000000000ULL, path + u'\0', (uint32_t)path.size() + 1);
+    EXPECT_LT(b.size(), 544u);
+    ItemInfoRecord record;
+    ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
+    EXPECT_EQ(2u, record.version);
+    EXPECT_EQ(12345u, record.fileSize);
+    EXPECT_EQ(0x01DA000000000000ULL, record.deletionTime);
+    EXPECT_EQ(path, Wide(record.originalPath));
+    // The rest of the field is zero, as if read from a 544-byte file.
+    for (size_t i = path.size(); i < PATH_FIELD_CHARS; ++i) ASSERT_EQ(0, record.originalPath[i]);
+}
+
+TEST(ItemInfo, VersionTwoPathMaySitInAWiderCount) {
+    // Text up to the first zero; the rest of the counted units is padding.
+    Bytes b = ItemV2(1, 2, std::u16string(u"C:\\a\0zz\0", 8), 8);
+    ItemInfoRecord record;
+    ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
+    EXPECT_EQ(u"C:\\a", Wide(record.originalPath));
+}
+
+TEST(ItemInfo, VersionTwoRejectsCountsThatDoNotFit) {
+    ItemInfoRecord record;
+    std::u16string path = u"C:\\a.txt";
+    Bytes good = ItemV2(1, 2, path + u'\0', 9);
+    ASSERT_TRUE(DecodeItemInfo(good.data(), good.size(), &record));
+    // One byte short of the counted path.
+    EXPECT_FALSE(DecodeItemInfo(good.data(), good.size() - 1, &record));
+    EXPECT_FALSE(DecodeItemInfo(good.data(), 27, &record));
+    // Count 0, a count past the file, a count beyond 260 units.
+    Bytes zero = good;
+    PutU32(zero, 24, 0);
+    EXPECT_FALSE(DecodeItemInfo(zero.data(), zero.size(), &record));
+    Bytes huge = good;
+    PutU32(huge, 24, 0xFFFFFFFFu);
+    EXPECT_FALSE(DecodeItemInfo(huge.data(), huge.size(), &record));
+    Bytes longest = ItemV2(1, 2, std::u16string(259, u'y') + u'\0', 260);
+    EXPECT_TRUE(DecodeItemInfo(longest.data(), longest.size(), &record));
+    EXPECT_EQ(259u, WideLength(record.originalPath));
+    Bytes tooLong = ItemV2(1, 2, std::u16string(260, u'y') + u'\0', 261);
+    EXPECT_FALSE(DecodeItemInfo(tooLong.data(), tooLong.size(), &record));
+    // No terminator within the count.
+    Bytes open = ItemV2(1, 2, path, (uint32_t)path.size());
+    EXPECT_FALSE(DecodeItemInfo(open.data(), open.size(), &record));
+}
+
+TEST(ItemInfo, EncodeWritesVersionOneByteForByte) {
+    ItemInfoRecord record;
+    std::memset(&record, 0xCC, sizeof record);
+    record.version = 2;
+    record.fileSize = 0x0A1A;
+    record.deletionTime = 0x01CAE90A0A1A0A0AULL;
+    const std::u16string path = u"D:\\tmp\\x\u00E9.txt";
+    for (size_t i = 0; i < path.size(); ++i) record.originalPath[i] = (WCHAR)path[i];
+    record.originalPath[path.size()] = 0;  // the rest of the array is 0xCCCC garbage
+    uint8_t out[ITEM_INFO_SIZE];
+    EncodeItemInfo(&record, out);
+    Bytes expected = ItemV1(0x0A1A, 0x01CAE90A0A1A0A0AULL, path);
+    EXPECT_EQ(0, std::memcmp(expected.data(), out, ITEM_INFO_SIZE));
+}
+
+TEST(TimeConversion, EpochAndTruncation) {
+    EXPECT_EQ(0, FileTimeToUnixTime(116444736000000000ULL));
+    EXPECT_EQ(116444736000000000ULL, UnixTimeToFileTime(0));
+    EXPECT_EQ(0, FileTimeToUnixTime(116444736000000000ULL - 5000000));
+    EXPECT_EQ(-1, FileTimeToUnixTime(116444736000000000ULL - 10000000));
+    EXPECT_EQ(1272717296, FileTimeToUnixTime(UnixTimeToFileTime(1272717296)));
+    EXPECT_EQ(129171908960000000ULL, UnixTimeToFileTime(1272717296));
+    EXPECT_EQ(-11644473600LL, FileTimeToUnixTime(0));
+    // Damaged values give some number, never a trap.
+    (void)FileTimeToUnixTime(0xFFFFFFFFFFFFFFFFULL);
+    (void)UnixTimeToFileTime(INT64_MIN);
+}
+
+TEST(DataItemName, AcceptsOnlyTheRecordsOwnName) {
+    WCHAR letter = 0;
+    uint32_t number = 0;
+    ASSERT_TRUE(ParseDataItemName(WIDE("Dc7.txt"), &letter, &number));
+    EXPECT_EQ('c', letter);
+    EXPECT_EQ(7u, number);
+    ASSERT_TRUE(ParseDataItemName(WIDE("Dc12"), &letter, &number));
+    EXPECT_EQ(12u, number);
+    ASSERT_TRUE(ParseDataItemName(WIDE("DC0.tar.gz"), &letter, &number));
+    EXPECT_EQ('c', letter);
+    EXPECT_EQ(0u, number);
+    ASSERT_TRUE(ParseDataItemName(WIDE("D{3.txt"), &letter, &number));
+    EXPECT_EQ('{', letter);
+    ASSERT_TRUE(ParseDataItemName(WIDE("dd4294967295."), &letter, &number));
+    EXPECT_EQ(4294967295u, number);
+
+    const WCHAR* wrong[] = {WIDE("D"), WIDE("Dc"), WIDE("Dc.txt"), WIDE("Dc07.txt"), WIDE("Dc1x.txt"),
+                            WIDE("Dc1 copy.txt"), WIDE("Ec1.txt"), WIDE("Dc4294967296"), WIDE("desktop.ini"),
+                            WIDE("$Ic1.txt")};
+    for (const WCHAR* name : wrong) EXPECT_FALSE(ParseDataItemName(name, &letter, &number));
+}
+
+TEST(DriveLetter, NetworkRecordsUseTheLetterAfterZ) {
+    EXPECT_EQ('a', DriveLetterOf(0));
+    EXPECT_EQ('c', DriveLetterOf(2));
+    EXPECT_EQ('z', DriveLetterOf(25));
+    EXPECT_EQ('{', DriveLetterOf(26));
+    BinEntry entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.driveNumber = 26;
+    EXPECT_EQ('{', EntryDriveLetter(&entry));
+}
+
+// ReadTextLine over an in-memory stream.
+struct LineReader {
+    FILE* stream;
+    explicit LineReader(const std::string& bytes) {
+        stream = tmpfile();
+        fwrite(bytes.data(), 1, bytes.size(), stream);
+        rewind(stream);
+    }
+    ~LineReader() { fclose(stream); }
+    // Every line up to the end, "<none>" marking the end.
+    std::vector<std::string> All() {
+        std::vector<std::string> lines;
+        for (;;) {
+            char* line = ReadTextLine(stream);
+            if (line == nullptr) break;
+            lines.push_back(line);
+            MemFree(line);
+        }
+        return lines;
+    }
+};
+
+TEST(ReadTextLine, LineEnds) {
+    typedef std::vector<std::string> Lines;
+    EXPECT_EQ((Lines{"x", "y"}), LineReader("x\r\ny").All());
+    EXPECT_EQ((Lines{"x", "y"}), LineReader("x\ry").All());
+    EXPECT_EQ((Lines{"x", ""}), LineReader("x\n\n").All());
+    EXPECT_EQ((Lines{"x", "", "y"}), LineReader("x\r\ry").All());
+    EXPECT_EQ((Lines{"a", "last"}), LineReader("a\nlast").All());
+    EXPECT_EQ((Lines{"a"}), LineReader("a\r").All());
+    EXPECT_EQ(Lines{}, LineReader("").All());
+    EXPECT_EQ((Lines{"a"}), LineReader(std::string("a\0b", 3)).All());
+}
+
+TEST(ReadTextLine, LongLinesGrowAndOverlongOnesAreCut) {
+    typedef std::vector<std::string> Lines;
+    for (size_t n : {259u, 260u, 261u, 520u, 521u}) {
+        std::string line(n, 'k');
+        EXPECT_EQ((Lines{line, "next"}), LineReader(line + "\nnext").All()) << n;
+    }
+    // A megabyte without a break keeps its first TEXT_LINE_LIMIT - 1 bytes
+    // and the next line still starts where it should.
+    std::string big(1 << 20, 'q');
+    big[5] = 'Z';
+    Lines lines = LineReader(big + "\r\nafter").All();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(TEXT_LINE_LIMIT - 1, lines[0].size());
+    EXPECT_EQ('Z', lines[0][5]);
+    EXPECT_EQ("after", lines[1]);
+}
+
+TEST(ReadTextLine, MemoryExhaustionReportsAndReturnsNone) {
+    LineReader reader(std::string(1000, 'm') + "\n");
+    gRun.exitCode = 0;
+    MemSetFailAt(2);  // the first growth of the buffer
+    char* line = ReadTextLine(reader.stream);
+    MemSetFailAt(0);
+    EXPECT_EQ(nullptr, line);
+    EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
+    gRun.exitCode = 0;
+}
+
+TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
+    // A folder that cannot be searched has every number free.
+    gRun.binPath = const_cast<WCHAR*>(WIDE("Q:\\no\\such\\folder"));
+    RecordNumberSet set;
+    ASSERT_TRUE(BuildRecordNumberSet(&set));
+    EXPECT_EQ(0u, FirstFreeRecordNumber(&set, false));
+    EXPECT_EQ(1u, FirstFreeRecordNumber(&set, true));
+    for (uint32_t expected = 0; expected < 5000; ++expected) {
+        ASSERT_EQ(expected, FirstFreeRecordNumber(&set, false));
+        ASSERT_EQ(expected + 1, FirstFreeRecordNumber(&set, true));
+        ASSERT_TRUE(MarkRecordNumberUsed(&set, expected));
+    }
+    // Numbers far above wait until the bitmap reaches them.
+    ASSERT_TRUE(MarkRecordNumberUsed(&set, 5001));
+    ASSERT_TRUE(MarkRecordNumberUsed(&set, 4294967295u));
+    ASSERT_TRUE(MarkRecordNumberUsed(&set, 100000));
+    EXPECT_EQ(5000u, FirstFreeRecordNumber(&set, false));
+    EXPECT_EQ(5002u, FirstFreeRecordNumber(&set, true));
+    for (uint32_t n = 5000; n < 100000; ++n) {
+        if (n != 5001) ASSERT_TRUE(MarkRecordNumberUsed(&set, n));
+    }
+    EXPECT_EQ(100001u, FirstFreeRecordNumber(&set, false));
+    EXPECT_EQ(100002u, FirstFreeRecordNumber(&set, true));
+    FreeRecordNumberSet(&set);
+    FreeRecordNumberSet(&set);  // twice is harmless
+    gRun.binPath = nullptr;
+}
+
+}  // namespace

@@ -1,0 +1,789 @@
+// Throwing into the bin, on the in-memory disk: the bytes of the header,
+// the records and the $I files, the names of the data items, and what is
+// left behind when a step fails.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "app/runstate.h"
+#include "ops/ops.h"
+#include "ops_fake_disk.h"
+#include "platform/fs.h"
+#include "platform/memory.h"
+#include "platform/wide.h"
+#include "store/store.h"
+
+namespace {
+
+using fakedisk::AddNode;
+using fakedisk::ATTR_DIRECTORY;
+using fakedisk::ATTR_FILE;
+using fakedisk::Exists;
+using fakedisk::Fold;
+using fakedisk::Narrow;
+using fakedisk::ReadFile;
+using fakedisk::Text;
+using fakedisk::WriteFile;
+
+typedef std::vector<uint8_t> Bytes;
+
+const std::u16string INDEX_BIN = u"C:\\Recycler\\S-1";
+const std::u16string INFO2 = INDEX_BIN + u"\\INFO2";
+const std::u16string ITEM_BIN = u"C:\\$Recycle.Bin\\S-1";
+const uint32_t OLD_ENTRIES = 5;
+const uint32_t OLD_TOTAL = OLD_ENTRIES * 4096;
+
+// --- Little-endian packing, written here independently of the store -----
+
+void PutU32(Bytes& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = (uint8_t)(value >> (8 * i));
+}
+uint32_t GetU32(const Bytes& bytes, size_t at) {
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) value |= (uint32_t)bytes[at + i] << (8 * i);
+    return value;
+}
+uint64_t GetU64(const Bytes& bytes, size_t at) {
+    return GetU32(bytes, at) | ((uint64_t)GetU32(bytes, at + 4) << 32);
+}
+
+Bytes Header(uint32_t count, uint32_t next, uint32_t recordSize, uint32_t total) {
+    Bytes bytes(20, 0);
+    PutU32(bytes, 0, 5);
+    PutU32(bytes, 4, count);
+    PutU32(bytes, 8, next);
+    PutU32(bytes, 12, recordSize);
+    PutU32(bytes, 16, total);
+    return bytes;
+}
+
+Bytes Record(uint32_t recordSize, const std::string& path, uint32_t number, uint32_t size) {
+    Bytes bytes(recordSize, 0);
+    for (size_t i = 0; i < path.size(); ++i) bytes[i] = (uint8_t)path[i];
+    PutU32(bytes, 260, number);
+    PutU32(bytes, 264, 2);
+    PutU32(bytes, 268, 0x11223344);
+    PutU32(bytes, 272, 0x01D00000);
+    PutU32(bytes, 276, size);
+    if (recordSize >= 800)
+        for (size_t i = 0; i < path.size(); ++i) bytes[280 + 2 * i] = (uint8_t)path[i];
+    return bytes;
+}
+
+std::string PathField(const Bytes& bytes, size_t at) {
+    std::string text;
+    for (size_t i = at; i < at + 260 && bytes[i] != 0; ++i) text += (char)bytes[i];
+    return text;
+}
+
+std::string WidePathField(const Bytes& bytes, size_t at) {
+    std::string text;
+    for (size_t i = 0; i < 260; ++i) {
+        uint16_t unit = (uint16_t)(bytes[at + 2 * i] | (bytes[at + 2 * i + 1] << 8));
+        if (unit == 0) break;
+        text += unit < 0x80 ? (char)unit : '?';
+    }
+    return text;
+}
+
+Bytes Slice(const Bytes& bytes, size_t at, size_t count) {
+    return Bytes(bytes.begin() + (long)at, bytes.begin() + (long)(at + count));
+}
+
+uint64_t FileTimeOf(time_t seconds) { return ((uint64_t)seconds + 11644473600ULL) * 10000000ULL; }
+
+// --- The disk -------------------------------------------------------------
+
+// Sizes of the fake files, by folded path (the fake disk keeps none).
+std::map<std::u16string, DWORD> gSizes;
+std::set<std::u16string> gFailingMoves;
+std::function<bool(const std::u16string&, const std::string&)> gFailOpen;
+std::function<bool(const std::u16string&)> gTakenNames;
+int gGeometryCalls = 0;
+DWORD gSectorsPerCluster = 8;
+DWORD gBytesPerSector = 512;
+bool gGeometryFails = false;
+int gAttributeQueries = 0;
+
+std::u16string Slashes(std::u16string path) {
+    for (char16_t& ch : path)
+        if (ch == u'/') ch = u'\\';
+    return path;
+}
+
+// Windows wildcards: "*" any run, "?" one character, "*.*" at the end
+// anything (also a name without a dot); case-insensitive.
+bool WildcardMatches(const std::u16string& mask, size_t m, const std::u16string& name, size_t n) {
+    if (m == mask.size()) return n == name.size();
+    if (mask.compare(m, std::u16string::npos, u"*.*") == 0) return true;
+    if (mask[m] == u'*') {
+        for (size_t k = n; k <= name.size(); ++k)
+            if (WildcardMatches(mask, m + 1, name, k)) return true;
+        return false;
+    }
+    if (n == name.size()) return false;
+    if (mask[m] != u'?' && WideLowerAscii(mask[m]) != WideLowerAscii(name[n])) return false;
+    return WildcardMatches(mask, m + 1, name, n + 1);
+}
+
+HANDLE FindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
+    std::u16string text = Slashes(Text(pattern));
+    fakedisk::gDisk->log.push_back("find " + Narrow(text));
+    std::u16string directory = fakedisk::ParentOf(text), mask = fakedisk::NameOf(text);
+    fakedisk::Node* node = fakedisk::Find(directory);
+    if (node == nullptr || (node->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        fakedisk::gDisk->lastError = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    auto* search = new fakedisk::Search();
+    search->next = 0;
+    WIN32_FIND_DATAW found;
+    for (const char16_t* dots : {u".", u".."}) {
+        if (WildcardMatches(mask, 0, dots, 0)) {
+            fakedisk::Fill(&found, dots, FILE_ATTRIBUTE_DIRECTORY);
+            search->found.push_back(found);
+        }
+    }
+    std::u16string folded = Fold(directory);
+    for (const auto& item : fakedisk::gDisk->nodes) {
+        if (fakedisk::ParentOf(item.first) != folded) continue;
+        std::u16string name = fakedisk::NameOf(item.second.path);
+        if (!WildcardMatches(mask, 0, name, 0)) continue;
+        fakedisk::Fill(&found, name, item.second.attributes);
+        auto size = gSizes.find(item.first);
+        if (size != gSizes.end()) found.nFileSizeLow = size->second;
+        search->found.push_back(found);
+    }
+    if (search->found.empty()) {
+        delete search;
+        fakedisk::gDisk->lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    *data = search->found[search->next++];
+    ++fakedisk::gDisk->openSearches;
+    fakedisk::gDisk->lastError = 0;
+    return search;
+}
+
+BOOL Move(const WCHAR* existing, const WCHAR* target) {
+    if (gFailingMoves.count(Fold(Text(existing))) != 0) {
+        fakedisk::gDisk->log.push_back("failed move " + Narrow(Text(existing)));
+        fakedisk::gDisk->lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    return fakedisk::FakeMove(existing, target);
+}
+
+FILE* Open(const WCHAR* name, const WCHAR* mode) {
+    if (gFailOpen && gFailOpen(Text(name), Narrow(Text(mode)))) {
+        fakedisk::gDisk->lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    return fakedisk::FakeOpen(name, mode);
+}
+
+DWORD Attributes(const WCHAR* path) {
+    ++gAttributeQueries;
+    if (gTakenNames && gTakenNames(Text(path))) return ATTR_FILE;
+    return fakedisk::FakeAttributes(path);
+}
+
+BOOL Geometry(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector, DWORD*, DWORD*) {
+    ++gGeometryCalls;
+    EXPECT_STREQ(root, "c:\\");
+    *sectorsPerCluster = gSectorsPerCluster;
+    *bytesPerSector = gBytesPerSector;
+    // What a failed query leaves in its outputs means nothing.
+    return gGeometryFails ? FALSE : TRUE;
+}
+
+WCHAR* DriveDirectory(int, WCHAR* buffer, int capacity) {
+    return WideCopy(buffer, (size_t)capacity, WIDE("C:\\")) ? buffer : nullptr;
+}
+
+class ThrowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fakedisk::Install(&disk);
+        gSys.findFirstFileW = FindFirst;
+        gSys.moveFileW = Move;
+        gSys.wopen = Open;
+        gSys.getFileAttributesW = Attributes;
+        gSys.getDiskFreeSpaceA = Geometry;
+        gSys.wgetdcwd = DriveDirectory;
+        gSizes.clear();
+        gFailingMoves.clear();
+        gFailOpen = nullptr;
+        gTakenNames = nullptr;
+        gGeometryCalls = gAttributeQueries = 0;
+        gSectorsPerCluster = 8;
+        gBytesPerSector = 512;
+        gGeometryFails = false;
+        AddNode(u"C:", ATTR_DIRECTORY);
+        AddNode(u"C:\\work", ATTR_DIRECTORY);
+        gRun.exitCode = 0;
+        gRun.language = LANGUAGE_ENGLISH;
+        gRun.options = OPT_YES | OPT_NOLOGO;
+        gRun.throwList.RemoveAll();
+    }
+
+    void TearDown() override {
+        FreeEntries();
+        gRun.throwList.RemoveAll();
+        MemFree(gRun.binPath);
+        gRun.binPath = nullptr;
+        gRun.binFormat = FORMAT_NONE;
+        gRun.exitCode = 0;
+        fakedisk::Uninstall();
+    }
+
+    static void File(const std::u16string& path, DWORD size) {
+        AddNode(path, ATTR_FILE);
+        gSizes[Fold(path)] = size;
+    }
+
+    // An INFO2 bin with five live records (numbers 0 to 4) of 4096 bytes,
+    // each with its data item.
+    static void MakeIndexBin(uint32_t recordSize = 800) {
+        AddNode(u"C:\\Recycler", ATTR_DIRECTORY);
+        AddNode(INDEX_BIN, ATTR_DIRECTORY);
+        Bytes bytes = Header(OLD_ENTRIES, OLD_ENTRIES, recordSize, OLD_TOTAL);
+        for (uint32_t n = 0; n < OLD_ENTRIES; ++n) {
+            std::string path = "C:\\old\\f" + std::to_string(n) + ".txt";
+            Bytes record = Record(recordSize, path, n, 4096);
+            bytes.insert(bytes.end(), record.begin(), record.end());
+            AddNode(INDEX_BIN + u"\\Dc" + fakedisk::Widen(std::to_string(n)) + u".txt", ATTR_FILE);
+        }
+        WriteFile(recordSize >= 800 ? INFO2 : INDEX_BIN + u"\\INFO", bytes);
+        gRun.binPath = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
+        gRun.binFormat = recordSize >= 800 ? FORMAT_INFO2 : FORMAT_INFO;
+    }
+
+    static void MakeItemBin() {
+        AddNode(u"C:\\$Recycle.Bin", ATTR_DIRECTORY);
+        AddNode(ITEM_BIN, ATTR_DIRECTORY);
+        gRun.binPath = WideDuplicate((const WCHAR*)ITEM_BIN.c_str());
+        gRun.binFormat = FORMAT_ITEM_FILES;
+    }
+
+    // Runs /f /Y with the names; returns what was printed.
+    static std::string Throw(std::vector<std::u16string> names) {
+        for (const auto& name : names) gRun.throwList.Add((const WCHAR*)name.c_str());
+        testing::internal::CaptureStdout();
+        ThrowFiles();
+        std::fflush(stdout);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    // The records after the header, each as its bytes.
+    static std::vector<Bytes> Records(const Bytes& index, uint32_t recordSize) {
+        std::vector<Bytes> records;
+        for (size_t at = 20; at + recordSize <= index.size(); at += recordSize)
+            records.push_back(Slice(index, at, recordSize));
+        return records;
+    }
+
+    fakedisk::Disk disk;
+};
+
+const std::string READING = "Reading: C:\\Recycler\\S-1\\INFO2 ...\n";
+const std::string THROW_OK = "The file has been moved to the Recycle Bin successfully.\n";
+const std::string UNKNOWN = "Error: Unknown error occurred.\n";
+
+std::string Invalid(const std::string& path) { return "Error: The file '" + path + "' is invalid or missing.\n"; }
+
+// --- The index layouts ------------------------------------------------------
+
+TEST_F(ThrowTest, IndexBinGetsHeaderRecordsAndDataItems) {
+    MakeIndexBin();
+    File(u"C:\\work\\a.txt", 1);
+    File(u"C:\\work\\b.dat", 4096);
+    File(u"C:\\work\\README", 5000);
+    AddNode(u"C:\\work\\sub", ATTR_DIRECTORY);
+    AddNode(u"C:\\work\\sub\\inner.txt", ATTR_FILE);
+    time_t before = std::time(nullptr);
+    std::string out = Throw({u"C:\\work\\*"});
+    time_t after = std::time(nullptr);
+
+    EXPECT_EQ(out, READING + "C:\\work\\a.txt\nC:\\work\\b.dat\nC:\\work\\README\nC:\\work\\sub\n" + THROW_OK);
+    EXPECT_EQ(gRun.exitCode, 0);
+    Bytes index = ReadFile(INFO2);
+    ASSERT_EQ(index.size(), 20u + 9 * 800);
+    // Four more live entries; the sizes rounded to 4096-byte clusters (the
+    // directory counts 0); the next number is the one after the last taken.
+    EXPECT_EQ(Slice(index, 0, 20), Header(9, 9, 800, OLD_TOTAL + 4096 + 4096 + 8192 + 0));
+
+    const char* paths[] = {"C:\\work\\a.txt", "C:\\work\\b.dat", "C:\\work\\README", "C:\\work\\sub"};
+    const uint32_t sizes[] = {4096, 4096, 8192, 0};
+    std::vector<Bytes> records = Records(index, 800);
+    for (uint32_t i = 0; i < 4; ++i) {
+        const Bytes& r = records[OLD_ENTRIES + i];
+        SCOPED_TRACE(paths[i]);
+        EXPECT_EQ(PathField(r, 0), paths[i]);
+        EXPECT_EQ(GetU32(r, 260), OLD_ENTRIES + i);
+        EXPECT_EQ(GetU32(r, 264), 2u);  // C:
+        EXPECT_GE(GetU64(r, 268), FileTimeOf(before));
+        EXPECT_LE(GetU64(r, 268), FileTimeOf(after));
+        EXPECT_EQ(GetU64(r, 268) % 10000000, 0u);  // whole seconds
+        EXPECT_EQ(GetU32(r, 276), sizes[i]);
+        EXPECT_EQ(WidePathField(r, 280), paths[i]);
+        // Zero-padded after each path.
+        for (size_t k = std::strlen(paths[i]); k < 260; ++k) ASSERT_EQ(r[k], 0) << k;
+        for (size_t k = 280 + 2 * std::strlen(paths[i]); k < 800; ++k) ASSERT_EQ(r[k], 0) << k;
+    }
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc5.txt"));
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc6.dat"));
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc7"));
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc8\\inner.txt"));
+    EXPECT_FALSE(Exists(u"C:\\work\\a.txt"));
+    EXPECT_EQ(fakedisk::gDisk->openSearches, 0);
+}
+
+TEST_F(ThrowTest, RecordNumbersFollowThePrefixRule) {
+    // Dc10.txt puts 1 in use as well; the first free number is 2.
+    AddNode(u"C:\\Recycler", ATTR_DIRECTORY);
+    AddNode(INDEX_BIN, ATTR_DIRECTORY);
+    WriteFile(INFO2, Header(0, 0, 800, 0));
+    AddNode(INDEX_BIN + u"\\Dc0.txt", ATTR_FILE);
+    AddNode(INDEX_BIN + u"\\Dc10.txt", ATTR_FILE);
+    gRun.binPath = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
+    gRun.binFormat = FORMAT_INFO2;
+    AddNode(u"C:\\tools.old", ATTR_DIRECTORY);
+    File(u"C:\\tools.old\\README", 0);
+    Throw({u"C:\\tools.old\\README"});
+    Bytes index = ReadFile(INFO2);
+    ASSERT_EQ(index.size(), 820u);
+    EXPECT_EQ(GetU32(index, 20 + 260), 2u);
+    EXPECT_EQ(GetU32(index, 8), 3u);
+    // No extension: the dot of the folder's name does not count.
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc2"));
+}
+
+TEST_F(ThrowTest, InfoRecordsCarryOnlyTheAnsiPath) {
+    MakeIndexBin(280);
+    File(u"C:\\work\\a.txt", 10);
+    Throw({u"C:\\work\\a.txt"});
+    Bytes index = ReadFile(INDEX_BIN + u"\\INFO");
+    ASSERT_EQ(index.size(), 20u + 6 * 280);
+    EXPECT_EQ(Slice(index, 0, 20), Header(6, 6, 280, OLD_TOTAL + 4096));
+    EXPECT_EQ(PathField(Records(index, 280)[5], 0), "C:\\work\\a.txt");
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc5.txt"));
+}
+
+TEST_F(ThrowTest, CountsRunAcrossNames) {
+    MakeIndexBin();
+    File(u"C:\\work\\a.txt", 100);
+    File(u"C:\\work\\b.txt", 5000);
+    std::string out = Throw({u"C:\\work\\a.txt", u"C:\\work\\b.txt"});
+    EXPECT_EQ(out, READING + "C:\\work\\a.txt\n" + THROW_OK + "C:\\work\\b.txt\n" + THROW_OK);
+    EXPECT_EQ(Slice(ReadFile(INFO2), 0, 20), Header(7, 7, 800, OLD_TOTAL + 4096 + 8192));
+}
+
+// A failed move must not leave a live record: the next item takes the same
+// number, and restoring the first record would bring back the other item.
+TEST_F(ThrowTest, FailedMoveWithdrawsTheRecordAndTheCounts) {
+    MakeIndexBin();
+    File(u"C:\\work\\a.txt", 100);
+    File(u"C:\\work\\b.txt", 100);
+    File(u"C:\\work\\c.txt", 5000);
+    gFailingMoves.insert(Fold(u"C:\\work\\b.txt"));
+    std::string out = Throw({u"C:\\work\\*.txt"});
+
+    EXPECT_EQ(out, READING + "C:\\work\\a.txt\nC:\\work\\b.txt\n" + UNKNOWN + "C:\\work\\c.txt\n");
+    EXPECT_EQ(gRun.exitCode, 255);
+    Bytes index = ReadFile(INFO2);
+    ASSERT_EQ(index.size(), 20u + 8 * 800);
+    EXPECT_EQ(Slice(index, 0, 20), Header(7, 7, 800, OLD_TOTAL + 4096 + 8192));
+    std::vector<Bytes> records = Records(index, 800);
+    // b's record: removed in place, everything after its first byte kept.
+    const Bytes& withdrawn = records[6];
+    EXPECT_EQ(withdrawn[0], 0);
+    EXPECT_EQ(PathField(withdrawn, 1), ":\\work\\b.txt");
+    EXPECT_EQ(GetU32(withdrawn, 260), 6u);
+    EXPECT_EQ(WidePathField(withdrawn, 280), "C:\\work\\b.txt");
+    // c took the same number, and only c's record claims it.
+    EXPECT_EQ(PathField(records[7], 0), "C:\\work\\c.txt");
+    EXPECT_EQ(GetU32(records[7], 260), 6u);
+    EXPECT_TRUE(Exists(u"C:\\work\\b.txt"));
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc6.txt"));
+    EXPECT_FALSE(Exists(u"C:\\work\\c.txt"));
+
+    // Loaded again, the bin holds a and c, and number 6 is c.
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(LoadEntries());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(gRun.entries.Length(), 7);
+    auto* last = static_cast<BinEntry*>(gRun.entries.At(6));
+    EXPECT_EQ(last->recordNumber, 6u);
+    EXPECT_EQ(Narrow(Text((const WCHAR*)last->originalPath)), "C:\\work\\c.txt");
+}
+
+TEST_F(ThrowTest, FailedMovePutsTheHeaderBackAsItWas) {
+    MakeIndexBin();
+    File(u"C:\\work\\a.txt", 100);
+    File(u"C:\\work\\b.txt", 100);
+    gFailingMoves.insert(Fold(u"C:\\work\\b.txt"));
+    Throw({u"C:\\work\\a.txt", u"C:\\work\\b.txt"});
+    // As a's header left it.
+    Bytes index = ReadFile(INFO2);
+    EXPECT_EQ(Slice(index, 0, 20), Header(6, 6, 800, OLD_TOTAL + 4096));
+    EXPECT_EQ(Records(index, 800)[6][0], 0);
+    EXPECT_EQ(gRun.exitCode, 255);
+}
+
+TEST_F(ThrowTest, AppendFailureLeavesTheIndexAsItWas) {
+    MakeIndexBin();
+    File(u"C:\\work\\a.txt", 100);
+    Bytes original = ReadFile(INFO2);
+    gFailOpen = [](const std::u16string& path, const std::string& mode) {
+        return Fold(path) == Fold(INFO2) && mode == "ab";
+    };
+    std::string out = Throw({u"C:\\work\\a.txt"});
+    EXPECT_EQ(ReadFile(INFO2), original);
+    EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+    EXPECT_EQ(out, READING + "C:\\work\\a.txt\n" + THROW_OK);
+    EXPECT_EQ(gRun.exitCode, 0);
+}
+
+TEST_F(ThrowTest, UpdateFailureStopsTheName) {
+    MakeIndexBin();
+    File(u"C:\\work\\a.txt", 100);
+    File(u"C:\\work\\b.txt", 100);
+    Bytes original = ReadFile(INFO2);
+    gFailOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
+    std::string out = Throw({u"C:\\work\\*"});
+    EXPECT_EQ(out, READING + "Error: Reading the data in the Recycle Bin (C:\\Recycler\\S-1) failed.\n");
+    EXPECT_EQ(gRun.exitCode, 61);
+    EXPECT_EQ(ReadFile(INFO2), original);
+    EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+    EXPECT_TRUE(Exists(u"C:\\work\\b.txt"));
+}
+
+TEST_F(ThrowTest, LoadFailureIsReportedAndTheThrowGoesOn) {
+    MakeIndexBin();
+    File(u"C:\\work\\a.txt", 100);
+    gFailOpen = [](const std::u16string&, const std::string& mode) { return mode == "rb"; };
+    std::string out = Throw({u"C:\\work\\a.txt"});
+    EXPECT_EQ(out, "Reading: C:\\Recycler\\S-1\\INFO2 ...\n"
+                   "Error: Reading the data in the Recycle Bin (C:\\Recycler\\S-1) failed.\n"
+                   "C:\\work\\a.txt\n");
+    EXPECT_EQ(gRun.exitCode, 61);
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc5.txt"));
+    // Nothing was loaded, so the counts start from nothing.
+    EXPECT_EQ(Slice(ReadFile(INFO2), 0, 20), Header(1, 6, 800, 4096));
+}
+
+// --- The per-item layout ------------------------------------------------
+
+// The six characters of a $I or $R name, with the rest checked.
+std::string ItemCode(const std::string& name, const std::string& prefix, const std::string& extension) {
+    std::regex shape("\\" + prefix + "([0-9A-Z]{6})" + (extension.empty() ? "" : "\\." + extension));
+    std::smatch match;
+    if (!std::regex_match(name, match, shape)) return "<" + name + ">";
+    return match[1];
+}
+
+TEST_F(ThrowTest, ItemBinGetsItemIndexFilesAndDataItems) {
+    MakeItemBin();
+    File(u"C:\\work\\a.txt", 1234);
+    File(u"C:\\work\\README", 70000);
+    AddNode(u"C:\\work\\sub", ATTR_DIRECTORY);
+    std::srand(11);
+    time_t before = std::time(nullptr);
+    std::string out = Throw({u"C:\\work\\*"});
+    time_t after = std::time(nullptr);
+
+    EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\nC:\\work\\README\nC:\\work\\sub\n" + THROW_OK);
+    EXPECT_EQ(gRun.exitCode, 0);
+    std::vector<std::string> names = fakedisk::Listing(ITEM_BIN);
+    ASSERT_EQ(names.size(), 6u) << testing::PrintToString(names);
+    struct Expected {
+        std::string path, extension;
+        uint32_t size;
+    };
+    const Expected items[] = {{"C:\\work\\a.txt", "txt", 1234}, {"C:\\work\\README", "", 70000}, {"C:\\work\\sub", "", 0}};
+    std::set<std::string> codes;
+    for (const Expected& item : items) {
+        SCOPED_TRACE(item.path);
+        // Find the $I file that records this path.
+        bool found = false;
+        for (const std::string& name : names) {
+            if (name.compare(0, 2, "$I") != 0) continue;
+            Bytes info = ReadFile(ITEM_BIN + u"\\" + fakedisk::Widen(name));
+            ASSERT_EQ(info.size(), 544u);
+            if (WidePathField(info, 24) != item.path) continue;
+            found = true;
+            std::string code = ItemCode(name, "$I", item.extension);
+            codes.insert(code);
+            EXPECT_EQ(GetU64(info, 0), 1u);
+            EXPECT_EQ(GetU64(info, 8), item.size);
+            EXPECT_GE(GetU64(info, 16), FileTimeOf(before));
+            EXPECT_LE(GetU64(info, 16), FileTimeOf(after));
+            for (size_t k = 24 + 2 * item.path.size(); k < 544; ++k) ASSERT_EQ(info[k], 0) << k;
+            std::string data = "$R" + name.substr(2);
+            EXPECT_TRUE(Exists(ITEM_BIN + u"\\" + fakedisk::Widen(data))) << data;
+        }
+        EXPECT_TRUE(found);
+    }
+    EXPECT_EQ(codes.size(), 3u);
+    for (const std::string& code : codes) EXPECT_EQ(code.size(), 6u) << code;
+}
+
+TEST_F(ThrowTest, ItemBinFailedMoveRemovesTheIndexFile) {
+    MakeItemBin();
+    File(u"C:\\work\\a.txt", 10);
+    File(u"C:\\work\\b.txt", 10);
+    gFailingMoves.insert(Fold(u"C:\\work\\a.txt"));
+    std::string out = Throw({u"C:\\work\\*.txt"});
+    EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n" + UNKNOWN + "C:\\work\\b.txt\n");
+    EXPECT_EQ(gRun.exitCode, 255);
+    std::vector<std::string> names = fakedisk::Listing(ITEM_BIN);
+    ASSERT_EQ(names.size(), 2u) << testing::PrintToString(names);
+    Bytes info = ReadFile(ITEM_BIN + u"\\" + fakedisk::Widen(names[0].compare(0, 2, "$I") == 0 ? names[0] : names[1]));
+    EXPECT_EQ(WidePathField(info, 24), "C:\\work\\b.txt");
+    EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+}
+
+TEST_F(ThrowTest, ItemBinCreateFailureStopsTheName) {
+    MakeItemBin();
+    File(u"C:\\work\\a.txt", 10);
+    File(u"C:\\work\\b.txt", 10);
+    gFailOpen = [](const std::u16string&, const std::string& mode) { return mode == "wb"; };
+    std::string out = Throw({u"C:\\work\\*.txt"});
+    EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n"
+                   "Error: Cannot create data for the Recycle Bin (C:\\$Recycle.Bin\\S-1).\n");
+    EXPECT_EQ(gRun.exitCode, 65);
+    EXPECT_TRUE(fakedisk::Listing(ITEM_BIN).empty());
+    EXPECT_TRUE(Exists(u"C:\\work\\b.txt"));
+}
+
+TEST_F(ThrowTest, ItemBinWithNoFreeNameReportsCreateFailure) {
+    MakeItemBin();
+    File(u"C:\\work\\a.txt", 10);
+    gTakenNames = [](const std::u16string& path) { return path.find(u"\\$I") != std::u16string::npos; };
+    std::string out = Throw({u"C:\\work\\a.txt"});
+    EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n"
+                   "Error: Cannot create data for the Recycle Bin (C:\\$Recycle.Bin\\S-1).\n");
+    EXPECT_EQ(gRun.exitCode, 65);
+    EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+    EXPECT_TRUE(fakedisk::Listing(ITEM_BIN).empty());
+}
+
+// --- Item index names ---------------------------------------------------
+
+TEST_F(ThrowTest, ItemIndexNameShape) {
+    MakeItemBin();
+    ItemNameResult result = ITEM_NAME_NO_MEMORY;
+    WCHAR* name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), &result);
+    ASSERT_EQ(result, ITEM_NAME_OK);
+    std::string text = Narrow(Text(name));
+    MemFree(name);
+    ASSERT_EQ(text.compare(0, 7, "C:\\bin\\"), 0) << text;
+    EXPECT_EQ(ItemCode(text.substr(7), "$I", "txt").size(), 6u) << text;
+
+    name = MakeItemIndexName(WIDE("C:\\bin\\"), WIDE("$I"), nullptr, &result);
+    text = Narrow(Text(name));
+    MemFree(name);
+    ASSERT_EQ(text.compare(0, 7, "C:\\bin\\"), 0) << text;
+    EXPECT_EQ(ItemCode(text.substr(7), "$I", "").size(), 6u) << text;
+
+    // Only the first three characters of a prefix are kept.
+    name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("ABCDE"), nullptr, &result);
+    text = Narrow(Text(name));
+    MemFree(name);
+    EXPECT_TRUE(std::regex_match(text, std::regex("C:\\\\bin\\\\ABC[0-9A-Z]{5}"))) << text;
+}
+
+TEST_F(ThrowTest, ItemIndexNameAvoidsBothNames) {
+    MakeItemBin();
+    ItemNameResult result;
+    std::srand(5);
+    WCHAR* first = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), &result);
+    ASSERT_NE(first, nullptr);
+    std::u16string firstName = Text(first);
+    MemFree(first);
+
+    // An orphan data item of that name: the same draw must move on.
+    std::u16string orphan = firstName;
+    orphan[ITEM_BIN.size() + 2] = u'R';
+    AddNode(orphan, ATTR_FILE);
+    std::srand(5);
+    WCHAR* second = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), &result);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(Text(second), firstName);
+    MemFree(second);
+
+    // An index file of that name, likewise.
+    fakedisk::gDisk->nodes.erase(Fold(orphan));
+    AddNode(firstName, ATTR_FILE);
+    std::srand(5);
+    second = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), &result);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(Text(second), firstName);
+    MemFree(second);
+}
+
+TEST_F(ThrowTest, ItemIndexNameGivesUpAfterTenAttempts) {
+    MakeItemBin();
+    gTakenNames = [](const std::u16string&) { return true; };
+    ItemNameResult result = ITEM_NAME_OK;
+    EXPECT_EQ(MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), &result), nullptr);
+    EXPECT_EQ(result, ITEM_NAME_NONE_FREE);
+    EXPECT_EQ(gAttributeQueries, MAX_NAME_ATTEMPTS);
+
+    std::u16string deep = u"C:\\" + std::u16string(250, u'd');
+    EXPECT_EQ(MakeItemIndexName((const WCHAR*)deep.c_str(), WIDE("$I"), WIDE("txt"), &result), nullptr);
+    EXPECT_EQ(result, ITEM_NAME_TOO_LONG);
+
+    gTakenNames = nullptr;
+    MemSetFailAt(1);
+    WCHAR* name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), &result);
+    MemSetFailAt(0);
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(result, ITEM_NAME_NO_MEMORY);
+}
+
+// --- Refusals -----------------------------------------------------------
+
+TEST_F(ThrowTest, TheBinAndItsFilesAreRefusedMatchByMatch) {
+    MakeIndexBin();
+    File(u"C:\\Recycler\\other.txt", 10);
+    // The pattern matches the bin folder and one ordinary file.
+    std::string out = Throw({u"C:\\Recycler\\*"});
+    EXPECT_EQ(out, READING + "C:\\Recycler\\other.txt\n" + Invalid("C:\\Recycler\\S-1"));
+    EXPECT_EQ(gRun.exitCode, 25);
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc5.txt"));
+    EXPECT_TRUE(Exists(INFO2));
+}
+
+TEST_F(ThrowTest, TheStoresOwnFilesAndHoldersAreRefused) {
+    MakeIndexBin();
+    AddNode(INDEX_BIN + u"\\desktop.ini", ATTR_FILE);
+    Bytes original = ReadFile(INFO2);
+    const std::u16string names[] = {
+        u"C:\\Recycler\\S-1", u"c:\\recycler\\s-1", u"C:\\RECYCLER", u"C:\\Recycler\\S-1\\INFO2",
+        u"C:\\Recycler\\S-1\\desktop.ini", u"C:\\Recycler\\S-1\\Dc0.txt", u"C:\\Recycler\\S-1\\D*"};
+    for (const std::u16string& name : names) {
+        SCOPED_TRACE(Narrow(name));
+        gRun.exitCode = 0;
+        gRun.throwList.RemoveAll();
+        std::string out = Throw({name});
+        EXPECT_EQ(gRun.exitCode, 25);
+        EXPECT_EQ(out.find("successfully"), std::string::npos) << out;
+        EXPECT_NE(out.find("is invalid or missing"), std::string::npos) << out;
+    }
+    EXPECT_EQ(ReadFile(INFO2), original);
+    for (uint32_t n = 0; n < OLD_ENTRIES; ++n)
+        EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc" + fakedisk::Widen(std::to_string(n)) + u".txt"));
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\desktop.ini"));
+    // Only searches, never a move.
+    for (const std::string& entry : fakedisk::gDisk->log) EXPECT_EQ(entry.find("move"), std::string::npos) << entry;
+}
+
+TEST_F(ThrowTest, ItemBinsOwnFilesAreRefused) {
+    MakeItemBin();
+    AddNode(ITEM_BIN + u"\\$IABCDEF.txt", ATTR_FILE);
+    AddNode(ITEM_BIN + u"\\$RABCDEF.txt", ATTR_FILE);
+    std::string out = Throw({u"C:\\$Recycle.Bin\\S-1\\$R*"});
+    EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\n" + Invalid("C:\\$Recycle.Bin\\S-1\\$RABCDEF.txt"));
+    EXPECT_EQ(gRun.exitCode, 25);
+    EXPECT_EQ(fakedisk::Listing(ITEM_BIN).size(), 2u);
+}
+
+TEST_F(ThrowTest, NamesThatWouldNotFitAreRefused) {
+    MakeIndexBin();
+    Bytes original = ReadFile(INFO2);
+    // 259 characters in all: fits, but its data item name
+    // ("C:\Recycler\S-1\Dc5." and the extension) would not.
+    std::u16string longExtension = u"C:\\work\\x." + std::u16string(249, u'e');
+    File(longExtension, 10);
+    // A match whose full path needs 261 characters.
+    AddNode(u"C:\\work\\deep", ATTR_DIRECTORY);
+    std::u16string tooLong = u"C:\\work\\deep\\" + std::u16string(248, u'n');
+    File(tooLong, 10);
+    std::string out = Throw({u"C:\\work\\x.*", u"C:\\work\\deep\\*"});
+    EXPECT_EQ(out, READING + Invalid(Narrow(longExtension)) + Invalid(Narrow(tooLong)));
+    EXPECT_EQ(gRun.exitCode, 25);
+    EXPECT_EQ(ReadFile(INFO2), original);
+    EXPECT_TRUE(Exists(longExtension));
+    EXPECT_TRUE(Exists(tooLong));
+}
+
+TEST_F(ThrowTest, ItemNamesThatWouldNotFitAreRefused) {
+    MakeItemBin();
+    std::u16string longExtension = u"C:\\work\\x." + std::u16string(240, u'e');
+    File(longExtension, 10);
+    // A $I file holds 259 characters of the path: one more could not be
+    // restored.
+    AddNode(u"C:\\work\\deep", ATTR_DIRECTORY);
+    std::u16string tooLong = u"C:\\work\\deep\\" + std::u16string(247, u'n');
+    File(tooLong, 10);
+    std::string out = Throw({longExtension, u"C:\\work\\deep\\*"});
+    EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\n" + Narrow(longExtension) + "\n" + Invalid(Narrow(longExtension)) +
+                       Invalid(Narrow(tooLong)));
+    EXPECT_EQ(gRun.exitCode, 25);
+    EXPECT_TRUE(fakedisk::Listing(ITEM_BIN).empty());
+}
+
+TEST_F(ThrowTest, DriveCheckUsesTheBinsFullPath) {
+    // A bin given relative to the current directory (C:\) lies on C:.
+    AddNode(u"C:\\Recycler", ATTR_DIRECTORY);
+    gRun.binPath = WideDuplicate(WIDE("Recycler\\S-1"));
+    gRun.binFormat = FORMAT_INFO2;
+    gRun.options |= OPT_NOLOGO;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(ThrowOne(WIDE("C:\\work\\missing.txt")));
+    EXPECT_FALSE(ThrowOne(WIDE("d:\\work\\a.txt")));
+    std::fflush(stdout);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, Invalid("C:\\work\\missing.txt") +
+                       "Error: The drive with the file 'D' is not equivalent with the drive with the "
+                       "Recycle Bin 'C'. You must throw away the file into the Recycle Bin in the same "
+                       "drive of the file.\n");
+    EXPECT_EQ(gRun.exitCode, 26);
+}
+
+TEST_F(ThrowTest, DotsAloneAreNothingToThrow) {
+    MakeIndexBin();
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(ThrowOne(WIDE("C:\\work\\.")));
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: There are no files to throw.\n");
+    EXPECT_EQ(gRun.exitCode, 29);
+}
+
+// --- Cluster rounding ---------------------------------------------------
+
+TEST_F(ThrowTest, ClusterRoundedSizes) {
+    File(u"C:\\work\\one", 1);
+    File(u"C:\\work\\zero", 0);
+    File(u"C:\\work\\exact", 8192);
+    File(u"C:\\work\\odd", 5000);
+    EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\one")), 4096u);
+    EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\exact")), 8192u);
+    EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\odd")), 8192u);
+    int calls = gGeometryCalls;
+    EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\zero")), 0u);
+    EXPECT_EQ(gGeometryCalls, calls);  // no query for an empty file
+    EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\missing")), 0u);
+
+    // 127 sectors per cluster counts as 4096-byte clusters.
+    gSectorsPerCluster = 127;
+    gBytesPerSector = 512;
+    EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\odd")), 8192u);
+    gSectorsPerCluster = 128;
+    EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\odd")), 65536u);
+
+    // Without the geometry the plain size is recorded.
+    gGeometryFails = true;
+    EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\odd")), 5000u);
+}
+
+}  // namespace
