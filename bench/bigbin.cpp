@@ -1,6 +1,8 @@
 #include "bigbin.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/fs.h"
 #include "platform/wide.h"
@@ -11,11 +13,30 @@ namespace {
 const uint64_t FIRST_DELETION = 129171908960000000ULL;  // 2010-05-01 12:34:56 UTC
 const uint32_t ITEM_SIZE = 4096;
 
-bool WriteFile(const WCHAR* path, const void* bytes, size_t size) {
+// Where the files of a bin go: one call per file, named within the folder.
+struct Sink {
+    bool (*create)(const Sink& sink, const WCHAR* name, const void* bytes, size_t size);
+    const WCHAR* wideFolder;
+    const char* hostFolder;
+};
+
+bool CreateThroughFileLayer(const Sink& sink, const WCHAR* name, const void* bytes, size_t size) {
+    WCHAR path[MAX_PATH];
+    if (FormatWide(path, MAX_PATH, WIDE("%s\\%s"), sink.wideFolder, name) < 0) return false;
     FILE* stream = FsOpenFile(path, WIDE("wb"));
     if (stream == nullptr) return false;
     bool ok = size == 0 || FsWrite(bytes, size, stream);
     return FsClose(stream) && ok;
+}
+
+// The generated names are ASCII, so they pass to the host unchanged.
+bool CreateOnHost(const Sink& sink, const WCHAR* name, const void* bytes, size_t size) {
+    std::string path = std::string(sink.hostFolder) + "/";
+    for (; *name != 0; ++name) path += (char)*name;
+    FILE* stream = std::fopen(path.c_str(), "wb");
+    if (stream == nullptr) return false;
+    bool ok = size == 0 || std::fwrite(bytes, 1, size, stream) == size;
+    return std::fclose(stream) == 0 && ok;
 }
 
 void OriginalPath(uint32_t i, WCHAR* path) {
@@ -23,18 +44,14 @@ void OriginalPath(uint32_t i, WCHAR* path) {
                (unsigned)i);
 }
 
-bool WriteIndexBin(const WCHAR* folder, uint32_t recordSize, uint32_t count) {
-    WCHAR path[MAX_PATH];
-    FormatWide(path, MAX_PATH, WIDE("%s\\%s"), folder,
-               recordSize >= INFO2_RECORD_SIZE ? WIDE("INFO2") : WIDE("INFO"));
-    FILE* stream = FsOpenFile(path, WIDE("wb"));
-    if (stream == nullptr) return false;
+bool WriteIndexBin(const Sink& sink, uint32_t recordSize, uint32_t count) {
+    std::string index;
     IndexHeader header = {5, count, count, recordSize, count * ITEM_SIZE};
     uint8_t headerBytes[INDEX_HEADER_SIZE];
     EncodeIndexHeader(&header, headerBytes);
-    bool ok = FsWrite(headerBytes, sizeof headerBytes, stream);
+    index.append(reinterpret_cast<const char*>(headerBytes), sizeof headerBytes);
     uint8_t record[INFO2_RECORD_SIZE];
-    for (uint32_t i = 0; ok && i < count; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         std::memset(record, 0, sizeof record);
         WCHAR original[MAX_PATH];
         OriginalPath(i, original);
@@ -46,12 +63,14 @@ bool WriteIndexBin(const WCHAR* folder, uint32_t recordSize, uint32_t count) {
         WriteU32(record + RECORD_DRIVE_NUMBER, 2);
         WriteU64(record + RECORD_DELETION_TIME, FIRST_DELETION + 10000000ULL * i);
         WriteU32(record + RECORD_SIZE_FIELD, ITEM_SIZE);
-        ok = FsWrite(record, recordSize, stream);
+        index.append(reinterpret_cast<const char*>(record), recordSize);
     }
-    ok = FsClose(stream) && ok;
+    const WCHAR* name = recordSize >= INFO2_RECORD_SIZE ? WIDE("INFO2") : WIDE("INFO");
+    bool ok = sink.create(sink, name, index.data(), index.size());
     for (uint32_t i = 0; ok && i < count; ++i) {
-        FormatWide(path, MAX_PATH, WIDE("%s\\Dc%u.txt"), folder, (unsigned)i);
-        ok = WriteFile(path, nullptr, 0);
+        WCHAR item[32];
+        FormatWide(item, 32, WIDE("Dc%u.txt"), (unsigned)i);
+        ok = sink.create(sink, item, nullptr, 0);
     }
     return ok;
 }
@@ -66,7 +85,7 @@ void ItemCode(uint32_t i, WCHAR* code) {
     code[6] = 0;
 }
 
-bool WriteItemBin(const WCHAR* folder, bool counted, uint32_t count) {
+bool WriteItemBin(const Sink& sink, bool counted, uint32_t count) {
     bool ok = true;
     for (uint32_t i = 0; ok && i < count; ++i) {
         WCHAR original[MAX_PATH];
@@ -86,13 +105,23 @@ bool WriteItemBin(const WCHAR* folder, bool counted, uint32_t count) {
         size_t size = counted ? pathAt + 2 * units : ITEM_INFO_SIZE;
         WCHAR code[7];
         ItemCode(i, code);
-        WCHAR path[MAX_PATH];
-        FormatWide(path, MAX_PATH, WIDE("%s\\$I%s.txt"), folder, code);
-        ok = WriteFile(path, bytes, size);
-        FormatWide(path, MAX_PATH, WIDE("%s\\$R%s.txt"), folder, code);
-        ok = ok && WriteFile(path, nullptr, 0);
+        WCHAR name[32];
+        FormatWide(name, 32, WIDE("$I%s.txt"), code);
+        ok = sink.create(sink, name, bytes, size);
+        FormatWide(name, 32, WIDE("$R%s.txt"), code);
+        ok = ok && sink.create(sink, name, nullptr, 0);
     }
     return ok;
+}
+
+bool WriteLayout(const Sink& sink, BigBinLayout layout, uint32_t count) {
+    switch (layout) {
+        case BIG_BIN_INFO: return WriteIndexBin(sink, INFO_RECORD_SIZE, count);
+        case BIG_BIN_INFO2: return WriteIndexBin(sink, INFO2_RECORD_SIZE, count);
+        case BIG_BIN_ITEMS1: return WriteItemBin(sink, false, count);
+        case BIG_BIN_ITEMS2: return WriteItemBin(sink, true, count);
+    }
+    return false;
 }
 
 }  // namespace
@@ -115,11 +144,9 @@ bool ParseBigBinLayout(const WCHAR* name, BigBinLayout* layout) {
 }
 
 bool WriteBigBin(const WCHAR* folder, BigBinLayout layout, uint32_t count) {
-    switch (layout) {
-        case BIG_BIN_INFO: return WriteIndexBin(folder, INFO_RECORD_SIZE, count);
-        case BIG_BIN_INFO2: return WriteIndexBin(folder, INFO2_RECORD_SIZE, count);
-        case BIG_BIN_ITEMS1: return WriteItemBin(folder, false, count);
-        case BIG_BIN_ITEMS2: return WriteItemBin(folder, true, count);
-    }
-    return false;
+    return WriteLayout(Sink{CreateThroughFileLayer, folder, nullptr}, layout, count);
+}
+
+bool WriteBigBinHost(const char* folder, BigBinLayout layout, uint32_t count) {
+    return WriteLayout(Sink{CreateOnHost, nullptr, folder}, layout, count);
 }

@@ -26,7 +26,7 @@ for layout in $layouts; do
     if [ ! -f "$folder/.complete" ]; then
       rm -rf "$folder"
       mkdir -p "$folder"
-      "$native/bench/make_big_bin" "$(as_drive_path "$folder")" "$layout" "$n"
+      "$native/bench/make_big_bin" "$folder" "$layout" "$n"
       touch "$folder/.complete"
     fi
     folders+=("$(as_drive_path "$folder")")

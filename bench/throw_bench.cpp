@@ -41,16 +41,71 @@ bool WriteBinMarker(const WCHAR* folder) {
     return FsClose(stream) && ok;
 }
 
-bool WriteFiles(const WCHAR* folder, long count) {
+bool WriteFiles(const WCHAR* folder, const WCHAR* stem, long count) {
     for (long i = 0; i < count; ++i) {
         WCHAR path[MAX_PATH];
-        if (FormatWide(path, MAX_PATH, WIDE("%s\\item%06d.txt"), folder, (int)i) < 0) return false;
+        if (FormatWide(path, MAX_PATH, WIDE("%s\\%s%06d.txt"), folder, stem, (int)i) < 0) return false;
         FILE* stream = FsOpenFile(path, WIDE("wb"));
         if (stream == nullptr) return false;
         bool ok = FsWrite("data\n", 5, stream);
         if (!FsClose(stream) || !ok) return false;
     }
     return true;
+}
+
+// The file-system work that any throw of `count` items does, alone, in
+// the bin as it is: each item moved into the bin folder under a new name,
+// and for the per-item layout a new 544-byte file made there first. The
+// new names are removed again afterwards, so that the throw then meets the
+// same folder. On a file system that tells case apart, every new name
+// costs the platform (and Wine alike) a look through the whole folder for
+// a name that differs in case only.
+double TimeFloor(const WCHAR* bin, const WCHAR* work, long count, bool itemFiles) {
+    if (!WriteFiles(work, WIDE("floor"), count)) return -1;
+    static const uint8_t info[ITEM_INFO_SIZE] = {1};
+    WCHAR from[MAX_PATH], made[MAX_PATH], moved[MAX_PATH];
+    auto start = std::chrono::steady_clock::now();
+    for (long i = 0; i < count; ++i) {
+        FormatWide(from, MAX_PATH, WIDE("%s\\floor%06d.txt"), work, (int)i);
+        if (itemFiles) {
+            FormatWide(made, MAX_PATH, WIDE("%s\\~I%06d.txt"), bin, (int)i);
+            FILE* stream = FsOpenFile(made, WIDE("wb"));
+            if (stream == nullptr) return -1;
+            FsWrite(info, sizeof info, stream);
+            FsClose(stream);
+        }
+        FormatWide(moved, MAX_PATH, WIDE("%s\\~R%06d.txt"), bin, (int)i);
+        if (!FsMoveFile(from, moved)) return -1;
+    }
+    double ms = Milliseconds(start);
+    for (long i = 0; i < count; ++i) {
+        FormatWide(moved, MAX_PATH, WIDE("%s\\~R%06d.txt"), bin, (int)i);
+        FsDeleteFile(moved);
+        FormatWide(made, MAX_PATH, WIDE("%s\\~I%06d.txt"), bin, (int)i);
+        if (itemFiles) FsDeleteFile(made);
+    }
+    return ms;
+}
+
+// Folder searches and the names they return, counted through the system
+// table: the numbering of one search per number shows here as k x n names.
+struct SearchCount {
+    long searches;
+    long names;
+};
+SearchCount gCount;
+
+HANDLE CountFindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
+    HANDLE search = kDefaultSystemCalls.findFirstFileW(pattern, data);
+    ++gCount.searches;
+    if (search != INVALID_HANDLE_VALUE) ++gCount.names;
+    return search;
+}
+
+BOOL CountFindNext(HANDLE search, WIN32_FIND_DATAW* data) {
+    BOOL found = kDefaultSystemCalls.findNextFileW(search, data);
+    if (found) ++gCount.names;
+    return found;
 }
 
 const char* LayoutName() {
@@ -79,7 +134,7 @@ int main(int argc, char** argv) {
     long files = WideToLong(arguments[5]);
     bool itemFiles = layout == BIG_BIN_ITEMS1 || layout == BIG_BIN_ITEMS2;
     if (binItems < 0 || files < 1 || !WriteBigBin(bin, layout, (uint32_t)binItems) ||
-        (itemFiles && !WriteBinMarker(bin)) || !WriteFiles(work, files)) {
+        (itemFiles && !WriteBinMarker(bin)) || !WriteFiles(work, WIDE("item"), files)) {
         std::fprintf(stderr, "throw_bench: setting up the bin or the files failed\n");
         return 1;
     }
@@ -106,23 +161,31 @@ int main(int argc, char** argv) {
         perItemSearches = Milliseconds(start) / sample * (double)files;
     }
 
+    double floor = TimeFloor(bin, work, files, gRun.binFormat == FORMAT_ITEM_FILES);
+
     WCHAR pattern[MAX_PATH];
-    FormatWide(pattern, MAX_PATH, WIDE("%s\\*"), work);
+    FormatWide(pattern, MAX_PATH, WIDE("%s\\item*"), work);
     gRun.throwList.Add(pattern);
+    gSys.findFirstFileW = CountFindFirst;
+    gSys.findNextFileW = CountFindNext;
+    gCount = SearchCount();
     auto start = std::chrono::steady_clock::now();
     ThrowFiles();
     std::fflush(stdout);
     double thrown = Milliseconds(start);
+    SearchCount counted = gCount;
+    gSys = kDefaultSystemCalls;
     int32_t exitCode = gRun.exitCode;
 
     bool loaded = LoadEntries();
     long held = gRun.entries.Length();
     bool complete = loaded && exitCode == 0 && held == binItems + files;
-    std::fprintf(stderr, "%-6s %9ld %7ld %12.1f", LayoutName(), binItems, files, thrown);
+    std::fprintf(stderr, "%-6s %9ld %7ld %11.1f %11.1f %9ld %11ld", LayoutName(), binItems, files, thrown, floor,
+                 counted.searches, counted.names);
     if (gRun.binFormat != FORMAT_ITEM_FILES)
-        std::fprintf(stderr, " %22.1f", perItemSearches);
+        std::fprintf(stderr, " %14.1f", perItemSearches);
     else
-        std::fprintf(stderr, " %22s", "-");
+        std::fprintf(stderr, " %14s", "-");
     std::fprintf(stderr, "   %s\n", complete ? "all thrown" : "INCOMPLETE");
     if (!complete)
         std::fprintf(stderr, "throw_bench: exit code %d, %ld items in the bin, %ld expected\n",

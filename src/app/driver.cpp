@@ -43,11 +43,19 @@ OptionFlags OptionForWord(const WCHAR* word, bool indexSeen) {
     return 0;
 }
 
+// Running out of memory while parsing is reported after the banner, as a
+// drive error is, so that the message ends the run's output.
+void ReportParseNoMemory() {
+    PrintBanner();
+    gRun.options |= OPT_NOLOGO;
+    ReportNoMemory();
+}
+
 // Takes a heap copy for a RunState string field, replacing what was there.
 bool KeepCopy(WCHAR** field, const WCHAR* value) {
     WCHAR* copy = WideDuplicate(value);
     if (copy == nullptr) {
-        ReportNoMemory();
+        ReportParseNoMemory();
         return false;
     }
     MemFree(*field);
@@ -155,7 +163,7 @@ bool ParseCommandLine(int count, WCHAR** arguments) {
         } else if (operandSeen) {
             if (gRun.options & OPT_THROW) {
                 if (gRun.throwList.Add(argument) < 0) {
-                    ReportNoMemory();
+                    ReportParseNoMemory();
                     return false;
                 }
             } else if (indexSeen && OnlyIndexSoFar()) {

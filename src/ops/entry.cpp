@@ -23,6 +23,21 @@ void Fail(int32_t exitCode, int messageId) {
     gRun.exitCode = exitCode;
 }
 
+// The store's lookups report running out of memory through the exit code
+// alone, so they run from a clear one and the earlier code comes back after.
+int32_t ClearExitCode() {
+    int32_t earlierCode = gRun.exitCode;
+    gRun.exitCode = EXIT_OK;
+    return earlierCode;
+}
+
+// True when the call since ClearExitCode ran out of memory (reported).
+bool RanOutOfMemory(int32_t earlierCode) {
+    if (gRun.exitCode != EXIT_OK) return true;
+    gRun.exitCode = earlierCode;
+    return false;
+}
+
 // The blank line, "[n] path time" and another blank line. False, reported,
 // when memory runs out for the path's conversion.
 bool PrintEntryDetail(const BinEntry* entry, int32_t position) {
@@ -91,15 +106,11 @@ WCHAR* DataItemPath(const BinEntry* entry) {
         if (copy == nullptr) ReportNoMemory();
         return copy;
     }
-    // The lookup tells "missing" from "out of memory" by the exit code, so
-    // it starts from a clear one.
-    int32_t earlierCode = gRun.exitCode;
-    gRun.exitCode = EXIT_OK;
+    int32_t earlierCode = ClearExitCode();
     WCHAR* path = nullptr;
     DWORD attributes = 0;
     bool found = FindDataItem(EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes);
-    bool outOfMemory = gRun.exitCode != EXIT_OK;
-    if (!outOfMemory) gRun.exitCode = earlierCode;
+    bool outOfMemory = RanOutOfMemory(earlierCode);
     if (found) return path;
     if (!outOfMemory) Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
     return nullptr;
@@ -167,11 +178,9 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     if (!IsRecordSizeValid(header.recordSize)) return false;
     // The data item is already gone, so the number is final; taken before
     // anything is written, so that running out of memory changes nothing.
-    int32_t earlierCode = gRun.exitCode;
-    gRun.exitCode = EXIT_OK;
+    int32_t earlierCode = ClearExitCode();
     header.nextRecordNumber = FreeRecordNumber(false);
-    if (gRun.exitCode != EXIT_OK) return false;
-    gRun.exitCode = earlierCode;
+    if (RanOutOfMemory(earlierCode)) return false;
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
     if (record == nullptr) {
         ReportNoMemory();

@@ -37,8 +37,18 @@ enum ItemNameResult {
     ITEM_NAME_NONE_FREE,  // null: every attempt met a name in use
     ITEM_NAME_TOO_LONG,   // null: the name would not fit a path buffer
 };
+// The six characters after "$I" or "$R" that the names in a bin folder
+// use, read from the folder once and kept current, so that finding a free
+// name costs no folder lookups.
+struct ItemCodeSet {
+    uint32_t* codes = nullptr;  // each code in base 36
+    uint32_t count = 0;
+    uint32_t capacity = 0;
+};
+// With `inUse`, a name is free when its code is not in the set; without
+// it, when neither the "$I" nor the "$R" name exists in the folder.
 WCHAR* MakeItemIndexName(const WCHAR* folder, const WCHAR* prefix, const WCHAR* extension,
-                         ItemNameResult* result);
+                         const ItemCodeSet* inUse, ItemNameResult* result);
 
 // Tree removal.
 bool RemovePath(const WCHAR* path);

@@ -34,14 +34,86 @@ struct ThrowProgress {
     uint32_t totalSize = 0;   // sum of their sizes
     bool numbersRead = false;
     RecordNumberSet numbers;  // record numbers in use, kept current
+    bool codesRead = false;
+    ItemCodeSet codes;        // $I/$R names in use, kept current
 };
 
 ThrowProgress gThrow;
+
+// --- Codes of per-item names --------------------------------------------
+
+const uint32_t ITEM_CODE_CHARS = 6;
+
+int CodeDigit(WCHAR ch) {
+    if (ch >= '0' && ch <= '9') return ch - '0';
+    ch = WideUpperAscii(ch);
+    if (ch >= 'A' && ch <= 'Z') return ch - 'A' + 10;
+    return -1;
+}
+
+// The code of a name "$I" or "$R" and six characters (either case), or
+// false for any other name.
+bool ItemCodeOf(const WCHAR* name, uint32_t* code) {
+    if (name[0] != '$') return false;
+    WCHAR kind = WideUpperAscii(name[1]);
+    if (kind != 'I' && kind != 'R') return false;
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < ITEM_CODE_CHARS; ++i) {
+        int digit = CodeDigit(name[2 + i]);
+        if (digit < 0) return false;
+        value = value * RANDOM_DIGITS + (uint32_t)digit;
+    }
+    *code = value;
+    return true;
+}
+
+bool HasItemCode(const ItemCodeSet* set, uint32_t code) {
+    for (uint32_t i = 0; i < set->count; ++i)
+        if (set->codes[i] == code) return true;
+    return false;
+}
+
+bool AddItemCode(ItemCodeSet* set, uint32_t code) {
+    if (set->count == set->capacity) {
+        uint32_t capacity = set->capacity < 64 ? 64 : set->capacity * 2;
+        void* grown = MemRealloc(set->codes, sizeof(uint32_t) * (size_t)capacity);
+        if (grown == nullptr) return false;
+        set->codes = static_cast<uint32_t*>(grown);
+        set->capacity = capacity;
+    }
+    set->codes[set->count++] = code;
+    return true;
+}
+
+void FreeItemCodes(ItemCodeSet* set) {
+    MemFree(set->codes);
+    *set = ItemCodeSet();
+}
+
+// One search of the bin folder for "$*"; the short names count too, as
+// the system matches names against them. False when memory runs out.
+bool ReadItemCodes(ItemCodeSet* set) {
+    WCHAR pattern[FULL_PATH_CHARS];
+    if (FormatWide(pattern, FULL_PATH_CHARS, WIDE("%s\\$*"), gRun.binPath) < 0) return true;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FsFindFirstFile(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool ok = true;
+    do {
+        uint32_t code = 0;
+        if (ItemCodeOf(data.cFileName, &code)) ok = AddItemCode(set, code);
+        if (ok && ItemCodeOf(data.cAlternateFileName, &code)) ok = AddItemCode(set, code);
+    } while (ok && FsFindNextFile(search, &data));
+    FsFindClose(search);
+    return ok;
+}
 
 void ResetProgress() {
     FreeRecordNumberSet(&gThrow.numbers);
     gThrow.numbers = RecordNumberSet();
     gThrow.numbersRead = false;
+    FreeItemCodes(&gThrow.codes);
+    gThrow.codesRead = false;
     gThrow.countsSet = false;
     gThrow.entryCount = 0;
     gThrow.totalSize = 0;
@@ -148,13 +220,21 @@ enum ItemOutcome {
 // --- The per-item layout ---------------------------------------------------
 
 ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
+    if (!gThrow.codesRead) {
+        if (!ReadItemCodes(&gThrow.codes)) {
+            FreeItemCodes(&gThrow.codes);
+            ReportNoMemory();
+            return ITEM_STOP;
+        }
+        gThrow.codesRead = true;
+    }
     PrintMessage(WIDE("%s\n"), path);
     const WCHAR* extension = ExtensionOf(path);
     size_t nameLength = ITEM_NAME_CHARS + (extension != nullptr ? 1 + WideLength(extension) : 0);
     ItemNameResult result = ITEM_NAME_OK;
     WCHAR* indexName = nullptr;
     if (FitsInBin(binFull, nameLength))
-        indexName = MakeItemIndexName(gRun.binPath, ITEM_INDEX_PREFIX, extension, &result);
+        indexName = MakeItemIndexName(gRun.binPath, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
     else
         result = ITEM_NAME_TOO_LONG;
     switch (result) {
@@ -181,6 +261,15 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     uint8_t bytes[ITEM_INFO_SIZE];
     EncodeItemInfo(&record, bytes);
 
+    // Taken from now on, whatever becomes of the item.
+    uint32_t code = 0;
+    size_t marker = ItemMarkerPosition(indexName);
+    if (ItemCodeOf(indexName + marker - 1, &code) && !AddItemCode(&gThrow.codes, code)) {
+        MemFree(indexName);
+        ReportNoMemory();
+        return ITEM_STOP;
+    }
+
     FILE* stream = FsOpenFile(indexName, WIDE("wb"));
     bool written = stream != nullptr && FsWrite(bytes, sizeof bytes, stream);
     if (stream != nullptr && !FsClose(stream)) written = false;
@@ -200,7 +289,7 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
         ReportNoMemory();
         return ITEM_STOP;
     }
-    dataName[ItemMarkerPosition(dataName)] = 'R';
+    dataName[marker] = 'R';
     if (!FsMoveFile(path, dataName)) {
         // Without its item the $I file would list a thing the bin lacks.
         FsDeleteFile(indexName);
@@ -432,7 +521,7 @@ uint32_t ClusterRoundedSize(const WCHAR* path) {
 }
 
 WCHAR* MakeItemIndexName(const WCHAR* folder, const WCHAR* prefix, const WCHAR* extension,
-                         ItemNameResult* result) {
+                         const ItemCodeSet* inUse, ItemNameResult* result) {
     WCHAR chars[ITEM_NAME_CHARS + 1];
     int fixed = 0;
     while (fixed < ITEM_PREFIX_MAX && prefix[fixed] != 0) {
@@ -456,13 +545,19 @@ WCHAR* MakeItemIndexName(const WCHAR* folder, const WCHAR* prefix, const WCHAR* 
         }
         // The data item's name must be free as well: an orphan $R of the
         // same name would be taken for the new item's data.
-        bool taken = PathExists(candidate);
-        if (!taken && fixed >= 2 && prefix[0] == '$') {
-            size_t marker = folderLength + WideLength(separator) + 1;
-            WCHAR saved = candidate[marker];
-            candidate[marker] = 'R';
+        size_t marker = folderLength + WideLength(separator) + 1;
+        uint32_t code = 0;
+        bool taken;
+        if (inUse != nullptr && ItemCodeOf(candidate + marker - 1, &code)) {
+            taken = HasItemCode(inUse, code);
+        } else {
             taken = PathExists(candidate);
-            candidate[marker] = saved;
+            if (!taken && fixed >= 2 && prefix[0] == '$') {
+                WCHAR saved = candidate[marker];
+                candidate[marker] = 'R';
+                taken = PathExists(candidate);
+                candidate[marker] = saved;
+            }
         }
         if (!taken) {
             WCHAR* name = WideDuplicate(candidate);

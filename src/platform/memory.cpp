@@ -5,11 +5,12 @@
 namespace {
 long sAllocCount = 0;
 long sFailAt = 0;
+bool sFailOnce = false;
 bool sFailureMet = false;
 
 bool ShouldFail() {
     ++sAllocCount;
-    if (sFailAt > 0 && sAllocCount >= sFailAt) {
+    if (sFailAt > 0 && (sFailOnce ? sAllocCount == sFailAt : sAllocCount >= sFailAt)) {
         sFailureMet = true;
         return true;
     }
@@ -31,8 +32,14 @@ void MemFree(void* block) { std::free(block); }
 
 void MemSetFailAt(long failAt) {
     sFailAt = failAt;
+    sFailOnce = false;
     sAllocCount = 0;
     sFailureMet = false;
+}
+
+void MemSetFailOnce(long failAt) {
+    MemSetFailAt(failAt);
+    sFailOnce = true;
 }
 
 long MemAllocCount() { return sAllocCount; }

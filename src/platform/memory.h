@@ -12,6 +12,9 @@ void MemFree(void* block);
 // Fault injection: the allocation numbered `failAt` (1-based, counted from
 // the call) and every one after it fails; 0 turns failures off.
 void MemSetFailAt(long failAt);
+// The allocation numbered `failAt` alone fails; the ones after it succeed,
+// as when a large request fails but small ones still fit. 0 turns it off.
+void MemSetFailOnce(long failAt);
 // Allocations attempted so far, and whether an injected failure has been met.
 long MemAllocCount();
 bool MemFailureMet();

@@ -14,7 +14,7 @@ import re
 import struct
 
 import binlayout as bl
-from rig import CTRL_C, DIR, ENTER, ESC, NATIVE, Case, banner
+from rig import ANSI, CTRL_C, DIR, ENTER, ESC, EXE, NATIVE, Case, banner
 from texts import CODE_PAGE, EN, JA, msg
 
 SID = "S-1-5-21-1004336348-1177238915-682003330-1000"
@@ -530,6 +530,14 @@ for L in (INFO, INFO2):
     ]
 
 
+# A restore folder given for a path without any "\\" receives no name: the
+# target is the folder itself, which exists, so the move fails.
+BARE = Item(8, "", "notes.txt", T2, 10)
+CASES.append(refused("restore a path without a folder into a folder", INFO2, ["1", "/Y", "T:\\keep\\"],
+                     restoring(INFO2, BARE, "T:\\keep\\") + msg("MSG_ERR_RESTORE_FAILED", EN, "T:\\keep\\"),
+                     62, 1, BARE, items=[BARE]))
+
+
 # Characters outside the code page: '#' in the detail block, the real name
 # on the disk.
 GREEK = Item(6, "GGGGG6", "T:\\work\\Ελληνικά.txt", T2, 10)
@@ -596,21 +604,52 @@ CASES += [
 
 # ----------------------------------------------------------------- links
 
-OUTSIDE = {"outside/keep.txt": b"keep me\n", "outside/sub/deeper.txt": b"me too\n"}
+# Links inside a folder item point to O:, outside the bin; removing the item
+# must remove the links and never what lies behind them. The native build
+# removes each link itself. Wine 8 cannot: its RemoveDirectory of a link to
+# a folder works on the folder behind it (it fails while that folder holds
+# files, and removes it when it is empty), and a link to a file shows as a
+# plain file whose deletion deletes the file behind it. So the .exe builds
+# get a link to a folder with files only, and must fail without touching it.
+OUTSIDE = {"outside/keep.txt": b"keep me\n", "outside/sub/deeper.txt": b"me too\n",
+           "empty": DIR, "file.txt": b"a file outside\n"}
+WINE_BUILDS = (EXE, ANSI)
 
 
-def outside_untouched(result):
-    assert result.after["O"] == result.before["O"], "the folder behind the link changed"
-    assert "keep.txt" in str(sorted(result.after["O"])), "the outside files are gone"
+def links_inside(data_name, every_kind):
+    def extra(root, folder):
+        item = os.path.join(folder, data_name)
+        links = {"link": "outside"}
+        if every_kind:
+            links.update({"link-to-empty": "empty", "link-to-file": "file.txt"})
+        for name, target in links.items():
+            target = os.path.join(os.path.dirname(root), "O", target)
+            os.symlink(os.path.relpath(target, item), os.path.join(item, name))
+    return extra
+
+
+def link_drives(layout, every_kind, build=None):
+    build = build or (lambda extra: build_bin(layout, STANDARD, extra=extra))
+    return {"T": build(links_inside(PROJECT.data_name(layout), every_kind)), "O": dict(OUTSIDE)}
+
+
+def folder_item_partly_removed(layout):
+    """What the .exe builds leave: the item's own file gone, its link and
+    the item's store entry kept, the outside untouched."""
+    def check(result):
+        changed_only(result, {layout.rel + "/" + PROJECT.data_name(layout) + "/inside.txt": None})
+    return check
 
 
 for L in LAYOUTS:
-    data = PROJECT.data_name(L)
-    CASES.append(Case(
-        f"en {L.key}: delete a folder item holding a link to a folder outside the bin",
-        [L.folder, "2", "/delete", "/Y"], drives={
-            "T": build_bin(L, STANDARD, extra=lambda root, folder, d=data: os.symlink(
-                os.path.relpath(os.path.join(os.path.dirname(root), "O", "outside"),
-                                os.path.join(folder, d)), os.path.join(folder, d, "link"))),
-            "O": dict(OUTSIDE)},
-        check=outside_untouched))
+    source = source_of(L, PROJECT)
+    deleting_head = out(EN, head(L), detail_block(L, PROJECT, 2), msg("MSG_DELETING_ONE", EN, source))
+    CASES += [
+        Case(f"en {L.key}: delete a folder item holding links out of the bin", [L.folder, "2", "/delete", "/Y"],
+             stdout=deleting_head + out(EN, msg("MSG_DELETE_OK", EN)), exit_code=0,
+             drives=link_drives(L, True), builds=(NATIVE,), check=deleted_check(L, PROJECT, STANDARD)),
+        Case(f"en {L.key}: delete a folder item holding a link out of the bin, under Wine",
+             [L.folder, "2", "/delete", "/Y"],
+             stdout=deleting_head + out(EN, msg("MSG_ERR_DELETE_FAILED", EN, source)), exit_code=63,
+             drives=link_drives(L, False), builds=WINE_BUILDS, check=folder_item_partly_removed(L)),
+    ]

@@ -206,12 +206,37 @@ def run_quiet(cmd, env, timeout=120):
                           stderr=subprocess.DEVNULL, timeout=timeout, start_new_session=True)
 
 
+def prefix_processes(prefix):
+    """Ids of the processes started with WINEPREFIX=prefix."""
+    wanted = b"WINEPREFIX=" + prefix.encode() + b"\0"
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if wanted in f.read() + b"\0":
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
+
+
 def kill_server(prefix):
-    """Stops the wine server of `prefix` (and every process of it), if one runs."""
+    """Stops the wine server of `prefix` and every process of the prefix.
+
+    `wineserver -k` misses a process that is still connecting (wineboot's
+    device services can be), which then waits for ever; those are ended by id.
+    """
     if os.path.isdir(prefix):
         try:
             run_quiet(["wineserver", "-k"], wine_env(prefix), timeout=30)
         except subprocess.TimeoutExpired:
+            pass
+    for pid in prefix_processes(prefix):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
             pass
 
 
@@ -296,11 +321,11 @@ def builds_for(case, available):
         dropped = [b for b in builds if b != NATIVE]
         builds = [b for b in builds if b == NATIVE]
         if dropped:
-            notes.append("Ctrl+C checked on the native build only (Wine cannot deliver it to _getch)")
+            notes.append("Ctrl+C checked on the native build only: Wine cannot deliver it to _getch")
     return builds, notes
 
 
-def key_bytes(step, build, codec):
+def key_bytes(step, codec):
     """What to write into the terminal for one input step."""
     if step.endswith("\n"):
         # A typed line: Enter is CR on a terminal; Wine's console needs it,
@@ -339,7 +364,7 @@ def _feed_terminal(proc, master, out_path, steps, build, codec, notes):
                 return
             notes.append(f"no prompt {i + 1} after {PROMPT_TIMEOUT:.0f}s; sent {step!r} anyway")
         time.sleep(SETTLE)
-        os.write(master, key_bytes(step, build, codec))
+        os.write(master, key_bytes(step, codec))
     # Leave the terminal open until the program is done with the last key:
     # it ends, or it asks again (then it gets end of input).
     _wait_prompts(proc, out_path, len(steps) + 1, AFTER_INPUT_WAIT)
@@ -389,6 +414,9 @@ def run_once(case, build, builds, prefix, folder_of, work):
     env = wine_env(prefix)
     env["LC_ALL"] = env["LANG"] = LOCALES[case.lang]
     env["TZ"] = case.tz
+    # Wine's error channel only: silent in a normal run, telling when Wine
+    # itself fails (the wrapper's wine32 hint stays off with "-all" first).
+    env["WINEDEBUG"] = "-all,err+all"
     codec = CODE_PAGE[case.lang]
     out_path = os.path.join(work, "stdout")
     err_path = os.path.join(work, "stderr")
@@ -535,7 +563,7 @@ def describe_results(results, codec, limit=40):
             lines.extend("    " + l for l in out[:limit])
             if len(out) > limit:
                 lines.append(f"    ... {len(out) - limit} more lines")
-        if r.stderr and r.build == NATIVE:
+        if r.stderr:
             lines.append(f"    stderr: {r.stderr[:400]!r}")
     return lines
 

@@ -75,8 +75,10 @@ def cmd_setup(args):
 def cmd_cleanup(args):
     for prefix in worker_prefixes(args.root) + [base_prefix(args.root)]:
         rig.kill_server(prefix)
+    # A prefix is some 700 MB; the next run makes a new one anyway.
     shutil.rmtree(os.path.join(args.root, "prefixes"), ignore_errors=True)
-    print("e2e: wine servers stopped")
+    shutil.rmtree(base_prefix(args.root), ignore_errors=True)
+    print("e2e: wine servers stopped, prefixes removed")
 
 
 # ----------------------------------------------------------------- cases

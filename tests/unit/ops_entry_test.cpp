@@ -312,6 +312,18 @@ TEST_F(EntryTest, UnregisterRefusesAnIndexItCannotTrust) {
     EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->originalPath, nullptr);
 }
 
+TEST_F(EntryTest, UnregisterOutOfMemoryWritesNothing) {
+    std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
+    testing::internal::CaptureStdout();
+    MemSetFailAt(1);
+    bool unregistered = UnregisterEntry(0);
+    MemSetFailAt(0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(unregistered);
+    EXPECT_EQ(gRun.exitCode, 254);
+    EXPECT_EQ(IndexNow(), index);
+}
+
 class ItemFilesEntryTest : public EntryTest {
 protected:
     void SetUp() override {

@@ -344,7 +344,8 @@ TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
     EXPECT_EQ(5000u, FirstFreeRecordNumber(&set, false));
     EXPECT_EQ(5002u, FirstFreeRecordNumber(&set, true));
     for (uint32_t n = 5000; n < 100000; ++n) {
-        if (n != 5001) ASSERT_TRUE(MarkRecordNumberUsed(&set, n));
+        if (n == 5001) continue;
+        ASSERT_TRUE(MarkRecordNumberUsed(&set, n));
     }
     EXPECT_EQ(100001u, FirstFreeRecordNumber(&set, false));
     EXPECT_EQ(100002u, FirstFreeRecordNumber(&set, true));

@@ -189,8 +189,11 @@ FILE* Open(const WCHAR* name, const WCHAR* mode) {
     return fakedisk::FakeOpen(name, mode);
 }
 
+std::vector<std::u16string> gQueriedPaths;
+
 DWORD Attributes(const WCHAR* path) {
     ++gAttributeQueries;
+    gQueriedPaths.push_back(Text(path));
     if (gTakenNames && gTakenNames(Text(path))) return ATTR_FILE;
     return fakedisk::FakeAttributes(path);
 }
@@ -223,6 +226,7 @@ protected:
         gFailOpen = nullptr;
         gTakenNames = nullptr;
         gGeometryCalls = gAttributeQueries = 0;
+        gQueriedPaths.clear();
         gSectorsPerCluster = 8;
         gBytesPerSector = 512;
         gGeometryFails = false;
@@ -564,16 +568,52 @@ TEST_F(ThrowTest, ItemBinCreateFailureStopsTheName) {
     EXPECT_TRUE(Exists(u"C:\\work\\b.txt"));
 }
 
+// The $I names that MakeItemIndexName draws after srand(seed), in order:
+// every attempt is made to fail, and the names asked about are noted.
+std::vector<std::u16string> DrawnNames(unsigned seed) {
+    gTakenNames = [](const std::u16string&) { return true; };
+    gQueriedPaths.clear();
+    std::srand(seed);
+    ItemNameResult result;
+    EXPECT_EQ(MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result),
+              nullptr);
+    gTakenNames = nullptr;
+    return gQueriedPaths;
+}
+
+std::u16string DataNameOf(std::u16string indexName) {
+    indexName[ITEM_BIN.size() + 2] = u'R';
+    return indexName;
+}
+
+// An orphan $R item (its $I file lost) must not be paired with a new $I.
+TEST_F(ThrowTest, ItemBinAvoidsOrphanDataItems) {
+    MakeItemBin();
+    std::vector<std::u16string> drawn = DrawnNames(9);
+    ASSERT_EQ(drawn.size(), (size_t)MAX_NAME_ATTEMPTS);
+    AddNode(DataNameOf(drawn[0]), ATTR_FILE);
+    File(u"C:\\work\\a.txt", 10);
+    std::srand(9);
+    Throw({u"C:\\work\\a.txt"});
+    EXPECT_EQ(gRun.exitCode, 0);
+    EXPECT_FALSE(Exists(drawn[0]));
+    EXPECT_TRUE(Exists(DataNameOf(drawn[0])));
+    EXPECT_TRUE(Exists(drawn[1]));
+    EXPECT_TRUE(Exists(DataNameOf(drawn[1])));
+}
+
 TEST_F(ThrowTest, ItemBinWithNoFreeNameReportsCreateFailure) {
     MakeItemBin();
+    for (const std::u16string& name : DrawnNames(9)) AddNode(DataNameOf(name), ATTR_FILE);
     File(u"C:\\work\\a.txt", 10);
-    gTakenNames = [](const std::u16string& path) { return path.find(u"\\$I") != std::u16string::npos; };
+    size_t before = fakedisk::Listing(ITEM_BIN).size();
+    std::srand(9);
     std::string out = Throw({u"C:\\work\\a.txt"});
     EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n"
                    "Error: Cannot create data for the Recycle Bin (C:\\$Recycle.Bin\\S-1).\n");
     EXPECT_EQ(gRun.exitCode, 65);
     EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
-    EXPECT_TRUE(fakedisk::Listing(ITEM_BIN).empty());
+    EXPECT_EQ(fakedisk::Listing(ITEM_BIN).size(), before);
 }
 
 // --- Item index names ---------------------------------------------------
@@ -581,21 +621,21 @@ TEST_F(ThrowTest, ItemBinWithNoFreeNameReportsCreateFailure) {
 TEST_F(ThrowTest, ItemIndexNameShape) {
     MakeItemBin();
     ItemNameResult result = ITEM_NAME_NO_MEMORY;
-    WCHAR* name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), &result);
+    WCHAR* name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), nullptr, &result);
     ASSERT_EQ(result, ITEM_NAME_OK);
     std::string text = Narrow(Text(name));
     MemFree(name);
     ASSERT_EQ(text.compare(0, 7, "C:\\bin\\"), 0) << text;
     EXPECT_EQ(ItemCode(text.substr(7), "$I", "txt").size(), 6u) << text;
 
-    name = MakeItemIndexName(WIDE("C:\\bin\\"), WIDE("$I"), nullptr, &result);
+    name = MakeItemIndexName(WIDE("C:\\bin\\"), WIDE("$I"), nullptr, nullptr, &result);
     text = Narrow(Text(name));
     MemFree(name);
     ASSERT_EQ(text.compare(0, 7, "C:\\bin\\"), 0) << text;
     EXPECT_EQ(ItemCode(text.substr(7), "$I", "").size(), 6u) << text;
 
     // Only the first three characters of a prefix are kept.
-    name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("ABCDE"), nullptr, &result);
+    name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("ABCDE"), nullptr, nullptr, &result);
     text = Narrow(Text(name));
     MemFree(name);
     EXPECT_TRUE(std::regex_match(text, std::regex("C:\\\\bin\\\\ABC[0-9A-Z]{5}"))) << text;
@@ -605,7 +645,7 @@ TEST_F(ThrowTest, ItemIndexNameAvoidsBothNames) {
     MakeItemBin();
     ItemNameResult result;
     std::srand(5);
-    WCHAR* first = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), &result);
+    WCHAR* first = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result);
     ASSERT_NE(first, nullptr);
     std::u16string firstName = Text(first);
     MemFree(first);
@@ -615,7 +655,7 @@ TEST_F(ThrowTest, ItemIndexNameAvoidsBothNames) {
     orphan[ITEM_BIN.size() + 2] = u'R';
     AddNode(orphan, ATTR_FILE);
     std::srand(5);
-    WCHAR* second = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), &result);
+    WCHAR* second = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(Text(second), firstName);
     MemFree(second);
@@ -624,7 +664,7 @@ TEST_F(ThrowTest, ItemIndexNameAvoidsBothNames) {
     fakedisk::gDisk->nodes.erase(Fold(orphan));
     AddNode(firstName, ATTR_FILE);
     std::srand(5);
-    second = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), &result);
+    second = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(Text(second), firstName);
     MemFree(second);
@@ -634,17 +674,17 @@ TEST_F(ThrowTest, ItemIndexNameGivesUpAfterTenAttempts) {
     MakeItemBin();
     gTakenNames = [](const std::u16string&) { return true; };
     ItemNameResult result = ITEM_NAME_OK;
-    EXPECT_EQ(MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), &result), nullptr);
+    EXPECT_EQ(MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), nullptr, &result), nullptr);
     EXPECT_EQ(result, ITEM_NAME_NONE_FREE);
     EXPECT_EQ(gAttributeQueries, MAX_NAME_ATTEMPTS);
 
     std::u16string deep = u"C:\\" + std::u16string(250, u'd');
-    EXPECT_EQ(MakeItemIndexName((const WCHAR*)deep.c_str(), WIDE("$I"), WIDE("txt"), &result), nullptr);
+    EXPECT_EQ(MakeItemIndexName((const WCHAR*)deep.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result), nullptr);
     EXPECT_EQ(result, ITEM_NAME_TOO_LONG);
 
     gTakenNames = nullptr;
     MemSetFailAt(1);
-    WCHAR* name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), &result);
+    WCHAR* name = MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), nullptr, &result);
     MemSetFailAt(0);
     EXPECT_EQ(name, nullptr);
     EXPECT_EQ(result, ITEM_NAME_NO_MEMORY);

@@ -1,0 +1,212 @@
+// The program's entry with one injected fault, for tests/faults/run_faults.py.
+//
+//   DUSTPAIL_FAIL_ALLOC=N          the N-th allocation fails, and only it
+//   DUSTPAIL_FAIL_ALLOC_FROM=N     the N-th allocation and every later one fail
+//   DUSTPAIL_FAIL_SYSCALL=name:K   the K-th call of that entry of `gSys` fails;
+//                                  name "any": the K-th call of any entry
+//   DUSTPAIL_FAIL_SYSCALL_FROM=name:K  the K-th call and every later one fail
+//   DUSTPAIL_FAULT_REPORT=path     written at the end of the run:
+//                                  "met 0|1", "allocs N", "calls N" and the
+//                                  entry names of the failed calls
+//
+// A failed call returns what the system returns on failure and leaves a
+// plausible last error (access denied), never "not implemented", which
+// would send the program down its ANSI path instead. A wide open that fails
+// takes the ANSI open right after it down too, so that the program's one
+// open fails as a whole, as it does on a real disk.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/runstate.h"
+#include "platform/fs.h"
+#include "platform/memory.h"
+
+namespace {
+
+// One fault plan for the whole run.
+struct FaultPlan {
+    const char* name = nullptr;  // entry name, or "any"
+    long at = 0;                 // 1-based call number; 0: no system-call fault
+    bool from = false;           // every call from `at` on
+    long calls = 0;              // calls counted so far (of `name`, or of all)
+    long totalCalls = 0;         // every call of every entry
+    bool met = false;
+    bool failNextAnsiOpen = false;
+    char failed[1024] = {0};     // names of the entries that were failed
+};
+
+FaultPlan gPlan;
+const SystemCalls& kReal = kDefaultSystemCalls;
+
+void NoteFailed(const char* name) {
+    size_t used = std::strlen(gPlan.failed);
+    if (used + std::strlen(name) + 2 < sizeof gPlan.failed) {
+        if (used > 0) gPlan.failed[used++] = ' ';
+        std::strcpy(gPlan.failed + used, name);
+    }
+}
+
+// Counts the call and tells whether it is to fail.
+bool ShouldFail(const char* name) {
+    ++gPlan.totalCalls;
+    if (gPlan.at == 0) return false;
+    bool counted = std::strcmp(gPlan.name, "any") == 0 || std::strcmp(gPlan.name, name) == 0;
+    if (!counted) return false;
+    ++gPlan.calls;
+    bool fail = gPlan.from ? gPlan.calls >= gPlan.at : gPlan.calls == gPlan.at;
+    if (!fail) return false;
+    gPlan.met = true;
+    NoteFailed(name);
+    SetLastError(ERROR_ACCESS_DENIED);
+    errno = EACCES;
+    return true;
+}
+
+FILE* WideOpen(const WCHAR* name, const WCHAR* mode) {
+    gPlan.failNextAnsiOpen = false;
+    if (ShouldFail("wopen")) {
+        gPlan.failNextAnsiOpen = true;
+        return nullptr;
+    }
+    return kReal.wopen(name, mode);
+}
+FILE* AnsiOpen(const char* name, const char* mode) {
+    bool followsFailedWide = gPlan.failNextAnsiOpen;
+    gPlan.failNextAnsiOpen = false;
+    if (ShouldFail("open") || followsFailedWide) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        errno = EACCES;
+        return nullptr;
+    }
+    return kReal.open(name, mode);
+}
+size_t Read(void* buffer, size_t size, size_t count, FILE* stream) {
+    return ShouldFail("read") ? 0 : kReal.read(buffer, size, count, stream);
+}
+size_t Write(const void* buffer, size_t size, size_t count, FILE* stream) {
+    return ShouldFail("write") ? 0 : kReal.write(buffer, size, count, stream);
+}
+int Seek(FILE* stream, long offset, int origin) {
+    return ShouldFail("seek") ? -1 : kReal.seek(stream, offset, origin);
+}
+// A close that fails has still released the stream, as fclose does.
+int Close(FILE* stream) {
+    bool fail = ShouldFail("close");
+    int result = kReal.close(stream);
+    return fail ? EOF : result;
+}
+BOOL MoveW(const WCHAR* existing, const WCHAR* target) {
+    return ShouldFail("moveFileW") ? FALSE : kReal.moveFileW(existing, target);
+}
+BOOL MoveA(const char* existing, const char* target) {
+    return ShouldFail("moveFileA") ? FALSE : kReal.moveFileA(existing, target);
+}
+DWORD AttributesW(const WCHAR* path) {
+    return ShouldFail("getFileAttributesW") ? INVALID_FILE_ATTRIBUTES : kReal.getFileAttributesW(path);
+}
+DWORD AttributesA(const char* path) {
+    return ShouldFail("getFileAttributesA") ? INVALID_FILE_ATTRIBUTES : kReal.getFileAttributesA(path);
+}
+BOOL DeleteW(const WCHAR* path) { return ShouldFail("deleteFileW") ? FALSE : kReal.deleteFileW(path); }
+BOOL DeleteA(const char* path) { return ShouldFail("deleteFileA") ? FALSE : kReal.deleteFileA(path); }
+BOOL RemoveW(const WCHAR* path) {
+    return ShouldFail("removeDirectoryW") ? FALSE : kReal.removeDirectoryW(path);
+}
+BOOL RemoveA(const char* path) {
+    return ShouldFail("removeDirectoryA") ? FALSE : kReal.removeDirectoryA(path);
+}
+HANDLE FindFirstW(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
+    return ShouldFail("findFirstFileW") ? INVALID_HANDLE_VALUE : kReal.findFirstFileW(pattern, data);
+}
+HANDLE FindFirstA(const char* pattern, WIN32_FIND_DATAA* data) {
+    return ShouldFail("findFirstFileA") ? INVALID_HANDLE_VALUE : kReal.findFirstFileA(pattern, data);
+}
+BOOL FindNextW(HANDLE search, WIN32_FIND_DATAW* data) {
+    return ShouldFail("findNextFileW") ? FALSE : kReal.findNextFileW(search, data);
+}
+BOOL FindNextA(HANDLE search, WIN32_FIND_DATAA* data) {
+    return ShouldFail("findNextFileA") ? FALSE : kReal.findNextFileA(search, data);
+}
+// Like a close, a failed FindClose still ends the search.
+BOOL FindEnd(HANDLE search) {
+    bool fail = ShouldFail("findClose");
+    BOOL result = kReal.findClose(search);
+    return fail ? FALSE : result;
+}
+BOOL DiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
+                   DWORD* freeClusters, DWORD* totalClusters) {
+    return ShouldFail("getDiskFreeSpaceA")
+               ? FALSE
+               : kReal.getDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters,
+                                         totalClusters);
+}
+WCHAR* DriveDirectoryW(int drive, WCHAR* buffer, int capacity) {
+    return ShouldFail("wgetdcwd") ? nullptr : kReal.wgetdcwd(drive, buffer, capacity);
+}
+char* DriveDirectoryA(int drive, char* buffer, int capacity) {
+    return ShouldFail("getdcwd") ? nullptr : kReal.getdcwd(drive, buffer, capacity);
+}
+
+const SystemCalls kFaulty = {
+    WideOpen,  AnsiOpen,   Read,       Write,          Seek,          Close,
+    MoveW,     MoveA,      AttributesW, AttributesA,   DeleteW,       DeleteA,
+    RemoveW,   RemoveA,    FindFirstW, FindFirstA,     FindNextW,     FindNextA,
+    FindEnd,   DiskFreeSpace, DriveDirectoryW, DriveDirectoryA, kDefaultSystemCalls.getLastError,
+};
+
+long NumberFromEnv(const char* variable) {
+    const char* text = std::getenv(variable);
+    return text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+}
+
+// "name:K" into the plan; false for anything else.
+bool ParseCallPlan(const char* text, bool from) {
+    static char name[64];
+    const char* colon = std::strchr(text, ':');
+    if (colon == nullptr || colon == text || (size_t)(colon - text) >= sizeof name) return false;
+    std::memcpy(name, text, (size_t)(colon - text));
+    name[colon - text] = 0;
+    gPlan.name = name;
+    gPlan.at = std::strtol(colon + 1, nullptr, 10);
+    gPlan.from = from;
+    return gPlan.at > 0;
+}
+
+void WriteReport() {
+    const char* path = std::getenv("DUSTPAIL_FAULT_REPORT");
+    if (path == nullptr || path[0] == 0) return;
+    FILE* report = std::fopen(path, "w");
+    if (report == nullptr) return;
+    std::fprintf(report, "met %d\nallocs %ld\ncalls %ld\nfailed %s\n",
+                 (MemFailureMet() || gPlan.met) ? 1 : 0, MemAllocCount(), gPlan.totalCalls,
+                 gPlan.failed);
+    std::fclose(report);
+}
+
+bool InstallFaults() {
+    if (long n = NumberFromEnv("DUSTPAIL_FAIL_ALLOC")) MemSetFailOnce(n);
+    if (long n = NumberFromEnv("DUSTPAIL_FAIL_ALLOC_FROM")) MemSetFailAt(n);
+    const char* once = std::getenv("DUSTPAIL_FAIL_SYSCALL");
+    const char* from = std::getenv("DUSTPAIL_FAIL_SYSCALL_FROM");
+    if (once != nullptr && !ParseCallPlan(once, false)) return false;
+    if (from != nullptr && !ParseCallPlan(from, true)) return false;
+    gSys = kFaulty;
+    // Written after main returns, and also when a run ends early (Ctrl+C).
+    std::atexit(WriteReport);
+    return true;
+}
+
+}  // namespace
+
+// The program's own entry (src/app/main.cpp), compiled under this name.
+int ProgramMain(int argc, char** argv);
+
+int main(int argc, char** argv) {
+    if (!InstallFaults()) {
+        std::fprintf(stderr, "dustpail-faults: DUSTPAIL_FAIL_SYSCALL must be name:K\n");
+        return 125;
+    }
+    return ProgramMain(argc, argv);
+}
