@@ -85,8 +85,13 @@ void ItemCode(uint32_t i, WCHAR* code) {
     code[6] = 0;
 }
 
+// The marker that makes a folder a $I bin wherever it lies.
+const char BIN_MARKER[] =
+    "[.ShellClassInfo]\r\nCLSID={645FF040-5081-101B-9F08-00AA002F954E}\r\n"
+    "LocalizedResourceName=@%SystemRoot%\\system32\\shell32.dll,-8964\r\n";
+
 bool WriteItemBin(const Sink& sink, bool counted, uint32_t count) {
-    bool ok = true;
+    bool ok = sink.create(sink, WIDE("desktop.ini"), BIN_MARKER, sizeof BIN_MARKER - 1);
     for (uint32_t i = 0; ok && i < count; ++i) {
         WCHAR original[MAX_PATH];
         OriginalPath(i, original);

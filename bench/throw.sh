@@ -30,7 +30,7 @@ for layout in info2 items1; do
     for items in 0 "$big"; do
         run=$scratch/$layout-$items
         mkdir -p "$run/bin" "$run/work"
-        "$bench" "$(windows "$run/bin")" "$(windows "$run/work")" "$layout" "$items" "$files" >/dev/null
+        "$bench" "$(windows "$run/bin")" "$(windows "$run/work")" "$layout" "$items" "$files" "$run/bin" >/dev/null
         rm -rf "$run"
     done
 done

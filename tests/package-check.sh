@@ -13,7 +13,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 native=${1:-$root/build/native}
 windows=${2:-$root/build/windows}
 scratch=$(mktemp -d /tmp/dustpail-package-XXXXXX)
-trap 'rm -rf "$scratch"' EXIT INT TERM
+own_prefix=
+cleanup() {
+    # A prefix of our own: its wine server goes before its folder.
+    if [ -n "$own_prefix" ]; then WINEPREFIX="$own_prefix" wineserver -k 2>/dev/null || true; fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT INT TERM
 
 fail() {
     echo "package-check: FAIL: $*" >&2
@@ -68,10 +74,13 @@ exe=$(find "$scratch/zip-root" -name dustpail.exe | head -n 1)
 [ -f "$(dirname "$(dirname "$exe")")/README.md" ] || fail "ZIP: no README.md beside bin"
 if [ -z "${WINEPREFIX:-}" ]; then
     WINEPREFIX="$scratch/wine"
+    own_prefix=$WINEPREFIX
     mkdir -p "$WINEPREFIX"
 fi
 export WINEPREFIX
 export WINEDEBUG=-all
+# No Mono or Gecko is needed, nor asked for, by a console program.
+export WINEDLLOVERRIDES="mscoree,mshtml="
 expect_usage "ZIP ($(basename "$zip")) under Wine" wine "$exe"
 
 echo "package-check: OK"

@@ -16,6 +16,7 @@ RunState gRun;
 namespace {
 
 const char PROGRAM_BANNER[] = "Dustpail Manager version 1.06.1";
+const size_t STDOUT_BUFFER_BYTES = 1 << 16;
 const char PROGRAM_COPYRIGHT[] = "Copyright (C) 2026 The Dustpail Manager developers.";
 
 bool OptionWordIs(const WCHAR* word, const char* expected) {
@@ -191,6 +192,10 @@ bool ParseCommandLine(int count, WCHAR** arguments) {
 }
 
 int32_t RunProgram(int count, WCHAR** arguments) {
+    // The Windows runtime writes unbuffered console output one call at a
+    // time; a listing of thousands of lines wants one buffer. The prompts
+    // flush before they wait, so the order on screen stays that of the calls.
+    std::setvbuf(stdout, nullptr, _IOFBF, STDOUT_BUFFER_BYTES);
     std::srand((unsigned)(uint32_t)std::time(nullptr));
     gRun.language = IsJapaneseCodePage() ? LANGUAGE_JAPANESE : LANGUAGE_ENGLISH;
     gRun.exitCode = 0;

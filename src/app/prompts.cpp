@@ -42,8 +42,11 @@ bool AskYesNo(const WCHAR* prompt) {
         // question is answered no rather than asked for ever.
         Answer answer = key < 0 ? ANSWER_NO : ClassifyKey((signed char)key);
         if (key >= 0 && (signed char)key == KEY_CTRL_C) {
+            // At once, as the console's own Ctrl+C would: no clean-up and no
+            // exit handlers, only what was printed is flushed.
             std::printf("^C\n");
-            std::exit(EXIT_CTRL_C);
+            std::fflush(stdout);
+            std::_Exit(EXIT_CTRL_C);
         }
         if (answer != ANSWER_NONE) std::printf("%c", answer == ANSWER_YES ? 'Y' : 'N');
         std::printf("\n");

@@ -132,7 +132,9 @@ WCHAR* MakeFullPath(const WCHAR* name) {
         if (haveDirectory) rest = name + 2;
     } else if (!absolute && !(IsPathSeparator(name[0]) && IsPathSeparator(name[1]))) {
         haveDirectory = GetDriveDirectory(0, directory, FULL_PATH_CHARS) != nullptr;
-        if (haveDirectory && rooted) directory[directory[0] != 0 && directory[1] == ':' ? 2 : 0] = 0;
+        // A rooted name keeps only the drive ("C:") of the directory.
+        bool hasDrive = directory[0] != 0 && directory[1] == ':';
+        if (haveDirectory && rooted) directory[hasDrive ? 2 : 0] = 0;
     }
 
     size_t directoryLength = WideLength(directory);

@@ -36,7 +36,11 @@ void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
     if (entry->originalPath != nullptr) {
         if (entry->isWide) {
             converted = WideToAnsiAlloc(static_cast<const WCHAR*>(entry->originalPath));
-            if (converted != nullptr) path = converted;
+            // A line without its path must not pass for a complete listing.
+            if (converted != nullptr)
+                path = converted;
+            else
+                ReportNoMemory();
         } else {
             path = static_cast<const char*>(entry->originalPath);
         }

@@ -72,7 +72,7 @@ WCHAR* WideDirectoryMissing(int, WCHAR*, int) {
 char* GetDriveDirectoryAnsi(int drive, char* buffer, int capacity) {
     return _getdcwd(drive, buffer, capacity);
 }
-WCHAR* GetDriveDirectoryWide(int drive, WCHAR* buffer, int capacity) {
+[[maybe_unused]] WCHAR* GetDriveDirectoryWide(int drive, WCHAR* buffer, int capacity) {
     return _wgetdcwd(drive, buffer, capacity);
 }
 BOOL GetDiskFreeSpaceAnsi(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
@@ -231,6 +231,8 @@ BOOL FsFindNextFile(HANDLE search, WIN32_FIND_DATAW* data) {
 }
 
 BOOL FsFindClose(HANDLE search) { return gSys.findClose(search); }
+
+DWORD FsLastError() { return gSys.getLastError(); }
 
 DWORD FsGetFileSize(const WCHAR* path) {
     WIN32_FIND_DATAW data;

@@ -55,6 +55,8 @@ HANDLE FsFindFirstFile(const WCHAR* pattern, WIN32_FIND_DATAW* data);
 BOOL FsFindNextFile(HANDLE search, WIN32_FIND_DATAW* data);
 BOOL FsFindClose(HANDLE search);
 DWORD FsGetFileSize(const WCHAR* path);
+// The last error of the calls above, as the system left it.
+DWORD FsLastError();
 
 // Stream access through the table. FsReadExact is true only when all
 // `size` bytes were read.

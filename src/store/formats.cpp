@@ -108,20 +108,34 @@ bool CollectNamePrefixes(RecordNumberSet* set, const WCHAR* name) {
     return true;
 }
 
-bool CollectFolderNumbers(RecordNumberSet* set) {
+enum CollectResult { COLLECT_OK, COLLECT_NO_MEMORY, COLLECT_READ_FAILED };
+
+// A search that fails for any other reason than "no such name" (or no such
+// folder, which holds no item either) must not look
+// like a folder without data items: a number taken from a half-read folder
+// may already belong to an item.
+bool SearchEndedNormally() {
+    DWORD error = FsLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_NO_MORE_FILES;
+}
+
+CollectResult CollectFolderNumbers(RecordNumberSet* set) {
     WCHAR pattern[MAX_PATH];
-    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return true;
+    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return COLLECT_READ_FAILED;
     WIN32_FIND_DATAW data;
     HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return true;
-    bool ok = true;
+    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally() ? COLLECT_OK : COLLECT_READ_FAILED;
+    CollectResult result = COLLECT_OK;
     do {
         // The system matches a pattern against the short name too.
-        ok = CollectNamePrefixes(set, data.cFileName) &&
-             CollectNamePrefixes(set, data.cAlternateFileName);
-    } while (ok && FsFindNextFile(search, &data));
+        if (!CollectNamePrefixes(set, data.cFileName) ||
+            !CollectNamePrefixes(set, data.cAlternateFileName))
+            result = COLLECT_NO_MEMORY;
+    } while (result == COLLECT_OK && FsFindNextFile(search, &data));
+    if (result == COLLECT_OK && !SearchEndedNormally()) result = COLLECT_READ_FAILED;
     FsFindClose(search);
-    return ok;
+    return result;
 }
 
 // Copies a zero-terminated UTF-16LE field of `units` units into `path`
@@ -196,7 +210,10 @@ bool DecodeItemInfo(const uint8_t* bytes, size_t length, ItemInfoRecord* record)
     } else {
         // Version 1, and any other value, which Windows never checks either.
         if (length < ITEM_INFO_SIZE) return false;
-        CopyPathField(bytes + 24, PATH_FIELD_CHARS, record->originalPath);
+        // A path that fills its field without a terminator would be restored
+        // under a cut name.
+        if (CopyPathField(bytes + 24, PATH_FIELD_CHARS, record->originalPath) == PATH_FIELD_CHARS)
+            return false;
     }
     record->version = version;
     record->fileSize = ReadU64(bytes + 8);
@@ -307,7 +324,14 @@ bool FindDataItem(WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** pa
 
 bool BuildRecordNumberSet(RecordNumberSet* set) {
     FreeRecordNumberSet(set);
-    if (!CollectFolderNumbers(set) || !GrowBitmap(set, (uint64_t)set->aboveCount + 2) ||
+    CollectResult result = CollectFolderNumbers(set);
+    if (result == COLLECT_READ_FAILED) {
+        FreeRecordNumberSet(set);
+        PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+        gRun.exitCode = EXIT_READ_FAILED;
+        return false;
+    }
+    if (result == COLLECT_NO_MEMORY || !GrowBitmap(set, (uint64_t)set->aboveCount + 2) ||
         !KeepTwoFree(set)) {
         FreeRecordNumberSet(set);
         ReportNoMemory();

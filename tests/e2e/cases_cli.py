@@ -1,8 +1,8 @@
 """Command-line cases: usage, parse errors, drive arguments, argument text.
 
 None of these needs a bin, and none may touch the disk: every case runs with
-`unchanged=True` on a drive T: that holds a stray file, so that a run which
-wrongly goes on to search or write would show.
+`unchanged=True`, most on a drive T: that holds a stray file, so that a run
+which wrongly goes on to write would show.
 """
 
 from rig import DIR, MISSING, Case, banner

@@ -521,6 +521,8 @@ LONG_EXT = "x." + "e" * 249                       # T:\work\x.eee... is 259 char
 LONG_DIR = "d" * 200
 LONG_FILE = "f" * 60                              # T:\work\ddd...\fff... is 269 characters
 JA_PATH = "T:\\work\\書類\\メモ.txt"
+# 173 characters, but 333 bytes in code page 932: more than an ANSI field holds.
+JA_LONG = "T:\\work\\" + "長" * 80 + "\\" + "名" * 80 + ".txt"
 WIDE_ONLY = "T:\\work\\日本.txt"
 
 
@@ -573,6 +575,15 @@ CASES = [
                stdout=head(T_RECYCLER, T_RECYCLER + "\\INFO2", JA) + JA_PATH + "\n" + msg("MSG_THROW_OK", JA),
                exit_code=0, drives={"T": drive(INFO2_BIN, {rel(JA_PATH): b"memo\n"})},
                check=info2_checker([JA_PATH], code_page="cp932")),
+    throw_case("ja path too long for the ANSI field is refused by an index bin",
+               ["/nologo", T_RECYCLER, "/f", JA_LONG, "/Y"], lang=JA,
+               stdout=head(T_RECYCLER, T_RECYCLER + "\\INFO2", JA) + msg("MSG_ERR_FILE_INVALID", JA, JA_LONG),
+               exit_code=25, unchanged=True, drives={"T": drive(INFO2_BIN, {rel(JA_LONG): b"long\n"})}),
+    throw_case("ja the same path is kept whole by a $I bin",
+               ["/nologo", T_RECYCLE_BIN, "/f", JA_LONG, "/Y"], lang=JA,
+               stdout=head(T_RECYCLE_BIN, T_RECYCLE_BIN, JA) + JA_LONG + "\n" + msg("MSG_THROW_OK", JA),
+               exit_code=0, drives={"T": drive(ITEM_BIN, {rel(JA_LONG): b"long\n"})},
+               check=lambda r: check_item_files(r, rel(T_RECYCLE_BIN), [JA_LONG])),
     throw_case("a character the code page lacks is # in the ANSI field only",
                ["/nologo", T_RECYCLER, "/f", WIDE_ONLY, "/Y"],
                stdout=head(T_RECYCLER, T_RECYCLER + "\\INFO2") + "T:\\work\\##.txt\n" + OK, exit_code=0,

@@ -247,9 +247,12 @@ def create_prefix(prefix, log):
     os.makedirs(os.path.dirname(prefix), exist_ok=True)
     env = wine_env(prefix)
     with open(log, "wb") as out:
-        subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
-                       stderr=subprocess.STDOUT, timeout=300, start_new_session=True, check=True)
-    run_quiet(["wineserver", "-k"], env)
+        for _ in range(WINE_START_ATTEMPTS):
+            booted = subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT, timeout=300, start_new_session=True)
+            if booted.returncode == 0:
+                break
+    kill_server(prefix)
     if not os.path.islink(os.path.join(prefix, "dosdevices", "c:")):
         raise RuntimeError(f"wineboot left no drive C: in {prefix} (see {log})")
 
@@ -356,7 +359,7 @@ def _wait_prompts(proc, path, wanted, timeout):
     return False
 
 
-def _feed_terminal(proc, master, out_path, steps, build, codec, notes):
+def _feed_terminal(proc, master, out_path, steps, codec, notes):
     for i, step in enumerate(steps):
         if not _wait_prompts(proc, out_path, i + 1, PROMPT_TIMEOUT):
             if proc.poll() is not None:
@@ -386,6 +389,18 @@ def _set_terminal_mode(fd, build):
         termios.tcsetattr(fd, termios.TCSANOW, attrs)
     else:
         tty.setraw(fd, termios.TCSANOW)
+
+
+# Now and then (about one run in a few thousand) Wine cannot lay out a new
+# process's address space: "err:virtual:virtual_alloc_first_teb wine: failed
+# to map the shared user data: c0000018", exit code 1, the program never ran.
+WINE_START_FAILURE = re.compile(rb"failed to map the shared user data|virtual_alloc_first_teb")
+WINE_START_ATTEMPTS = 3
+
+
+def wine_failed_to_start(result):
+    return (result.build != NATIVE and result.exit_code == 1 and not result.stdout
+            and WINE_START_FAILURE.search(result.stderr) is not None)
 
 
 def _kill(proc):
@@ -440,7 +455,7 @@ def run_once(case, build, builds, prefix, folder_of, work):
             if master is not None:
                 os.close(slave)
                 try:
-                    _feed_terminal(proc, master, out_path, case.keys, build, codec, notes)
+                    _feed_terminal(proc, master, out_path, case.keys, codec, notes)
                 finally:
                     os.close(master)
                 proc.wait(timeout=case.timeout)

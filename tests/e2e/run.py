@@ -148,12 +148,19 @@ def run_case(number, case, chosen, worker, builds, work_root):
     work = os.path.join(work_root, f"{number:03d}-{slug(case.name)}")
     results = []
     started = time.monotonic()
+    retries = []
     for build in chosen:
         build_work = os.path.join(work, build)
-        os.makedirs(build_work)
-        results.append(rig.run_once(case, build, builds, worker.prefix, worker.folder_of, build_work))
+        for attempt in range(1, rig.WINE_START_ATTEMPTS + 1):
+            shutil.rmtree(build_work, ignore_errors=True)
+            os.makedirs(build_work)
+            result = rig.run_once(case, build, builds, worker.prefix, worker.folder_of, build_work)
+            if not rig.wine_failed_to_start(result) or attempt == rig.WINE_START_ATTEMPTS:
+                break
+            retries.append(f"Wine failed to start {build}, ran it again")
+        results.append(result)
     problems = rig.verify(case, results)
-    return results, problems, time.monotonic() - started, work
+    return results, problems, time.monotonic() - started, work, retries
 
 
 def cmd_cases(args):
@@ -212,17 +219,19 @@ def cmd_cases(args):
                 return
             worker = free.get()
             try:
-                results, problems, seconds, work = run_case(number, case, chosen, worker, builds, work_root)
+                results, problems, seconds, work, retries = run_case(
+                    number, case, chosen, worker, builds, work_root)
             except Exception:  # a broken case must not stop the group
-                results, problems, seconds, work = [], ["rig error: " + traceback.format_exc()], 0, None
+                results, problems, seconds, work, retries = [], ["rig error: " + traceback.format_exc()], 0, None, []
             finally:
                 free.put(worker)
+            notes = notes + retries
             codec = rig.CODE_PAGE[case.lang]
             with lock:
                 label = f"{case.name} [{' '.join(chosen)}] {seconds:.2f}s"
                 if problems:
                     failed.append(case.name)
-                    print(f"FAIL {label}", flush=True)
+                    print(f"FAIL {label}" + "".join(f" ({n})" for n in notes), flush=True)
                     for line in problems + ["  what each build did:"] + rig.describe_results(results, codec):
                         print("  " + line)
                     if work:
@@ -262,7 +271,9 @@ def main():
             p.add_argument("--windows-dir", default=os.path.join(REPO, "build", "windows"))
             p.add_argument("-j", "--jobs", type=int, default=int(os.environ.get("DUSTPAIL_E2E_JOBS", "3")),
                            help="cases run at once, each in its own prefix copy")
-            p.add_argument("--builds", help="comma-separated subset of native,exe,ansi to run")
+            p.add_argument("--builds", default=os.environ.get("DUSTPAIL_E2E_BUILDS"),
+                           help="comma-separated subset of native,exe,ansi to run "
+                                "(default: DUSTPAIL_E2E_BUILDS, else all)")
             p.add_argument("-k", metavar="REGEX", help="run only the cases whose name matches")
             p.add_argument("-v", "--verbose", action="store_true", help="show every build's output")
             p.add_argument("--keep", action="store_true", help="keep the folders of passed cases")

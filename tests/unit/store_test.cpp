@@ -138,10 +138,13 @@ TEST(ItemInfo, VersionOneNeeds544BytesAndReadsNoMore) {
     EXPECT_EQ(u"C:\\Users\\me\\a.txt", Wide(record.originalPath));
 }
 
-TEST(ItemInfo, VersionOneWithoutTerminatorKeeps259Units) {
+TEST(ItemInfo, VersionOneWithoutTerminatorIsPassedOver) {
+    // Its path would be restored under a cut name.
     Bytes b = ItemV1(1, 2, std::u16string(260, u'x'));
     ItemInfoRecord record;
-    ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
+    EXPECT_FALSE(DecodeItemInfo(b.data(), b.size(), &record));
+    Bytes fits = ItemV1(1, 2, std::u16string(259, u'x'));
+    ASSERT_TRUE(DecodeItemInfo(fits.data(), fits.size(), &record));
     EXPECT_EQ(259u, WideLength(record.originalPath));
 }
 
