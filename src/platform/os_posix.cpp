@@ -1023,6 +1023,229 @@ DWORD ParseDosPath(const WCHAR* path, PathParts* parts) {
     return 0;
 }
 
+// ---------------------------------------------------------------------------
+// The names of one big folder, kept between calls. A name that is not there
+// as typed must be looked for among all the folder's names without regard to
+// case, and a throw makes two new names per item in the bin folder: without
+// this every new name would read the whole folder again. The names stay
+// valid while the folder's identity and modification time are unchanged,
+// and this process's own changes to it are applied as they are made (the
+// program does not guard against other processes changing the bin while it
+// runs). Small folders are read each time.
+const size_t FOLDER_CACHE_MIN_NAMES = 256;
+
+struct CachedName {
+    WCHAR* folded;     // upper case, as the comparison sees it
+    size_t length;
+    char* unixName;
+    uint32_t order;    // readdir order, so the first of equal names wins
+};
+
+struct FolderCache {
+    bool valid;
+    char folder[UNIX_PATH_BYTES];
+    dev_t device;
+    ino_t inode;
+    struct timespec modified;
+    CachedName* names;
+    size_t count;
+    size_t capacity;
+    uint32_t nextOrder;
+};
+
+FolderCache sFolderCache = {};
+
+void FreeFolderCache(FolderCache* cache) {
+    for (size_t i = 0; i < cache->count; ++i) {
+        std::free(cache->names[i].folded);
+        std::free(cache->names[i].unixName);
+    }
+    std::free(cache->names);
+    *cache = FolderCache();
+}
+
+void ForgetFolderCache() { FreeFolderCache(&sFolderCache); }
+
+int CompareFolded(const WCHAR* a, size_t aLength, const WCHAR* b, size_t bLength) {
+    size_t n = aLength < bLength ? aLength : bLength;
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
+}
+
+int CompareCachedNames(const void* a, const void* b) {
+    const CachedName* x = static_cast<const CachedName*>(a);
+    const CachedName* y = static_cast<const CachedName*>(b);
+    int order = CompareFolded(x->folded, x->length, y->folded, y->length);
+    if (order != 0) return order;
+    return x->order < y->order ? -1 : (x->order > y->order ? 1 : 0);
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool FolderCacheCurrent(const char* folder, const struct stat& info) {
+    return sFolderCache.valid && std::strcmp(sFolderCache.folder, folder) == 0 &&
+           sFolderCache.device == info.st_dev && sFolderCache.inode == info.st_ino &&
+           SameTime(sFolderCache.modified, info.st_mtim);
+}
+
+// Appends one name (unsorted); false when memory runs out.
+bool AppendCachedName(FolderCache* cache, const char* unixName) {
+    WCHAR wide[NAME_UNITS];
+    size_t units = UnixToWide(unixName, std::strlen(unixName), wide, NAME_UNITS);
+    if (units >= NAME_UNITS) return true;  // never matches a lookup either
+    if (cache->count == cache->capacity) {
+        size_t grown = cache->capacity < 64 ? 64 : cache->capacity * 2;
+        CachedName* names = static_cast<CachedName*>(std::realloc(cache->names, grown * sizeof(CachedName)));
+        if (names == nullptr) return false;
+        cache->names = names;
+        cache->capacity = grown;
+    }
+    CachedName name;
+    name.folded = static_cast<WCHAR*>(std::malloc((units + 1) * sizeof(WCHAR)));
+    name.unixName = strdup(unixName);
+    if (name.folded == nullptr || name.unixName == nullptr) {
+        std::free(name.folded);
+        std::free(name.unixName);
+        return false;
+    }
+    for (size_t i = 0; i < units; ++i) name.folded[i] = Upcase(wide[i]);
+    name.folded[units] = 0;
+    name.length = units;
+    name.order = cache->nextOrder++;
+    cache->names[cache->count++] = name;
+    return true;
+}
+
+// The index of the first of the first `count` cached names not below
+// `folded` (with `order`).
+size_t LowerBound(const FolderCache* cache, size_t count, const WCHAR* folded, size_t length,
+                  uint32_t order) {
+    size_t low = 0, high = count;
+    while (low < high) {
+        size_t middle = low + (high - low) / 2;
+        const CachedName& at = cache->names[middle];
+        int compared = CompareFolded(at.folded, at.length, folded, length);
+        if (compared < 0 || (compared == 0 && at.order < order))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+// Reads a folder's names; a big folder's names replace the cache, a small
+// folder leaves it as it was.
+void BuildFolderCache(const char* folder) {
+    FolderCache built = {};
+    struct stat info;
+    if (std::strlen(folder) >= sizeof built.folder || stat(folder, &info) != 0) return;
+    DIR* directory = opendir(folder);
+    if (directory == nullptr) return;
+    bool ok = true;
+    while (struct dirent* entry = readdir(directory)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        if (!AppendCachedName(&built, entry->d_name)) {
+            ok = false;
+            break;
+        }
+    }
+    closedir(directory);
+    if (!ok || built.count < FOLDER_CACHE_MIN_NAMES) {
+        FreeFolderCache(&built);
+        return;
+    }
+    std::qsort(built.names, built.count, sizeof(CachedName), CompareCachedNames);
+    CopyString(built.folder, sizeof built.folder, folder);
+    built.device = info.st_dev;
+    built.inode = info.st_ino;
+    built.modified = info.st_mtim;
+    built.valid = true;
+    ForgetFolderCache();
+    sFolderCache = built;
+}
+
+// The first name of the cached folder equal to `name` without regard to case.
+bool LookUpCachedName(const WCHAR* name, size_t length, char* found, size_t capacity) {
+    WCHAR folded[NAME_UNITS];
+    if (length >= NAME_UNITS) return false;
+    for (size_t i = 0; i < length; ++i) folded[i] = Upcase(name[i]);
+    size_t at = LowerBound(&sFolderCache, sFolderCache.count, folded, length, 0);
+    if (at == sFolderCache.count) return false;
+    const CachedName& candidate = sFolderCache.names[at];
+    if (CompareFolded(candidate.folded, candidate.length, folded, length) != 0) return false;
+    CopyString(found, capacity, candidate.unixName);
+    return true;
+}
+
+// Splits a Unix path into its folder and its last name, in `folder`.
+const char* SplitUnixPath(const char* path, char* folder, size_t capacity) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) return nullptr;
+    size_t length = slash == path ? 1 : (size_t)(slash - path);
+    if (length >= capacity) return nullptr;
+    std::memcpy(folder, path, length);
+    folder[length] = 0;
+    return slash + 1;
+}
+
+// This process made a new name at `path`: the cached folder takes it in.
+void NoteNameAdded(const char* path) {
+    if (!sFolderCache.valid) return;
+    char folder[UNIX_PATH_BYTES];
+    const char* name = SplitUnixPath(path, folder, sizeof folder);
+    if (name == nullptr || std::strcmp(folder, sFolderCache.folder) != 0) return;
+    struct stat info;
+    size_t before = sFolderCache.count;
+    if (stat(folder, &info) != 0 || !AppendCachedName(&sFolderCache, name)) {
+        ForgetFolderCache();
+        return;
+    }
+    if (sFolderCache.count > before) {
+        // Moved from the end into its sorted place.
+        CachedName added = sFolderCache.names[before];
+        size_t at = LowerBound(&sFolderCache, before, added.folded, added.length, added.order);
+        std::memmove(sFolderCache.names + at + 1, sFolderCache.names + at,
+                     (before - at) * sizeof(CachedName));
+        sFolderCache.names[at] = added;
+    }
+    sFolderCache.modified = info.st_mtim;
+}
+
+// This process removed or renamed away the name at `path`.
+void NoteNameRemoved(const char* path) {
+    if (!sFolderCache.valid) return;
+    char folder[UNIX_PATH_BYTES];
+    const char* name = SplitUnixPath(path, folder, sizeof folder);
+    if (name == nullptr || std::strcmp(folder, sFolderCache.folder) == 0) ForgetFolderCache();
+}
+
+bool IsAsciiWide(const WCHAR* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] > 0x7F) return false;
+    return true;
+}
+
+bool IsAsciiBytes(const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if ((unsigned char)text[i] > 0x7F) return false;
+    return true;
+}
+
+bool HasTilde(const WCHAR* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == '~') return true;
+    return false;
+}
+
+bool AsciiEqualNoCase(const char* bytes, const WCHAR* name, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (AsciiUpper((WCHAR)(unsigned char)bytes[i]) != AsciiUpper(name[i])) return false;
+    return true;
+}
+
 // Looks a name up in a Unix folder: the exact name first, else the first
 // entry equal to it without regard to case, or whose generated 8.3 name is.
 // The entry's own name goes to `found`.
@@ -1037,16 +1260,36 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
             return true;
         }
     }
+    if (!HasTilde(name, length)) {
+        struct stat info;
+        if (stat(folder, &info) == 0 && !FolderCacheCurrent(folder, info)) BuildFolderCache(folder);
+        if (stat(folder, &info) == 0 && FolderCacheCurrent(folder, info))
+            return LookUpCachedName(name, length, found, capacity);
+    }
     DIR* directory = opendir(folder);
     if (directory == nullptr) return false;
+    // Every name of a big folder is compared for each new name made in it,
+    // so the common case stays cheap: an ASCII name can equal an ASCII name
+    // only letter for letter, and a generated 8.3 name always holds a '~'.
+    bool asciiName = IsAsciiWide(name, length);
+    bool mayBeShortName = HasTilde(name, length);
     bool matched = false;
     while (struct dirent* entry = readdir(directory)) {
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        size_t bytes = std::strlen(entry->d_name);
+        if (asciiName && !mayBeShortName && IsAsciiBytes(entry->d_name, bytes)) {
+            matched = bytes == length && AsciiEqualNoCase(entry->d_name, name, length);
+            if (matched) {
+                CopyString(found, capacity, entry->d_name);
+                break;
+            }
+            continue;
+        }
         WCHAR wide[NAME_UNITS];
-        size_t units = UnixToWide(entry->d_name, std::strlen(entry->d_name), wide, NAME_UNITS);
+        size_t units = UnixToWide(entry->d_name, bytes, wide, NAME_UNITS);
         if (units >= NAME_UNITS) continue;
         matched = EqualNoCase(wide, units, name, length);
-        if (!matched && !IsLegalShortName(wide, units)) {
+        if (!matched && mayBeShortName && !IsLegalShortName(wide, units)) {
             WCHAR shortName[14];
             size_t shortLength = MakeShortName(wide, units, shortName);
             matched = EqualNoCase(shortName, shortLength, name, length);
@@ -1640,6 +1883,7 @@ BOOL DeleteFileW(const WCHAR* path) {
     if (error == 0 && parts->trailingSeparator) error = ERROR_INVALID_NAME;
     if (error == 0 && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) error = ERROR_ACCESS_DENIED;
     if (error == 0 && unlink(unixPath) != 0) error = ErrorFromErrno(errno);
+    if (error == 0) NoteNameRemoved(unixPath);
     std::free(parts);
     return error != 0 ? Fail(error) : TRUE;
 }
@@ -1666,6 +1910,7 @@ BOOL RemoveDirectoryW(const WCHAR* path) {
     if (error == 0) {
         int result = S_ISLNK(own.st_mode) ? unlink(unixPath) : rmdir(unixPath);
         if (result != 0) error = errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno);
+        if (result == 0) NoteNameRemoved(unixPath);
     }
     std::free(parts);
     return error != 0 ? Fail(error) : TRUE;
@@ -1711,6 +1956,12 @@ BOOL MoveFileW(const WCHAR* existing, const WCHAR* target) {
         } else {
             error = ErrorFromErrno(errno);
         }
+    }
+    if (error == 0) {
+        NoteNameRemoved(from);
+        NoteNameAdded(to);
+    } else {
+        ForgetFolderCache();  // a failed copy across may have left a part behind
     }
     std::free(parts);
     return error != 0 ? Fail(error) : TRUE;
@@ -1862,6 +2113,7 @@ FILE* _wfopen(const WCHAR* name, const WCHAR* mode) {
     }
     FILE* file = std::fopen(unixPath, narrowMode);
     if (file == nullptr) sLastError = ErrorFromErrno(errno);
+    if (file != nullptr && missing) NoteNameAdded(unixPath);
     return file;
 }
 
@@ -2489,6 +2741,7 @@ UINT PosixCodePageForLocale(const char* localeName) {
 
 void PosixResetState(void) {
     ForgetDrives();
+    ForgetFolderCache();
     sChosen.drive = 0;
     sLocale.known = false;
     if (sLocale.toWide != (iconv_t)-1) iconv_close(sLocale.toWide);

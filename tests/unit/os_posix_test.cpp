@@ -6,6 +6,9 @@
 #include "platform/os_posix.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -468,6 +471,36 @@ TEST_F(PosixDisk, MovesNeverReplace) {
     EXPECT_TRUE(Exists("sub/deeper/Moved"));
     EXPECT_TRUE(MoveFileW(u"Moved", u"..\\dir-moved-next"));  // relative to Y:\deeper
     EXPECT_TRUE(Exists("sub/dir-moved-next"));
+}
+
+// A big folder's names are kept between calls; the process's own changes
+// must show at once, and a change from outside must not be missed.
+TEST_F(PosixDisk, BigFolderLookupsFollowEveryChange) {
+    Run("mkdir '" + base + "/disk/big'");
+    for (int i = 0; i < 300; ++i) Write("big/Dc" + std::to_string(i) + ".txt");
+    EXPECT_NE(GetFileAttributesW(u"X:\\BIG\\DC7.TXT"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(u"X:\\big\\dc300.txt"), INVALID_FILE_ATTRIBUTES);
+
+    // Made by this process: found under any case, and never made twice.
+    FILE* made = _wfopen(u"X:\\big\\New.TXT", u"wb");
+    ASSERT_NE(made, nullptr);
+    std::fclose(made);
+    EXPECT_NE(GetFileAttributesW(u"X:\\big\\NEW.txt"), INVALID_FILE_ATTRIBUTES);
+    Write("outside.txt");
+    EXPECT_FALSE(MoveFileW(u"X:\\outside.txt", u"X:\\big\\new.txt"));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(MoveFileW(u"X:\\outside.txt", u"X:\\big\\Moved.txt"));
+    EXPECT_NE(GetFileAttributesW(u"X:\\big\\MOVED.TXT"), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(DeleteFileW(u"X:\\big\\moved.TXT"));
+    EXPECT_EQ(GetFileAttributesW(u"X:\\big\\Moved.txt"), INVALID_FILE_ATTRIBUTES);
+
+    // Changed from outside (a new modification time): read again.
+    timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+    Write("big/Outsider.txt");
+    ASSERT_EQ(utimensat(AT_FDCWD, (base + "/disk/big").c_str(), later, 0), 0);
+    EXPECT_NE(GetFileAttributesW(u"X:\\big\\OUTSIDER.TXT"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(MoveFileW(u"X:\\big\\Dc1.txt", u"X:\\big\\outsider.TXT"));
+    EXPECT_TRUE(Exists("big/Dc1.txt"));
 }
 
 TEST_F(PosixDisk, DiskGeometryOfADrive) {
