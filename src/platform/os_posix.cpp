@@ -1469,6 +1469,19 @@ WCHAR* WidenAnsi(const char* text) {
     return wide;
 }
 
+// An "A" function of one path: the wide form on the widened path.
+template <typename Result, typename Call>
+Result CallWithWidePath(const char* path, Result failure, Call call) {
+    WCHAR* wide = WidenAnsi(path);
+    if (wide == nullptr) {
+        sLastError = path == nullptr ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
+        return failure;
+    }
+    Result result = call(wide);
+    std::free(wide);
+    return result;
+}
+
 // ---------------------------------------------------------------------------
 // Directory searches. The whole listing is read at the first call: "." and
 // ".." first (not in a drive's root), then the other entries in Wine's order,
@@ -1859,14 +1872,7 @@ DWORD GetFileAttributesW(const WCHAR* path) {
 }
 
 DWORD GetFileAttributesA(const char* path) {
-    WCHAR* wide = WidenAnsi(path);
-    if (wide == nullptr) {
-        sLastError = path == nullptr ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    DWORD result = GetFileAttributesW(wide);
-    std::free(wide);
-    return result;
+    return CallWithWidePath(path, INVALID_FILE_ATTRIBUTES, GetFileAttributesW);
 }
 
 // Deleting a file: never a folder, never a read-only file (even where the
@@ -1888,13 +1894,7 @@ BOOL DeleteFileW(const WCHAR* path) {
     return error != 0 ? Fail(error) : TRUE;
 }
 
-BOOL DeleteFileA(const char* path) {
-    WCHAR* wide = WidenAnsi(path);
-    if (wide == nullptr) return Fail(path == nullptr ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
-    BOOL result = DeleteFileW(wide);
-    std::free(wide);
-    return result;
-}
+BOOL DeleteFileA(const char* path) { return CallWithWidePath(path, (BOOL)FALSE, DeleteFileW); }
 
 // Removing an empty folder; a link to a folder is removed itself.
 BOOL RemoveDirectoryW(const WCHAR* path) {
@@ -1917,11 +1917,7 @@ BOOL RemoveDirectoryW(const WCHAR* path) {
 }
 
 BOOL RemoveDirectoryA(const char* path) {
-    WCHAR* wide = WidenAnsi(path);
-    if (wide == nullptr) return Fail(path == nullptr ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
-    BOOL result = RemoveDirectoryW(wide);
-    std::free(wide);
-    return result;
+    return CallWithWidePath(path, (BOOL)FALSE, RemoveDirectoryW);
 }
 
 // Moving never replaces: an existing target fails, unless it is the source
