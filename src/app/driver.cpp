@@ -18,6 +18,17 @@ namespace {
 const char PROGRAM_BANNER[] = "Dustpail Manager version 1.06.1";
 const size_t STDOUT_BUFFER_BYTES = 1 << 16;
 const char PROGRAM_COPYRIGHT[] = "Copyright (C) 2026 The Dustpail Manager developers.";
+// How long a command waits for a bin that another run is changing. Tests
+// shorten it with DUSTPAIL_LOCK_WAIT_MS.
+const uint32_t LOCK_WAIT_MS = 10000;
+const uint32_t LOCK_WAIT_MOST_MS = 600000;
+
+uint32_t LockWaitFromEnvironment() {
+    const char* text = std::getenv("DUSTPAIL_LOCK_WAIT_MS");
+    if (text == nullptr || text[0] < '0' || text[0] > '9') return LOCK_WAIT_MS;
+    unsigned long value = std::strtoul(text, nullptr, 10);
+    return value > LOCK_WAIT_MOST_MS ? LOCK_WAIT_MOST_MS : (uint32_t)value;
+}
 
 bool OptionWordIs(const WCHAR* word, const char* expected) {
     for (; *expected != 0; ++word, ++expected)
@@ -104,6 +115,7 @@ void WorkOnBin() {
 }
 
 void CleanUp() {
+    UnlockBin();
     FreeEntries();
     gRun.throwList.RemoveAll();
     MemFree(gRun.binPath);
@@ -196,7 +208,7 @@ int32_t RunProgram(int count, WCHAR** arguments) {
     // time; a listing of thousands of lines wants one buffer. The prompts
     // flush before they wait, so the order on screen stays that of the calls.
     std::setvbuf(stdout, nullptr, _IOFBF, STDOUT_BUFFER_BYTES);
-    std::srand((unsigned)(uint32_t)std::time(nullptr));
+    gRun.lockWaitMs = LockWaitFromEnvironment();
     gRun.language = IsJapaneseCodePage() ? LANGUAGE_JAPANESE : LANGUAGE_ENGLISH;
     gRun.exitCode = 0;
     gRun.options = 0;

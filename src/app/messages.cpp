@@ -135,6 +135,15 @@ const WCHAR* const kCatalogue[MSG_COUNT][2] = {
     // MSG_ERR_UNKNOWN
     {WIDE("エラー: 不明なエラーです。\n"),
      WIDE("Error: Unknown error occurred.\n")},
+    // MSG_WAIT_BIN
+    {WIDE("ごみ箱は他のプログラムが使用中です。待機しています...\n"),
+     WIDE("The Recycle Bin is in use by another program. Waiting...\n")},
+    // MSG_ERR_BIN_BUSY
+    {WIDE("エラー: ごみ箱 (%s) は他のプログラムが使用中です。何も変更していません。しばらくしてから実行してください。\n"),
+     WIDE("Error: The Recycle Bin (%s) is in use by another program. Nothing was changed; please try again later.\n")},
+    // MSG_ERR_ENTRY_CHANGED
+    {WIDE("エラー: この項目は、一覧を読んだ後にごみ箱から移動または削除されました。何も変更していません。\n"),
+     WIDE("Error: The item left the Recycle Bin after it was listed. Nothing was changed.\n")},
 };
 
 // Most messages fit here, so printing needs no heap (and still works when

@@ -3,6 +3,7 @@
 #define DUSTPAIL_APP_RUNSTATE_H
 
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/arrays.h"
 #include "platform/sysapi.h"
@@ -56,6 +57,7 @@ enum ExitCode : int32_t {
     EXIT_DELETE_FAILED = 63,
     EXIT_EMPTY_FAILED = 64,
     EXIT_CREATE_FAILED = 65,
+    EXIT_BIN_BUSY = 66,
     EXIT_NO_MEMORY = 254,
     EXIT_UNKNOWN = 255,
 };
@@ -73,6 +75,8 @@ struct RunState {
     OptionFlags options = 0;
     PtrArray entries;         // BinEntry*, in load order
     StringArray throwList;
+    FILE* binLock = nullptr;  // holds the bin's lock while a command changes it
+    uint32_t lockWaitMs = 0;  // how long to wait for a bin another run holds
 };
 
 extern RunState gRun;

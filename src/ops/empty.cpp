@@ -1,5 +1,7 @@
-// Emptying the bin: the index reset to its bare header (index layouts) and
-// every data item and item index file removed, each path printed as it goes.
+// Emptying the bin under its lock: every data item and item index file
+// removed, each path printed as it goes, and then the index reset to its
+// bare header (index layouts). Items that cannot be removed keep their
+// records, so they stay listed and can be tried again.
 #include "ops/ops.h"
 
 #include <cstdio>
@@ -15,6 +17,8 @@ namespace {
 
 // Room for the count in the question beyond the catalogue text's length.
 const size_t ASK_EMPTY_SPARE = 16;
+
+bool PathExists(const WCHAR* path) { return FsGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsBinMarker(const WIN32_FIND_DATAW& found) {
     return WideCompareAsciiNoCase(found.cFileName, WIDE("desktop.ini")) == 0 ||
@@ -32,8 +36,8 @@ bool MakeDataItemName(WCHAR* path, size_t nameStart) {
 
 // Adds the full path of every match of pattern in the bin folder, in the
 // search's order; with pairs, each $I file is followed by its $R partner
-// whether that exists or not. False, reported, when memory ran out: the
-// caller then removes nothing.
+// whether that exists or not. False when memory ran out (reported) or the
+// search failed part way: the caller then removes nothing.
 bool CollectBinItems(const WCHAR* pattern, bool pairs, StringArray* paths) {
     WCHAR* search = BinChildPath(pattern);
     if (search == nullptr) {
@@ -44,7 +48,7 @@ bool CollectBinItems(const WCHAR* pattern, bool pairs, StringArray* paths) {
     WIN32_FIND_DATAW found;
     HANDLE handle = FsFindFirstFile(search, &found);
     MemFree(search);
-    if (handle == INVALID_HANDLE_VALUE) return true;
+    if (handle == INVALID_HANDLE_VALUE) return SearchEndedNormally();
     bool collected = true;
     do {
         if (!pairs && IsBinMarker(found)) continue;
@@ -54,51 +58,104 @@ bool CollectBinItems(const WCHAR* pattern, bool pairs, StringArray* paths) {
             collected = paths->Add(path) >= 0;
         MemFree(path);
     } while (collected && FsFindNextFile(handle, &found));
-    FsFindClose(handle);
     if (!collected) ReportNoMemory();
-    return collected;
-}
-
-// Reads the index header; a file that does not yield it whole is left
-// untouched, since there is nothing sound to write back.
-bool ReadIndexHeader(uint8_t header[INDEX_HEADER_SIZE]) {
-    FILE* index = OpenIndexFile(WIDE("rb"), true);
-    if (index == nullptr) return false;
-    bool read = FsReadExact(header, INDEX_HEADER_SIZE, index);
-    FsClose(index);
-    return read;
-}
-
-// Rewrites the index as its header alone, version and record size kept.
-bool ResetIndex(const uint8_t headerBytes[INDEX_HEADER_SIZE]) {
-    IndexHeader header;
-    DecodeIndexHeader(headerBytes, &header);
-    header.entryCount = 0;
-    header.nextRecordNumber = 0;
-    header.totalSize = 0;
-    uint8_t bytes[INDEX_HEADER_SIZE];
-    EncodeIndexHeader(&header, bytes);
-    FILE* index = OpenIndexFile(WIDE("wb"), true);
-    if (index == nullptr) return false;
-    bool written = FsWrite(bytes, INDEX_HEADER_SIZE, index);
-    return FsClose(index) && written;
+    bool whole = collected && SearchEndedNormally();
+    FsFindClose(handle);
+    return whole;
 }
 
 // Removes every path, printing each first. A failure never stops the pass;
 // the result is false when something that exists is left behind (a path
 // that is simply not there, such as a $R item never created, is no failure).
-bool RemoveCollected(const StringArray& paths) {
+// With pairs, the paths come as ($I, $R) and the $R item goes first: a $I
+// file is removed only once its item is gone, so an item that stays is
+// still listed and can be tried again.
+bool RemoveCollected(const StringArray& paths, bool pairs) {
     PrintCatalogue(MSG_DELETING);
     bool complete = true;
-    for (int32_t i = 0; i < paths.Length(); ++i) {
-        const WCHAR* path = paths.At(i);
-        PrintMessage(WIDE("%s\n"), path);
-        if (!RemovePath(path) && FsGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES)
-            complete = false;
+    int32_t step = pairs ? 2 : 1;
+    for (int32_t i = 0; i + step <= paths.Length(); i += step) {
+        for (int32_t k = 0; k < step; ++k) PrintMessage(WIDE("%s\n"), paths.At(i + k));
+        const WCHAR* item = paths.At(i + step - 1);
+        bool gone = RemovePath(item) || !PathExists(item);
+        if (gone && pairs) {
+            const WCHAR* index = paths.At(i);
+            gone = RemovePath(index) || !PathExists(index);
+        }
+        if (!gone) complete = false;
     }
     std::fputs("\n", stdout);
     PrintCatalogue(MSG_FINISHED);
     return complete;
+}
+
+// Every data item went: the index becomes its bare header, version and
+// record size kept, written in place and only then cut, so that the file
+// is never shorter than its header.
+bool ResetIndex(FILE* index) {
+    uint8_t bytes[INDEX_HEADER_SIZE];
+    IndexHeader header;
+    if (!ReadIndexHeaderAt(index, bytes, &header)) return false;
+    header.entryCount = 0;
+    header.nextRecordNumber = 0;
+    header.totalSize = 0;
+    EncodeIndexHeader(&header, bytes);
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(bytes, INDEX_HEADER_SIZE, index) && FsFlush(index) &&
+           FsTruncate(index, INDEX_HEADER_SIZE);
+}
+
+bool SameRecord(const IndexRecord& record, const BinEntry* entry) {
+    return entry->recordNumber == record.recordNumber && entry->driveNumber == record.driveNumber &&
+           entry->deletionTime == record.deletionTime;
+}
+
+// Some data items stayed: the records of the items that went are marked
+// removed and the header counts what is left, as loaded afresh. Loading
+// lists the live records that still have their item in file order, so one
+// walk through the records meets them in turn.
+bool SweepIndex(FILE* index) {
+    if (!LoadEntries(true)) return false;
+    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    IndexHeader header;
+    if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
+    uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
+    if (record == nullptr) return false;
+    int32_t next = 0;
+    uint64_t sum = 0;
+    bool ok = true;
+    int64_t offset = INDEX_HEADER_SIZE;
+    while (ok && SeekIndex(index, offset) && FsReadExact(record, header.recordSize, index)) {
+        if (record[0] != 0) {
+            IndexRecord fields;
+            DecodeIndexRecord(record, header.recordSize, &fields);
+            const BinEntry* kept = next < gRun.entries.Length()
+                                       ? static_cast<const BinEntry*>(gRun.entries.At(next))
+                                       : nullptr;
+            if (kept != nullptr && SameRecord(fields, kept)) {
+                sum += kept->size;
+                ++next;
+            } else {
+                record[0] = 0;
+                ok = SeekIndex(index, offset) && FsWrite(record, header.recordSize, index);
+            }
+        }
+        offset += header.recordSize;
+    }
+    MemFree(record);
+    if (!ok || FsReadFailed(index)) return false;
+    // Counted once the records of the items that went are marked.
+    int32_t earlierCode = gRun.exitCode;
+    gRun.exitCode = EXIT_OK;
+    uint32_t nextNumber = FreeRecordNumber(false);
+    bool numbered = gRun.exitCode == EXIT_OK;
+    gRun.exitCode = earlierCode;
+    if (!numbered) return false;
+    header.entryCount = (uint32_t)gRun.entries.Length();
+    header.nextRecordNumber = nextNumber;
+    header.totalSize = SaturatedSize(sum);
+    EncodeIndexHeader(&header, headerBytes);
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, INDEX_HEADER_SIZE, index) &&
+           FsFlush(index);
 }
 
 }  // namespace
@@ -106,17 +163,17 @@ bool RemoveCollected(const StringArray& paths) {
 bool EmptyStore() {
     StringArray paths;
     if (gRun.binFormat == FORMAT_ITEM_FILES) {
+        // The list is made before anything is removed, so that running out
+        // of memory, or a search that fails part way, leaves the bin as it was.
         if (!CollectBinItems(WIDE("$I*.*"), true, &paths)) return false;
-    } else {
-        // The list is made before the index is reset, so that running out of
-        // memory leaves the bin as it was.
-        uint8_t header[INDEX_HEADER_SIZE];
-        if (!ReadIndexHeader(header)) return false;
-        if (!CollectBinItems(WIDE("D*.*"), false, &paths)) return false;
-        if (!ResetIndex(header)) return false;
+        return paths.Length() == 0 || RemoveCollected(paths, true);
     }
-    if (paths.Length() == 0) return true;
-    return RemoveCollected(paths);
+    FILE* index = gRun.binLock;  // the index, open for update
+    if (index == nullptr || !CollectBinItems(WIDE("D*.*"), false, &paths)) return false;
+    bool complete = paths.Length() == 0 || RemoveCollected(paths, false);
+    if (complete) return ResetIndex(index);
+    SweepIndex(index);
+    return false;
 }
 
 void RunEmptyCommand() {
@@ -143,10 +200,14 @@ void RunEmptyCommand() {
             return;
         }
     }
-    if (EmptyStore()) {
+    // What is emptied is what the bin holds under the lock, read afresh.
+    if (!LockBin()) return;
+    bool loaded = LoadEntries(true);
+    if (loaded && EmptyStore()) {
         PrintCatalogue(MSG_EMPTIED);
-    } else {
+    } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
         PrintCatalogue(MSG_ERR_EMPTY_FAILED, gRun.binPath);
         gRun.exitCode = EXIT_EMPTY_FAILED;
     }
+    UnlockBin();
 }

@@ -1,6 +1,8 @@
 // Restoring one entry to its place, or deleting it for good, and taking it
-// out of the bin's store afterwards. The disk changes first, the store
-// second; a store update that fails after the move or removal is a warning.
+// out of the bin's store afterwards. The change holds the bin's lock, and
+// the entry is found again under it, since another run may have changed the
+// bin while the user was asked. The disk changes first, the store second; a
+// store update that fails after the move or removal is a warning.
 #include "ops/ops.h"
 
 #include <cstdio>
@@ -157,29 +159,29 @@ bool MarkFirstMatch(FILE* index, uint8_t* record, uint32_t recordSize, const Bin
         if (!RecordMatches(record, recordSize, entry)) continue;
         *removedSize = ReadU32(record + RECORD_SIZE_FIELD);
         record[0] = 0;
-        return FsSeek(index, -(long)recordSize, SEEK_CUR) && FsWrite(record, recordSize, index);
+        return FsSeek(index, -(long)recordSize, SEEK_CUR) && FsWrite(record, recordSize, index) &&
+               FsFlush(index);
     }
     return false;
 }
 
-uint32_t LoadedSizeSum() {
-    uint32_t sum = 0;
+uint64_t LoadedSizeSum() {
+    uint64_t sum = 0;
     for (int32_t i = 0; i < gRun.entries.Length(); ++i) sum += EntryAt(i)->size;
     return sum;
 }
 
 // The record removed and the header's counts rewritten from the header just
-// read; a header or record size that cannot be trusted fails the update.
+// read and the entries loaded under the lock; a header or record size that
+// cannot be trusted fails the update.
 bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     uint8_t headerBytes[INDEX_HEADER_SIZE];
-    if (!FsReadExact(headerBytes, INDEX_HEADER_SIZE, index)) return false;
     IndexHeader header;
-    DecodeIndexHeader(headerBytes, &header);
-    if (!IsRecordSizeValid(header.recordSize)) return false;
+    if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
     // The data item is already gone, so the number is final; taken before
     // anything is written, so that running out of memory changes nothing.
     int32_t earlierCode = ClearExitCode();
-    header.nextRecordNumber = FreeRecordNumber(false);
+    header.nextRecordNumber = FreeRecordNumber(false, entry);
     if (RanOutOfMemory(earlierCode)) return false;
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
     if (record == nullptr) {
@@ -191,16 +193,16 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     MemFree(record);
     if (!marked) return false;
     header.entryCount = (uint32_t)gRun.entries.Length() - 1;
-    header.totalSize = LoadedSizeSum() - removedSize;
+    uint64_t sum = LoadedSizeSum();
+    header.totalSize = SaturatedSize(sum > removedSize ? sum - removedSize : 0);
     EncodeIndexHeader(&header, headerBytes);
-    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, INDEX_HEADER_SIZE, index);
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, INDEX_HEADER_SIZE, index) &&
+           FsFlush(index);
 }
 
+// The index is the file the lock holds open for update.
 bool UnregisterIndexRecord(const BinEntry* entry) {
-    FILE* index = OpenIndexFile(WIDE("r+b"), true);
-    if (index == nullptr) return false;
-    bool removed = RemoveIndexRecord(index, entry);
-    return FsClose(index) && removed;
+    return gRun.binLock != nullptr && RemoveIndexRecord(gRun.binLock, entry);
 }
 
 // Removes the $I file named like the entry's $R item.
@@ -212,6 +214,44 @@ bool UnregisterItemFiles(BinEntry* entry) {
     if (path[nameStart] == 0 || path[nameStart + 1] == 0) return false;
     path[nameStart + 1] = 'I';
     return RemovePath(path);
+}
+
+// A target in the bin folder (the item itself among them) would hide the
+// item where no entry lists it. Compared by identity, so that another
+// spelling of the folder is caught as well; a bin whose identity cannot be
+// read is not restored into either.
+bool TargetInsideBin(const WCHAR* target) {
+    WCHAR* full = MakeFullPath(target);
+    if (full == nullptr) return true;
+    FileIdentity bin;
+    bool inside = !FsGetFileIdentity(gRun.binPath, true, &bin) || PathWithin(full, true, bin);
+    MemFree(full);
+    return inside;
+}
+
+// Reads the bin again under the lock and finds the entry the user chose
+// in it. Its position, or -1 after a report: the entry has left the bin
+// (another run restored or deleted it) or the bin cannot be read.
+int32_t FindEntryAgain(int32_t position, bool deleting) {
+    BinEntry* chosen = DuplicateEntry(EntryAt(position));
+    if (chosen == nullptr) {
+        ReportNoMemory();
+        return -1;
+    }
+    int32_t found = -1;
+    if (!LoadEntries(true)) {
+        if (gRun.exitCode < EXIT_FIRST_ERROR) {
+            PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+            gRun.exitCode = EXIT_READ_FAILED;
+        }
+    } else {
+        for (int32_t i = 0; i < gRun.entries.Length() && found < 0; ++i)
+            if (SameEntry(EntryAt(i), chosen)) found = i;
+        if (found < 0)
+            Fail(deleting ? EXIT_DELETE_FAILED : EXIT_RESTORE_FAILED, MSG_ERR_ENTRY_CHANGED);
+    }
+    FreeEntry(chosen);
+    return found;
 }
 
 }  // namespace
@@ -237,12 +277,17 @@ void RunEntryCommand() {
         Fail(EXIT_CANCELED, MSG_CANCELED);
         return;
     }
-    if (deleting) {
-        if (DeleteEntry(position)) PrintCatalogue(MSG_DELETE_OK);
-        return;
+    if (!LockBin()) return;
+    position = FindEntryAgain(position, deleting);
+    if (position >= 0) {
+        gRun.index = position;
+        if (deleting) {
+            if (DeleteEntry(position)) PrintCatalogue(MSG_DELETE_OK);
+        } else if (PrepareRestoreTarget(EntryAt(position)) && RestoreEntry(position)) {
+            PrintCatalogue(MSG_RESTORE_OK);
+        }
     }
-    if (!PrepareRestoreTarget(entry)) return;
-    if (RestoreEntry(position)) PrintCatalogue(MSG_RESTORE_OK);
+    UnlockBin();
 }
 
 bool ComposeRestoreTarget(const WCHAR* originalPath) {
@@ -279,8 +324,24 @@ bool RestoreEntry(int32_t position) {
         MemFree(source);
         return false;
     }
+    // Where moving a link would move what it points to (Wine), the item is
+    // not moved at all.
+    if (TargetInsideBin(target) || (!FsHandlesLinksItself() && FsIsLink(source))) {
+        PrintCatalogue(MSG_ERR_RESTORE_FAILED, target);
+        gRun.exitCode = EXIT_RESTORE_FAILED;
+        MemFree(source);
+        return false;
+    }
     PrintCatalogue(MSG_RESTORING, source, target);
-    if (!FsMoveFile(source, target)) {
+    bool moved = FsMoveFile(source, target) != 0;
+    // A move to another drive copies the item, then removes the source; a
+    // system that cannot remove it may still report success (Wine does),
+    // which would leave the item in two places: the copy is taken back.
+    if (moved && FsGetFileAttributes(source) != INVALID_FILE_ATTRIBUTES) {
+        RemovePath(target);
+        moved = false;
+    }
+    if (!moved) {
         PrintCatalogue(MSG_ERR_RESTORE_FAILED, target);
         gRun.exitCode = EXIT_RESTORE_FAILED;
         MemFree(source);

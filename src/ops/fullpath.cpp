@@ -158,3 +158,33 @@ WCHAR* MakeFullPath(const WCHAR* name) {
     if (WideLength(buffer) > (size_t)FULL_PATH_CHARS) buffer[FULL_PATH_CHARS] = 0;
     return buffer;
 }
+
+namespace {
+
+// Cuts the last name of a path: "X:\a\b" to "X:\a", "X:\a" to the root
+// "X:\". False when only the root (the first `root` characters) is left.
+bool CutLastName(WCHAR* path, size_t root) {
+    size_t length = WideLength(path);
+    while (length > root && IsPathSeparator(path[length - 1])) --length;
+    size_t end = length;
+    while (end > root && !IsPathSeparator(path[end - 1])) --end;
+    if (end == length) return false;
+    while (end > root && IsPathSeparator(path[end - 1])) --end;
+    path[end] = 0;
+    return true;
+}
+
+}  // namespace
+
+bool PathWithin(const WCHAR* fullPath, bool followSelf, const FileIdentity& folder) {
+    WCHAR path[2 * FULL_PATH_CHARS];
+    if (!WideCopy(path, sizeof path / sizeof path[0], fullPath)) return false;
+    size_t root = path[0] != 0 && path[1] == ':' && IsPathSeparator(path[2]) ? 3 : 0;
+    bool follow = followSelf;
+    do {
+        FileIdentity identity;
+        if (FsGetFileIdentity(path, follow, &identity) && FsSameFile(identity, folder)) return true;
+        follow = true;  // the folders above are reached through their links
+    } while (CutLastName(path, root));
+    return false;
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/fs.h"
 #include "platform/sysapi.h"
 #include "store/store.h"
 
@@ -28,7 +29,7 @@ bool EmptyStore();
 // Throwing.
 void ThrowFiles();
 bool ThrowOne(const WCHAR* name);
-uint32_t ClusterRoundedSize(const WCHAR* path);
+uint64_t ClusterRoundedSize(const WCHAR* path);
 const int MAX_NAME_ATTEMPTS = 10;
 // What MakeItemIndexName found besides the name it returns.
 enum ItemNameResult {
@@ -36,6 +37,7 @@ enum ItemNameResult {
     ITEM_NAME_NO_MEMORY,  // null: memory ran out (nothing reported)
     ITEM_NAME_NONE_FREE,  // null: every attempt met a name in use
     ITEM_NAME_TOO_LONG,   // null: the name would not fit a path buffer
+    ITEM_NAME_NO_RANDOM,  // null: the system's random source failed
 };
 // The six characters after "$I" or "$R" that the names in a bin folder
 // use, read from the folder once and kept current, so that finding a free
@@ -60,5 +62,10 @@ WCHAR* MakeFullPath(const WCHAR* name);
 void NormalisePath(const WCHAR* source, WCHAR* destination);
 bool IsPathSeparator(WCHAR ch);
 WCHAR* GetDriveDirectory(int drive, WCHAR* buffer, int capacity);
+// Whether a full path, or a folder it lies in, is the folder `folder`
+// (compared by identity, so that another spelling of it is caught too).
+// Names that do not exist are passed over: the folders above them count.
+// With followSelf the path itself is taken through a link it may be.
+bool PathWithin(const WCHAR* fullPath, bool followSelf, const FileIdentity& folder);
 
 #endif

@@ -4,6 +4,7 @@
 // A link inside a data item (junction, directory symbolic link, any other
 // reparse point) is removed as a link and never followed: the bin's own
 // items may point anywhere, and emptying the bin must never reach outside it.
+// Where the system cannot remove a link as a link, it is kept.
 #include "ops/ops.h"
 
 #include "platform/arrays.h"
@@ -26,14 +27,26 @@ ChildKind KindOf(DWORD attributes) {
     return CHILD_DIRECTORY;
 }
 
+// A removal counts when the name is gone afterwards: a system may report
+// success for a file it could not remove (Wine does, on a read-only mount).
+bool Gone(const WCHAR* path) { return FsGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES; }
+
+// On a system that removes what a link points to instead of the link
+// (Wine), a link is kept: the removal fails, and the caller reports it.
+bool MustKeep(const WCHAR* path, ChildKind kind) {
+    if (FsHandlesLinksItself()) return false;
+    return kind == CHILD_LINK || FsIsLink(path);
+}
+
 bool RemoveKind(const WCHAR* path, ChildKind kind) {
+    if (MustKeep(path, kind)) return false;
     switch (kind) {
         case CHILD_DIRECTORY:
             return RemoveTree(path);
         case CHILD_LINK:
-            return FsRemoveDirectory(path) != 0;
+            return FsRemoveDirectory(path) != 0 && Gone(path);
         default:
-            return FsDeleteFile(path) != 0;
+            return FsDeleteFile(path) != 0 && Gone(path);
     }
 }
 
@@ -90,5 +103,5 @@ bool RemoveTree(const WCHAR* path) {
     // Failures below are left to show in the directory's own removal.
     for (int32_t i = 0; i < paths.Length(); ++i)
         RemoveKind(paths.At(i), static_cast<ChildKind>(kinds.At(i)));
-    return FsRemoveDirectory(path) != 0;
+    return FsRemoveDirectory(path) != 0 && Gone(path);
 }

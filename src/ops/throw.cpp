@@ -1,10 +1,11 @@
 // /f: moving files and directories into the bin of their drive and
 // registering each one, as an appended index record or as a $I file.
 //
-// The store is written first and the item moved last. When the move fails
-// the store is put back, so that no live record or $I file ever claims an
-// item that is not in the bin.
-#include <cstdlib>
+// The whole throw holds the bin's lock. The store is written first and the
+// item moved last: a run killed in between leaves a record or $I file
+// without its item, which claims nothing (its number stays taken). When a
+// write or the move fails the store is put back as it was, so that no live
+// record or $I file claims an item that is not in the bin.
 #include <cstring>
 #include <ctime>
 
@@ -23,7 +24,9 @@ const WCHAR ITEM_INDEX_PREFIX[] = WIDE("$I");
 const int ITEM_NAME_CHARS = 8;
 const int ITEM_PREFIX_MAX = 3;
 const int RANDOM_DIGITS = 36;
-const int RANDOM_RANGE = 32768;
+// Random bytes at or above this are drawn again, so that every one of the
+// 36 characters is equally likely.
+const int RANDOM_BYTE_LIMIT = 252;
 const uint32_t CLUSTER_SECTORS_QUIRK = 127;
 const uint32_t CLUSTER_QUIRK_BYTES = 4096;
 
@@ -31,7 +34,7 @@ const uint32_t CLUSTER_QUIRK_BYTES = 4096;
 struct ThrowProgress {
     bool countsSet = false;
     uint32_t entryCount = 0;  // live records the index counts
-    uint32_t totalSize = 0;   // sum of their sizes
+    uint64_t totalSize = 0;   // sum of their sizes
     bool numbersRead = false;
     RecordNumberSet numbers;  // record numbers in use, kept current
     bool codesRead = false;
@@ -90,22 +93,26 @@ void FreeItemCodes(ItemCodeSet* set) {
     *set = ItemCodeSet();
 }
 
+enum ReadResult { READ_OK, READ_NO_MEMORY, READ_FAILED };
+
 // One search of the bin folder for "$*"; the short names count too, as
-// the system matches names against them. False when memory runs out.
-bool ReadItemCodes(ItemCodeSet* set) {
+// the system matches names against them. A search that fails part way
+// fails: a name it missed could be drawn again.
+ReadResult ReadItemCodes(ItemCodeSet* set) {
     WCHAR pattern[FULL_PATH_CHARS];
-    if (FormatWide(pattern, FULL_PATH_CHARS, WIDE("%s\\$*"), gRun.binPath) < 0) return true;
+    if (FormatWide(pattern, FULL_PATH_CHARS, WIDE("%s\\$*"), gRun.binPath) < 0) return READ_FAILED;
     WIN32_FIND_DATAW data;
     HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return true;
+    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally() ? READ_OK : READ_FAILED;
     bool ok = true;
     do {
         uint32_t code = 0;
         if (ItemCodeOf(data.cFileName, &code)) ok = AddItemCode(set, code);
         if (ok && ItemCodeOf(data.cAlternateFileName, &code)) ok = AddItemCode(set, code);
     } while (ok && FsFindNextFile(search, &data));
+    ReadResult result = !ok ? READ_NO_MEMORY : SearchEndedNormally() ? READ_OK : READ_FAILED;
     FsFindClose(search);
-    return ok;
+    return result;
 }
 
 void ResetProgress() {
@@ -176,10 +183,22 @@ bool TouchesBin(const WCHAR* path, const WCHAR* binFull) {
     return IsPathSeparator(longer[shorter]);
 }
 
+// True when the item is the bin folder, lies inside it or holds it, by
+// identity: "T:\Recycled.", "T:\\Recycled", "T:\x\..\Recycled", an 8.3
+// name of the bin or another case of its name all reach the same folder.
+bool TouchesBinFolder(const WCHAR* path, const WCHAR* binFull, const FileIdentity& bin) {
+    if (PathWithin(path, false, bin)) return true;
+    FileIdentity item;
+    return FsGetFileIdentity(path, false, &item) && PathWithin(binFull, true, item);
+}
+
 // A full path the store can record and give back: short enough to be
 // kept whole, and not a part of the bin itself.
-bool AcceptItem(const WCHAR* path, const WCHAR* binFull) {
-    if (WideLength(path) >= (size_t)FULL_PATH_CHARS || TouchesBin(path, binFull)) {
+bool AcceptItem(const WCHAR* path, const WCHAR* binFull, const FileIdentity& bin) {
+    // Where moving a link would move what it points to (Wine), a link is
+    // not thrown: that could pull a file from anywhere into the bin.
+    if (WideLength(path) >= (size_t)FULL_PATH_CHARS || TouchesBin(path, binFull) ||
+        TouchesBinFolder(path, binFull, bin) || (!FsHandlesLinksItself() && FsIsLink(path))) {
         ReportInvalid(path);
         return false;
     }
@@ -194,11 +213,21 @@ bool FitsInBin(const WCHAR* binFull, size_t nameLength) {
 
 uint64_t DeletionTimeNow() { return UnixTimeToFileTime((int64_t)std::time(nullptr)); }
 
-WCHAR RandomNameChar() {
-    // The Microsoft runtime's rand() gives 15 bits; other runtimes are cut
-    // to the same range so that every build draws the same way.
-    int value = (std::rand() % RANDOM_RANGE) * RANDOM_DIGITS / RANDOM_RANGE;
-    return (WCHAR)(value < 10 ? '0' + value : 'A' + value - 10);
+// The characters of a name from the system's random source: names that
+// another run, started in the same second, cannot draw as well, and that
+// nobody can foresee to plant a link under. False when the source fails.
+bool DrawNameChars(WCHAR* chars, int count) {
+    int filled = 0;
+    while (filled < count) {
+        uint8_t bytes[16];
+        if (!FsRandomBytes(bytes, sizeof bytes)) return false;
+        for (size_t i = 0; i < sizeof bytes && filled < count; ++i) {
+            if (bytes[i] >= RANDOM_BYTE_LIMIT) continue;
+            int value = bytes[i] % RANDOM_DIGITS;
+            chars[filled++] = (WCHAR)(value < 10 ? '0' + value : 'A' + value - 10);
+        }
+    }
+    return true;
 }
 
 bool PathExists(const WCHAR* path) { return FsGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
@@ -219,11 +248,72 @@ enum ItemOutcome {
 
 // --- The per-item layout ---------------------------------------------------
 
+enum CreateOutcome { INDEX_CREATED, INDEX_NAME_TAKEN, INDEX_NOT_CREATED };
+
+// Writes the $I file under a name that no file had. A short $I file would
+// hide the item from every reader, so one that is not written whole is
+// removed again; it is ours, made just now, so that touches nothing else.
+CreateOutcome CreateItemIndex(const WCHAR* indexName, const uint8_t* bytes) {
+    FILE* stream = FsCreateNewFile(indexName);
+    if (stream == nullptr) {
+        DWORD error = FsLastError();
+        return (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) ? INDEX_NAME_TAKEN
+                                                                             : INDEX_NOT_CREATED;
+    }
+    bool written = FsWrite(bytes, ITEM_INFO_SIZE, stream);
+    if (!FsClose(stream)) written = false;
+    if (written) return INDEX_CREATED;
+    FsDeleteFile(indexName);
+    return INDEX_NOT_CREATED;
+}
+
+ItemOutcome StopCreateFailed() {
+    PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.binPath);
+    Fail(EXIT_CREATE_FAILED);
+    return ITEM_STOP;
+}
+
+bool IsNameTaken(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
+
+// One attempt under one new name: the $I file first, then the item moved
+// to the $R name. ATTEMPT_RETRY when the name turned out to be taken.
+enum AttemptOutcome { ATTEMPT_DONE, ATTEMPT_RETRY, ATTEMPT_STOP };
+
+AttemptOutcome ThrowUnderName(const WCHAR* path, const WCHAR* indexName, const uint8_t* bytes) {
+    CreateOutcome created = CreateItemIndex(indexName, bytes);
+    if (created == INDEX_NAME_TAKEN) return ATTEMPT_RETRY;
+    if (created == INDEX_NOT_CREATED) {
+        StopCreateFailed();
+        return ATTEMPT_STOP;
+    }
+    WCHAR* dataName = WideDuplicate(indexName);
+    if (dataName == nullptr) {
+        FsDeleteFile(indexName);
+        ReportNoMemory();
+        return ATTEMPT_STOP;
+    }
+    dataName[ItemMarkerPosition(indexName)] = 'R';
+    bool moved = FsMoveFile(path, dataName) != 0;
+    DWORD error = FsLastError();
+    MemFree(dataName);
+    if (moved) return ATTEMPT_DONE;
+    // Without its item the $I file would list a thing the bin lacks.
+    FsDeleteFile(indexName);
+    if (IsNameTaken(error)) return ATTEMPT_RETRY;  // an $R of that name: another name
+    PrintCatalogue(MSG_ERR_UNKNOWN);
+    Fail(EXIT_UNKNOWN);
+    return ATTEMPT_DONE;
+}
+
 ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     if (!gThrow.codesRead) {
-        if (!ReadItemCodes(&gThrow.codes)) {
+        ReadResult read = ReadItemCodes(&gThrow.codes);
+        if (read != READ_OK) {
             FreeItemCodes(&gThrow.codes);
-            ReportNoMemory();
+            if (read == READ_NO_MEMORY)
+                ReportNoMemory();
+            else
+                ReportReadFailed();
             return ITEM_STOP;
         }
         gThrow.codesRead = true;
@@ -231,25 +321,9 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     PrintMessage(WIDE("%s\n"), path);
     const WCHAR* extension = ExtensionOf(path);
     size_t nameLength = ITEM_NAME_CHARS + (extension != nullptr ? 1 + WideLength(extension) : 0);
-    ItemNameResult result = ITEM_NAME_OK;
-    WCHAR* indexName = nullptr;
-    if (FitsInBin(binFull, nameLength))
-        indexName = MakeItemIndexName(gRun.binPath, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
-    else
-        result = ITEM_NAME_TOO_LONG;
-    switch (result) {
-        case ITEM_NAME_OK:
-            break;
-        case ITEM_NAME_TOO_LONG:
-            ReportInvalid(path);
-            return ITEM_DONE;
-        case ITEM_NAME_NONE_FREE:
-            PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.binPath);
-            Fail(EXIT_CREATE_FAILED);
-            return ITEM_STOP;
-        case ITEM_NAME_NO_MEMORY:
-            ReportNoMemory();
-            return ITEM_STOP;
+    if (!FitsInBin(binFull, nameLength)) {
+        ReportInvalid(path);
+        return ITEM_DONE;
     }
 
     ItemInfoRecord record;
@@ -261,51 +335,44 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     uint8_t bytes[ITEM_INFO_SIZE];
     EncodeItemInfo(&record, bytes);
 
-    // Taken from now on, whatever becomes of the item.
-    uint32_t code = 0;
-    size_t marker = ItemMarkerPosition(indexName);
-    if (ItemCodeOf(indexName + marker - 1, &code) && !AddItemCode(&gThrow.codes, code)) {
+    for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
+        ItemNameResult result = ITEM_NAME_OK;
+        WCHAR* indexName =
+            MakeItemIndexName(gRun.binPath, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
+        switch (result) {
+            case ITEM_NAME_OK:
+                break;
+            case ITEM_NAME_TOO_LONG:
+                ReportInvalid(path);
+                return ITEM_DONE;
+            case ITEM_NAME_NONE_FREE:
+            case ITEM_NAME_NO_RANDOM:
+                return StopCreateFailed();
+            case ITEM_NAME_NO_MEMORY:
+                ReportNoMemory();
+                return ITEM_STOP;
+        }
+        // Taken from now on, whatever becomes of the item.
+        uint32_t code = 0;
+        if (ItemCodeOf(indexName + ItemMarkerPosition(indexName) - 1, &code) &&
+            !AddItemCode(&gThrow.codes, code)) {
+            MemFree(indexName);
+            ReportNoMemory();
+            return ITEM_STOP;
+        }
+        AttemptOutcome outcome = ThrowUnderName(path, indexName, bytes);
         MemFree(indexName);
-        ReportNoMemory();
-        return ITEM_STOP;
+        if (outcome == ATTEMPT_DONE) return ITEM_DONE;
+        if (outcome == ATTEMPT_STOP) return ITEM_STOP;
     }
-
-    FILE* stream = FsOpenFile(indexName, WIDE("wb"));
-    bool written = stream != nullptr && FsWrite(bytes, sizeof bytes, stream);
-    if (stream != nullptr && !FsClose(stream)) written = false;
-    if (!written) {
-        // A short $I file would hide the item from every reader.
-        if (stream != nullptr) FsDeleteFile(indexName);
-        MemFree(indexName);
-        PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.binPath);
-        Fail(EXIT_CREATE_FAILED);
-        return ITEM_STOP;
-    }
-
-    WCHAR* dataName = WideDuplicate(indexName);
-    if (dataName == nullptr) {
-        FsDeleteFile(indexName);
-        MemFree(indexName);
-        ReportNoMemory();
-        return ITEM_STOP;
-    }
-    dataName[marker] = 'R';
-    if (!FsMoveFile(path, dataName)) {
-        // Without its item the $I file would list a thing the bin lacks.
-        FsDeleteFile(indexName);
-        PrintCatalogue(MSG_ERR_UNKNOWN);
-        Fail(EXIT_UNKNOWN);
-    }
-    MemFree(dataName);
-    MemFree(indexName);
-    return ITEM_DONE;
+    return StopCreateFailed();
 }
 
 // --- The index layouts -----------------------------------------------------
 
-// The running counts start from the loaded entries and the record numbers
-// from one reading of the bin folder; both are then kept current for the
-// rest of the run.
+// The running counts start from the entries loaded under the lock and the
+// record numbers from one reading of the bin folder and the index; both are
+// then kept current for the rest of the run.
 bool StartIndexRun() {
     if (!gThrow.countsSet) {
         gThrow.entryCount = (uint32_t)gRun.entries.Length();
@@ -321,43 +388,14 @@ bool StartIndexRun() {
     return true;
 }
 
-// Writes back the 20 header bytes as they were before this item.
-void PutHeaderBack(FILE* stream, const uint8_t* before) {
-    if (FsSeek(stream, 0, SEEK_SET)) FsWrite(before, INDEX_HEADER_SIZE, stream);
-}
-
-// Takes back an item whose record was appended but that did not reach the
-// bin: the record (the last one in the file, checked by its fixed fields)
-// is marked removed in place and the header's counts are put back.
-void WithdrawRecord(uint8_t* record, uint32_t recordSize, const uint8_t* headerBefore) {
-    FILE* stream = OpenIndexFile(WIDE("r+b"), true);
-    if (stream == nullptr) return;
-    uint8_t fixed[INFO_RECORD_SIZE];
-    long back = -(long)recordSize;
-    if (FsSeek(stream, back, SEEK_END) && FsReadExact(fixed, sizeof fixed, stream) &&
-        std::memcmp(fixed, record, sizeof fixed) == 0 && FsSeek(stream, back, SEEK_END)) {
-        record[0] = 0;
-        FsWrite(record, recordSize, stream);
-    }
-    PutHeaderBack(stream, headerBefore);
-    FsClose(stream);
-}
-
-void PutHeaderBackOnly(const uint8_t* headerBefore) {
-    FILE* stream = OpenIndexFile(WIDE("r+b"), true);
-    if (stream == nullptr) return;
-    PutHeaderBack(stream, headerBefore);
-    FsClose(stream);
-}
-
 void FillRecord(uint8_t* record, uint32_t recordSize, const char* ansiPath, uint32_t number,
-                WCHAR letter, uint64_t deletionTime, uint32_t size, const WCHAR* path) {
+                WCHAR letter, uint64_t deletionTime, uint64_t size, const WCHAR* path) {
     std::memset(record, 0, recordSize);
     std::memcpy(record + RECORD_ANSI_PATH, ansiPath, PATH_FIELD_CHARS);
     WriteU32(record + RECORD_NUMBER, number);
     WriteU32(record + RECORD_DRIVE_NUMBER, (uint32_t)(letter - 'a'));
     WriteU64(record + RECORD_DELETION_TIME, deletionTime);
-    WriteU32(record + RECORD_SIZE_FIELD, size);
+    WriteU32(record + RECORD_SIZE_FIELD, SaturatedSize(size));
     if (recordSize >= INFO2_RECORD_SIZE) {
         WCHAR wide[PATH_FIELD_CHARS];
         CopyWideTerminated(wide, PATH_FIELD_CHARS, path);
@@ -369,8 +407,24 @@ void FillRecord(uint8_t* record, uint32_t recordSize, const char* ansiPath, uint
     }
 }
 
+// The record's ANSI path field. Records without a UTF-16 path hold this
+// field alone, so a path the code page cannot carry exactly is refused:
+// stored with '#' it would be restored under another name.
+bool MakeAnsiField(const WCHAR* path, uint32_t recordSize, char* field) {
+    std::memset(field, 0, PATH_FIELD_CHARS);
+    if (WideToAnsiBuffer(field, (int)PATH_FIELD_CHARS, path) == 0) return false;
+    return recordSize >= INFO2_RECORD_SIZE || IsExactAnsi(path, field);
+}
+
 ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     if (!StartIndexRun()) return ITEM_STOP;
+    FILE* index = gRun.binLock;  // the index itself, open for update
+    IndexHeader header;
+    uint8_t headerBefore[INDEX_HEADER_SIZE];
+    if (!ReadIndexHeaderAt(index, headerBefore, &header)) {
+        ReportReadFailed();
+        return ITEM_STOP;
+    }
     uint32_t number = FirstFreeRecordNumber(&gThrow.numbers, false);
     WCHAR letter = WideLowerAscii(path[0]);
     const WCHAR* extension = ExtensionOf(path);
@@ -384,83 +438,53 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     // The ANSI field must hold the whole path too: a record whose first
     // byte is 0 reads as removed, and a cut path cannot be restored.
     char ansiPath[PATH_FIELD_CHARS];
-    std::memset(ansiPath, 0, sizeof ansiPath);
     if (length < 0 || !FitsInBin(binFull, (size_t)length - WideLength(gRun.binPath) - 1) ||
-        WideToAnsiBuffer(ansiPath, (int)sizeof ansiPath, path) == 0) {
+        !MakeAnsiField(path, header.recordSize, ansiPath)) {
         ReportInvalid(path);
         return ITEM_DONE;
     }
 
-    uint64_t deletionTime = DeletionTimeNow();
-    uint32_t size = ClusterRoundedSize(path);
-
-    FILE* stream = OpenIndexFile(WIDE("r+b"), true);
-    if (stream == nullptr) {
-        ReportReadFailed();
-        return ITEM_STOP;
-    }
-    uint8_t headerBefore[INDEX_HEADER_SIZE];
-    IndexHeader header;
-    if (!FsReadExact(headerBefore, sizeof headerBefore, stream)) {
-        FsClose(stream);
-        ReportReadFailed();
-        return ITEM_STOP;
-    }
-    DecodeIndexHeader(headerBefore, &header);
-    if (!IsRecordSizeValid(header.recordSize)) {
-        FsClose(stream);
-        ReportReadFailed();
-        return ITEM_STOP;
-    }
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
     if (record == nullptr) {
-        FsClose(stream);
         ReportNoMemory();
         return ITEM_STOP;
     }
-
-    gThrow.entryCount += 1;
-    gThrow.totalSize += size;
-    header.entryCount = gThrow.entryCount;
+    uint64_t size = ClusterRoundedSize(path);
+    FillRecord(record, header.recordSize, ansiPath, number, letter, DeletionTimeNow(), size, path);
+    header.entryCount = gThrow.entryCount + 1;
     header.nextRecordNumber = FirstFreeRecordNumber(&gThrow.numbers, true);
-    header.totalSize = gThrow.totalSize;
+    header.totalSize = SaturatedSize(gThrow.totalSize + size);
     uint8_t headerBytes[INDEX_HEADER_SIZE];
     EncodeIndexHeader(&header, headerBytes);
-    if (FsSeek(stream, 0, SEEK_SET)) FsWrite(headerBytes, sizeof headerBytes, stream);
-    FsClose(stream);
 
     PrintMessage(WIDE("%s\n"), path);
-
-    stream = OpenIndexFile(WIDE("ab"), true);
-    if (stream == nullptr) {
-        // Nothing appended and nothing moved: the header counts go back too.
-        gThrow.entryCount -= 1;
-        gThrow.totalSize -= size;
-        PutHeaderBackOnly(headerBefore);
-        MemFree(record);
-        return ITEM_DONE;
+    IndexAppend append;
+    AppendResult appended = AppendIndexRecord(index, record, header.recordSize, headerBefore,
+                                              headerBytes, &append);
+    MemFree(record);
+    if (appended == APPEND_NO_MEMORY) {
+        ReportNoMemory();
+        return ITEM_STOP;
     }
-    FillRecord(record, header.recordSize, ansiPath, number, letter, deletionTime, size, path);
-    FsWrite(record, header.recordSize, stream);
-    FsClose(stream);
+    if (appended == APPEND_FAILED) return StopCreateFailed();
 
+    // Taken from now on: if the record cannot be taken back below, it stays
+    // live and must keep its number.
+    if (!MarkRecordNumberUsed(&gThrow.numbers, number)) {
+        WithdrawIndexRecord(index, &append);
+        FreeIndexAppend(&append);
+        return ITEM_STOP;  // reported
+    }
     ItemOutcome outcome = ITEM_DONE;
-    if (!FsMoveFile(path, dataName)) {
-        // The number stays free, so the next item takes it: this record
-        // must not stay live and claim that item.
-        gThrow.entryCount -= 1;
-        gThrow.totalSize -= size;
-        WithdrawRecord(record, header.recordSize, headerBefore);
+    if (FsMoveFile(path, dataName)) {
+        gThrow.entryCount += 1;
+        gThrow.totalSize += size;
+    } else {
+        WithdrawIndexRecord(index, &append);
         PrintCatalogue(MSG_ERR_UNKNOWN);
         Fail(EXIT_UNKNOWN);
-    } else if (!MarkRecordNumberUsed(&gThrow.numbers, number)) {
-        // Reported; the folder is read again should another name come.
-        FreeRecordNumberSet(&gThrow.numbers);
-        gThrow.numbers = RecordNumberSet();
-        gThrow.numbersRead = false;
-        outcome = ITEM_STOP;
     }
-    MemFree(record);
+    FreeIndexAppend(&append);
     return outcome;
 }
 
@@ -494,7 +518,13 @@ bool CollectMatches(const WCHAR* name, StringArray* matches) {
             return false;
         }
     } while (FsFindNextFile(search, &data));
+    // A search that fails part way would throw only some of the matches.
+    bool whole = SearchEndedNormally();
     FsFindClose(search);
+    if (!whole) {
+        ReportInvalid(name);
+        return false;
+    }
     if (matches->Length() == 0) {
         PrintCatalogue(MSG_ERR_NOTHING_TO_THROW);
         Fail(EXIT_NOTHING_TO_THROW);
@@ -505,17 +535,17 @@ bool CollectMatches(const WCHAR* name, StringArray* matches) {
 
 }  // namespace
 
-uint32_t ClusterRoundedSize(const WCHAR* path) {
-    uint32_t size = FsGetFileSize(path);
+uint64_t ClusterRoundedSize(const WCHAR* path) {
+    uint64_t size = FsGetFileSize(path);
     if (size == 0) return 0;
     if (!IsDriveLetter(path[0])) return size;
     char root[4] = {(char)WideLowerAscii(path[0]), ':', '\\', 0};
     DWORD sectorsPerCluster = 0, bytesPerSector = 0;
     // Without the drive's geometry the plain size is the best figure.
     if (!FsGetDiskFreeSpace(root, &sectorsPerCluster, &bytesPerSector)) return size;
-    uint32_t cluster = sectorsPerCluster == CLUSTER_SECTORS_QUIRK
+    uint64_t cluster = sectorsPerCluster == CLUSTER_SECTORS_QUIRK
                            ? CLUSTER_QUIRK_BYTES
-                           : (uint32_t)(bytesPerSector * sectorsPerCluster);
+                           : (uint64_t)bytesPerSector * sectorsPerCluster;
     if (cluster == 0) return size;
     return (size / cluster + (size % cluster != 0 ? 1 : 0)) * cluster;
 }
@@ -532,7 +562,10 @@ WCHAR* MakeItemIndexName(const WCHAR* folder, const WCHAR* prefix, const WCHAR* 
     const WCHAR* separator = folderLength > 0 && folder[folderLength - 1] == '\\' ? WIDE("") : WIDE("\\");
     WCHAR candidate[FULL_PATH_CHARS];
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
-        for (int i = fixed; i < ITEM_NAME_CHARS; ++i) chars[i] = RandomNameChar();
+        if (!DrawNameChars(chars + fixed, ITEM_NAME_CHARS - fixed)) {
+            *result = ITEM_NAME_NO_RANDOM;
+            return nullptr;
+        }
         chars[ITEM_NAME_CHARS] = 0;
         int length = extension != nullptr
                          ? FormatWide(candidate, FULL_PATH_CHARS, WIDE("%s%s%s.%s"), folder,
@@ -590,6 +623,12 @@ bool ThrowOne(const WCHAR* name) {
         return false;
     }
 
+    FileIdentity bin;
+    if (!FsGetFileIdentity(binFull, true, &bin)) {
+        ReportReadFailed();
+        MemFree(binFull);
+        return false;
+    }
     StringArray matches;
     if (!CollectMatches(name, &matches)) {
         MemFree(binFull);
@@ -598,7 +637,7 @@ bool ThrowOne(const WCHAR* name) {
     bool itemFiles = gRun.binFormat == FORMAT_ITEM_FILES;
     for (int32_t i = 0; i < matches.Length(); ++i) {
         const WCHAR* path = matches.At(i);
-        if (!AcceptItem(path, binFull)) continue;
+        if (!AcceptItem(path, binFull, bin)) continue;
         ItemOutcome outcome = itemFiles ? ThrowAsItemFiles(path, binFull) : ThrowAsRecord(path, binFull);
         if (outcome == ITEM_STOP) break;
     }
@@ -626,7 +665,14 @@ void ThrowFiles() {
         Fail(EXIT_CANCELED);
         return;
     }
-    if (!LoadEntries()) ReportReadFailed();
-    for (int32_t i = 0; i < gRun.throwList.Length(); ++i) ThrowOne(gRun.throwList.At(i));
+    // The counts written and the numbers taken come from what is read under
+    // the lock; a bin that cannot be read whole is not written.
+    if (!LockBin()) return;
+    if (LoadEntries()) {
+        for (int32_t i = 0; i < gRun.throwList.Length(); ++i) ThrowOne(gRun.throwList.At(i));
+    } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
+        ReportReadFailed();
+    }
+    UnlockBin();
     ResetProgress();
 }

@@ -39,6 +39,21 @@ char* WideToAnsiAlloc(const WCHAR* text) {
     return bytes;
 }
 
+bool IsExactAnsi(const WCHAR* text, const char* ansi) {
+    WCHAR* back = AnsiToWideAlloc(ansi);
+    bool exact = back != nullptr && WideCompare(back, text) == 0;
+    MemFree(back);
+    return exact;
+}
+
+char* WideToAnsiExactAlloc(const WCHAR* text) {
+    char* bytes = WideToAnsiAlloc(text);
+    if (bytes == nullptr || IsExactAnsi(text, bytes)) return bytes;
+    MemFree(bytes);
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return nullptr;
+}
+
 WCHAR* AnsiToWideAlloc(const char* text) {
     int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (n <= 0) return nullptr;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "platform/os.h"
 #include "platform/wide.h"
 
 namespace {
@@ -33,6 +34,8 @@ size_t WriteStream(const void* buffer, size_t size, size_t count, FILE* stream) 
 }
 int SeekStream(FILE* stream, long offset, int origin) { return std::fseek(stream, offset, origin); }
 int CloseStream(FILE* stream) { return std::fclose(stream); }
+int FlushStream(FILE* stream) { return std::fflush(stream); }
+int StreamError(FILE* stream) { return std::ferror(stream); }
 
 #if DUSTPAIL_ANSI_ONLY
 // A system that implements only the ANSI forms of the file functions.
@@ -63,6 +66,14 @@ BOOL WideFindNextMissing(HANDLE, WIN32_FIND_DATAW*) {
 WCHAR* WideDirectoryMissing(int, WCHAR*, int) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return nullptr;
+}
+FILE* WideCreateMissing(const WCHAR*) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return nullptr;
+}
+BOOL WideIdentityMissing(const WCHAR*, BOOL, FileIdentity*) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
 }
 #define WIDE_ENTRY(real, missing) missing
 #else
@@ -132,6 +143,18 @@ const SystemCalls kDefaultSystemCalls = {
     WIDE_ENTRY(GetDriveDirectoryWide, WideDirectoryMissing),
     GetDriveDirectoryAnsi,
     LastError,
+    WIDE_ENTRY(OsCreateNewFileW, WideCreateMissing),
+    OsCreateNewFileA,
+    FlushStream,
+    StreamError,
+    OsTell,
+    OsTruncate,
+    OsLock,
+    OsUnlock,
+    WIDE_ENTRY(OsFileIdentityW, WideIdentityMissing),
+    OsFileIdentityA,
+    OsRandomBytes,
+    OsSleep,
 };
 
 SystemCalls gSys = kDefaultSystemCalls;
@@ -145,9 +168,10 @@ bool FsIsAnsiOnly() {
 }
 
 FILE* FsOpenFile(const WCHAR* name, const WCHAR* mode) {
+    ClearLastError();
     FILE* stream = gSys.wopen(name, mode);
-    if (stream != nullptr) return stream;
-    char* ansiName = WideToAnsiAlloc(name);
+    if (stream != nullptr || !WideNotImplemented()) return stream;
+    char* ansiName = WideToAnsiExactAlloc(name);
     char* ansiMode = WideToAnsiAlloc(mode);
     if (ansiName != nullptr && ansiMode != nullptr) stream = gSys.open(ansiName, ansiMode);
     MemFree(ansiName);
@@ -156,11 +180,12 @@ FILE* FsOpenFile(const WCHAR* name, const WCHAR* mode) {
 }
 
 // The ANSI forms of the one- and two-path calls, after the wide call
-// reported "not implemented". A conversion that runs out of memory fails
-// the call.
+// reported "not implemented". A path the code page cannot carry exactly
+// fails the call: its ANSI form names another file. So does a conversion
+// that runs out of memory.
 template <typename Result, typename Call>
 Result WithAnsiPath(const WCHAR* path, Result failure, Call call) {
-    char* ansi = WideToAnsiAlloc(path);
+    char* ansi = WideToAnsiExactAlloc(path);
     if (ansi == nullptr) return failure;
     Result result = call(ansi);
     MemFree(ansi);
@@ -171,8 +196,8 @@ BOOL FsMoveFile(const WCHAR* existing, const WCHAR* target) {
     ClearLastError();
     BOOL result = gSys.moveFileW(existing, target);
     if (!WideNotImplemented()) return result;
-    char* ansiExisting = WideToAnsiAlloc(existing);
-    char* ansiTarget = WideToAnsiAlloc(target);
+    char* ansiExisting = WideToAnsiExactAlloc(existing);
+    char* ansiTarget = WideToAnsiExactAlloc(target);
     result = (ansiExisting && ansiTarget) ? gSys.moveFileA(ansiExisting, ansiTarget) : FALSE;
     MemFree(ansiExisting);
     MemFree(ansiTarget);
@@ -234,17 +259,50 @@ BOOL FsFindClose(HANDLE search) { return gSys.findClose(search); }
 
 DWORD FsLastError() { return gSys.getLastError(); }
 
-DWORD FsGetFileSize(const WCHAR* path) {
+uint64_t FsGetFileSize(const WCHAR* path) {
     WIN32_FIND_DATAW data;
     HANDLE search = FsFindFirstFile(path, &data);
     if (search == INVALID_HANDLE_VALUE) return 0;
     FsFindClose(search);
-    return data.nFileSizeLow;
+    return ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
 }
+
+FILE* FsCreateNewFile(const WCHAR* path) {
+    ClearLastError();
+    FILE* stream = gSys.createNewW(path);
+    if (stream != nullptr || !WideNotImplemented()) return stream;
+    return WithAnsiPath(path, (FILE*)nullptr, [](const char* ansi) { return gSys.createNewA(ansi); });
+}
+
+bool FsGetFileIdentity(const WCHAR* path, bool follow, FileIdentity* identity) {
+    ClearLastError();
+    BOOL found = gSys.identityW(path, follow, identity);
+    if (!WideNotImplemented()) return found != 0;
+    return WithAnsiPath(path, (BOOL)FALSE, [follow, identity](const char* ansi) {
+               return gSys.identityA(ansi, follow, identity);
+           }) != 0;
+}
+
+bool FsSameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.volume == b.volume && a.file == b.file;
+}
+
+bool FsIsLink(const WCHAR* path) {
+    FileIdentity identity;
+    return FsGetFileIdentity(path, false, &identity) && identity.isLink;
+}
+
+bool FsHandlesLinksItself() { return OsHandlesLinksItself() != 0; }
+
+bool FsRandomBytes(void* buffer, size_t size) { return gSys.randomBytes(buffer, size) != 0; }
+
+void FsSleep(DWORD milliseconds) { gSys.sleep(milliseconds); }
 
 size_t FsRead(void* buffer, size_t size, FILE* stream) { return gSys.read(buffer, 1, size, stream); }
 
 bool FsReadExact(void* buffer, size_t size, FILE* stream) { return FsRead(buffer, size, stream) == size; }
+
+bool FsReadFailed(FILE* stream) { return gSys.streamError(stream) != 0; }
 
 bool FsWrite(const void* buffer, size_t size, FILE* stream) {
     return gSys.write(buffer, 1, size, stream) == size;
@@ -252,7 +310,22 @@ bool FsWrite(const void* buffer, size_t size, FILE* stream) {
 
 bool FsSeek(FILE* stream, long offset, int origin) { return gSys.seek(stream, offset, origin) == 0; }
 
-bool FsClose(FILE* stream) { return gSys.close(stream) == 0; }
+// The flush first, on its own: Wine's fclose reports success even when
+// writing out its buffer failed (a full disk), so only the flush tells.
+bool FsClose(FILE* stream) {
+    bool flushed = gSys.flush(stream) == 0;
+    return gSys.close(stream) == 0 && flushed;
+}
+
+bool FsFlush(FILE* stream) { return gSys.flush(stream) == 0; }
+
+int64_t FsTell(FILE* stream) { return gSys.tell(stream); }
+
+bool FsTruncate(FILE* stream, uint64_t size) { return gSys.truncate(stream, size) != 0; }
+
+bool FsLock(FILE* stream) { return gSys.lock(stream) != 0; }
+
+bool FsUnlock(FILE* stream) { return gSys.unlock(stream) != 0; }
 
 BOOL FsGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector) {
     DWORD freeClusters = 0, totalClusters = 0;

@@ -8,9 +8,21 @@
 #define DUSTPAIL_PLATFORM_FS_H
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 #include "platform/sysapi.h"
+
+// Which file a path names: its volume and its number there, so that two
+// spellings of one file (another case, an 8.3 name, "x\..", a trailing dot)
+// compare equal. `isLink` tells a symbolic link or other reparse point,
+// described itself and not its target.
+struct FileIdentity {
+    uint64_t volume;
+    uint64_t file;
+    DWORD attributes;
+    bool isLink;
+};
 
 struct SystemCalls {
     FILE* (*wopen)(const WCHAR* name, const WCHAR* mode);
@@ -37,6 +49,26 @@ struct SystemCalls {
     WCHAR* (*wgetdcwd)(int drive, WCHAR* buffer, int capacity);
     char* (*getdcwd)(int drive, char* buffer, int capacity);
     DWORD (*getLastError)(void);
+    // New file, opened for binary writing; fails when the name exists in any
+    // form, a link included, so nothing is ever created through a link.
+    FILE* (*createNewW)(const WCHAR* path);
+    FILE* (*createNewA)(const char* path);
+    int (*flush)(FILE* stream);
+    // Nonzero once a read or write of the stream has failed (ferror).
+    int (*streamError)(FILE* stream);
+    // Position, and cutting the file to `size` bytes (buffers flushed first).
+    int64_t (*tell)(FILE* stream);
+    BOOL (*truncate)(FILE* stream, uint64_t size);
+    // An exclusive lock on one byte far past any data, taken at once or not
+    // at all; the .exe under Wine and the native build see each other's.
+    BOOL (*lock)(FILE* stream);
+    BOOL (*unlock)(FILE* stream);
+    // With follow, a link is described by its target (as a path through it
+    // resolves); without, by itself.
+    BOOL (*identityW)(const WCHAR* path, BOOL follow, FileIdentity* identity);
+    BOOL (*identityA)(const char* path, BOOL follow, FileIdentity* identity);
+    BOOL (*randomBytes)(void* buffer, size_t size);
+    void (*sleep)(DWORD milliseconds);
 };
 
 extern SystemCalls gSys;
@@ -54,17 +86,42 @@ BOOL FsRemoveDirectory(const WCHAR* path);
 HANDLE FsFindFirstFile(const WCHAR* pattern, WIN32_FIND_DATAW* data);
 BOOL FsFindNextFile(HANDLE search, WIN32_FIND_DATAW* data);
 BOOL FsFindClose(HANDLE search);
-DWORD FsGetFileSize(const WCHAR* path);
+// The size of a file as its directory entry gives it (0 when missing).
+uint64_t FsGetFileSize(const WCHAR* path);
+// A new file that did not exist in any form (see createNewW); null when the
+// name is taken (last error ERROR_FILE_EXISTS) or on any other failure.
+FILE* FsCreateNewFile(const WCHAR* path);
+// The identity of what the path names: with follow what a link leads to,
+// without it the link itself.
+bool FsGetFileIdentity(const WCHAR* path, bool follow, FileIdentity* identity);
+bool FsSameFile(const FileIdentity& a, const FileIdentity& b);
+// Whether the path names a link (symbolic link, junction, other reparse
+// point) rather than a file or folder of its own; false when it is missing.
+bool FsIsLink(const WCHAR* path);
+// Whether the system deletes and moves a link itself (Windows, POSIX) or
+// what the link points to (Wine), where a link must therefore be left alone.
+bool FsHandlesLinksItself();
+bool FsRandomBytes(void* buffer, size_t size);
+void FsSleep(DWORD milliseconds);
 // The last error of the calls above, as the system left it.
 DWORD FsLastError();
 
 // Stream access through the table. FsReadExact is true only when all
 // `size` bytes were read.
 size_t FsRead(void* buffer, size_t size, FILE* stream);
+// True when a read that came back short did so because it failed, not
+// because the file ended.
+bool FsReadFailed(FILE* stream);
 bool FsReadExact(void* buffer, size_t size, FILE* stream);
 bool FsWrite(const void* buffer, size_t size, FILE* stream);
 bool FsSeek(FILE* stream, long offset, int origin);
 bool FsClose(FILE* stream);
+bool FsFlush(FILE* stream);
+// The stream's position, -1 on failure.
+int64_t FsTell(FILE* stream);
+bool FsTruncate(FILE* stream, uint64_t size);
+bool FsLock(FILE* stream);
+bool FsUnlock(FILE* stream);
 
 // Cluster geometry of a drive root such as "C:\".
 BOOL FsGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector);
@@ -75,6 +132,11 @@ char* FsGetDriveDirectoryA(int drive, char* buffer, int capacity);
 // Text conversions (code page CP_ACP, '#' for what it lacks, no best fit).
 // New heap strings (MemFree), or null when memory runs out.
 char* WideToAnsiAlloc(const WCHAR* text);
+// The same, but null (last error ERROR_NO_UNICODE_TRANSLATION) when the code
+// page cannot carry the text exactly: such a name would reach another file.
+char* WideToAnsiExactAlloc(const WCHAR* text);
+// Whether `ansi` reads back as exactly `text`.
+bool IsExactAnsi(const WCHAR* text, const char* ansi);
 WCHAR* AnsiToWideAlloc(const char* text);
 // Into a caller's buffer: the length without terminator, 0 on failure
 // (such as a buffer too small).

@@ -13,8 +13,11 @@
 // that makes the N-th program allocation fail meets the same N on both builds.
 #include "platform/os_posix.h"
 
+#include "platform/os.h"
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <sys/stat.h>
@@ -22,6 +25,7 @@
 #include <sys/time.h>
 #include <sys/xattr.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -1736,6 +1740,32 @@ bool CopyAcross(const char* source, const char* target) {
     return ok;
 }
 
+// A move that never replaces, even a name that appears after the check for
+// it: renameat2 refuses atomically. Where the file system lacks it, a file
+// is linked under the new name and unlinked under the old (link() fails on
+// an existing name); a folder, which cannot be linked, is renamed after a
+// last check.
+int RenameNoReplace(const char* from, const char* to, bool directory) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
+    struct stat other;
+    if (directory) {
+        if (lstat(to, &other) == 0) {
+            errno = EEXIST;
+            return -1;
+        }
+        return rename(from, to);
+    }
+    if (link(from, to) != 0) return -1;
+    if (unlink(from) != 0) {
+        int saved = errno;
+        unlink(to);
+        errno = saved;
+        return -1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 // ===========================================================================
@@ -1941,7 +1971,7 @@ BOOL MoveFileW(const WCHAR* existing, const WCHAR* target) {
         }
         error = ERROR_ALREADY_EXISTS;
     }
-    if (error == 0 && rename(from, to) != 0) {
+    if (error == 0 && RenameNoReplace(from, to, S_ISDIR(source.st_mode)) != 0) {
         if (errno == EXDEV) {
             if (!S_ISREG(source.st_mode))
                 error = ERROR_ACCESS_DENIED;
@@ -2744,4 +2774,142 @@ void PosixResetState(void) {
     if (sLocale.fromWide != (iconv_t)-1) iconv_close(sLocale.fromWide);
     sLocale.toWide = sLocale.fromWide = (iconv_t)-1;
     sPendingKey = -1;
+}
+
+// ===========================================================================
+// The services of os.h
+
+namespace {
+
+// The byte that the bin lock covers: far past the end of any real file, so
+// that the lock never stands in the way of reading or writing data (Windows
+// locks are mandatory). Wine turns LockFileEx into an fcntl lock on the same
+// range, so the builds exclude each other.
+const off_t LOCK_BYTE = (off_t)1 << 62;
+
+bool LockRange(FILE* stream, short type) {
+    struct flock range;
+    std::memset(&range, 0, sizeof range);
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = LOCK_BYTE;
+    range.l_len = 1;
+    // An open-file-description lock: closing another descriptor of the same
+    // file (an index read while the lock is held) does not drop it.
+    for (;;) {
+        if (fcntl(fileno(stream), F_OFD_SETLK, &range) == 0) return true;
+        // As Wine: a file open for reading only gets a read lock, and a file
+        // system without locks is worked on without them.
+        if (errno == EBADF && range.l_type == F_WRLCK) {
+            range.l_type = F_RDLCK;
+            continue;
+        }
+        if (errno == ENOLCK || errno == ENOTSUP || errno == EIO) return true;
+        sLastError = (errno == EAGAIN || errno == EACCES) ? ERROR_LOCK_VIOLATION : ErrorFromErrno(errno);
+        return false;
+    }
+}
+
+}  // namespace
+
+FILE* OsCreateNewFileW(const WCHAR* path) {
+    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
+    if (parts == nullptr) {
+        sLastError = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    char unixPath[UNIX_PATH_BYTES];
+    bool missing = false;
+    DWORD error = ParseDosPath(path, parts);
+    if (error == 0) error = ResolveParts(parts, parts->count, unixPath, sizeof unixPath, &missing);
+    if (error == 0 && parts->count == 0) error = ERROR_ACCESS_DENIED;
+    if (error == 0 && parts->trailingSeparator) error = ERROR_INVALID_NAME;
+    if (error == 0 && !missing) error = ERROR_FILE_EXISTS;
+    std::free(parts);
+    if (error != 0) {
+        sLastError = error;
+        return nullptr;
+    }
+    // O_EXCL fails on any name that exists, a dangling link included.
+    int fd = open(unixPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        sLastError = errno == EEXIST ? ERROR_FILE_EXISTS : ErrorFromErrno(errno);
+        return nullptr;
+    }
+    NoteNameAdded(unixPath);
+    FILE* stream = fdopen(fd, "wb");
+    if (stream == nullptr) {
+        sLastError = ErrorFromErrno(errno);
+        close(fd);
+        unlink(unixPath);
+        NoteNameRemoved(unixPath);
+    }
+    return stream;
+}
+
+FILE* OsCreateNewFileA(const char* path) {
+    return CallWithWidePath(path, (FILE*)nullptr, OsCreateNewFileW);
+}
+
+int64_t OsTell(FILE* stream) {
+    off_t position = ftello(stream);
+    if (position < 0) sLastError = ErrorFromErrno(errno);
+    return (int64_t)position;
+}
+
+BOOL OsTruncate(FILE* stream, uint64_t size) {
+    if (std::fflush(stream) != 0 || ftruncate(fileno(stream), (off_t)size) != 0)
+        return Fail(ErrorFromErrno(errno));
+    return TRUE;
+}
+
+BOOL OsLock(FILE* stream) { return LockRange(stream, F_WRLCK) ? TRUE : FALSE; }
+
+BOOL OsUnlock(FILE* stream) { return LockRange(stream, F_UNLCK) ? TRUE : FALSE; }
+
+BOOL OsFileIdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
+    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
+    if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    char unixPath[UNIX_PATH_BYTES];
+    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath);
+    FileInfo info;
+    struct stat own;
+    int described = error != 0 ? -1 : follow ? stat(unixPath, &own) : lstat(unixPath, &own);
+    if (error == 0 &&
+        (described != 0 || !GetFileInfo(unixPath, parts->count > 0 ? LastUnixName(unixPath) : nullptr, &info)))
+        error = ERROR_FILE_NOT_FOUND;
+    std::free(parts);
+    if (error != 0) return Fail(error);
+    identity->volume = (uint64_t)own.st_dev;
+    identity->file = (uint64_t)own.st_ino;
+    identity->attributes = info.attributes;
+    identity->isLink = S_ISLNK(own.st_mode);
+    return TRUE;
+}
+
+BOOL OsFileIdentityA(const char* path, BOOL follow, FileIdentity* identity) {
+    return CallWithWidePath(path, (BOOL)FALSE, [follow, identity](const WCHAR* wide) {
+        return OsFileIdentityW(wide, follow, identity);
+    });
+}
+
+BOOL OsRandomBytes(void* buffer, size_t size) {
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        ssize_t got = getrandom(out, size, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return Fail(ErrorFromErrno(errno));
+        out += got;
+        size -= (size_t)got;
+    }
+    return TRUE;
+}
+
+// unlink() and rename() act on a link itself.
+BOOL OsHandlesLinksItself(void) { return TRUE; }
+
+void OsSleep(DWORD milliseconds) {
+    struct timespec wait = {(time_t)(milliseconds / 1000), (long)(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
 }

@@ -1,9 +1,19 @@
 // Windows-only services of the platform layer.
+// rand_s, the runtime's interface to the system's random source.
+#define _CRT_RAND_S
+#include <stdlib.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/entry.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
+#include "platform/os.h"
 #include "platform/wide.h"
 
 // The runtime's own split of the wide command line (blanks separate, double
@@ -51,3 +61,202 @@ WCHAR** GetWideArguments(int argc, char** argv, int* count) {
     *count = argc;
     return wide;
 }
+
+// ===========================================================================
+// The services of os.h
+
+namespace {
+
+// The byte that the bin lock covers: far past the end of any real file, so
+// that the lock never stands in the way of reading or writing data (Windows
+// locks are mandatory). Wine turns it into an fcntl lock on the same range,
+// which the native build takes as well.
+const DWORD LOCK_OFFSET_HIGH = 0x40000000;  // byte 2^62
+
+HANDLE HandleOf(FILE* stream) { return (HANDLE)_get_osfhandle(_fileno(stream)); }
+
+OVERLAPPED LockPlace() {
+    OVERLAPPED place;
+    std::memset(&place, 0, sizeof place);
+    place.OffsetHigh = LOCK_OFFSET_HIGH;
+    return place;
+}
+
+// A stream over a handle that CreateFile has just made; on failure the new
+// file is removed again, since nothing else knows of it.
+template <typename Char, typename Delete>
+FILE* StreamOfNewFile(HANDLE file, const Char* path, Delete deleteFile) {
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    int descriptor = _open_osfhandle((intptr_t)file, _O_BINARY | _O_WRONLY);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        deleteFile(path);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(descriptor, "wb");
+    if (stream == nullptr) {
+        _close(descriptor);
+        deleteFile(path);
+    }
+    return stream;
+}
+
+const DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The link itself, never its target; BACKUP_SEMANTICS lets a folder open.
+const DWORD OPEN_AS_ITSELF = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+
+// Wine follows every link it is given, even with FILE_FLAG_OPEN_REPARSE_POINT:
+// a handle describes the target, and deleting or moving a link deletes or
+// moves what it points to.
+bool IsWine() {
+    static int known = -1;
+    if (known < 0) {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        known = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr ? 1 : 0;
+    }
+    return known == 1;
+}
+
+typedef DWORD(WINAPI* FinalPathFunction)(HANDLE file, LPWSTR path, DWORD capacity, DWORD flags);
+
+// The path a handle leads to, with every link resolved; 0 when it cannot
+// be had (before Vista, or a buffer too small).
+DWORD FinalPathOf(HANDLE file, WCHAR* buffer, DWORD capacity) {
+    static FinalPathFunction get = nullptr;
+    if (get == nullptr) {
+        HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+        if (kernel != nullptr)
+            get = (FinalPathFunction)(void*)GetProcAddress(kernel, "GetFinalPathNameByHandleW");
+        if (get == nullptr) return 0;
+    }
+    DWORD length = get(file, buffer, capacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return length < capacity ? length : 0;
+}
+
+const DWORD LONG_PATH_UNITS = 32768;
+
+// Under Wine the only sign of a link is where its handle leads: the final
+// path of a file that is no link is its folder's final path and its own
+// name. `path` is the wide form of the path `file` was opened by.
+bool LeadsElsewhere(HANDLE file, const WCHAR* path) {
+    WCHAR* buffers = static_cast<WCHAR*>(std::malloc(3 * LONG_PATH_UNITS * sizeof(WCHAR)));
+    if (buffers == nullptr) return false;
+    WCHAR* final = buffers;
+    WCHAR* full = buffers + LONG_PATH_UNITS;
+    WCHAR* expected = buffers + 2 * LONG_PATH_UNITS;
+    bool elsewhere = false;
+    DWORD fullLength = GetFullPathNameW(path, LONG_PATH_UNITS, full, nullptr);
+    WIN32_FIND_DATAW found;
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (FinalPathOf(file, final, LONG_PATH_UNITS) > 0 && fullLength > 0 && fullLength < LONG_PATH_UNITS &&
+        (search = FindFirstFileW(full, &found)) != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        // The parent folder: the full path up to its last separator, which
+        // stays when it is the root's.
+        WCHAR* slash = wcsrchr(full, L'\\');
+        if (slash != nullptr) {
+            slash[(slash > full && slash[-1] == L':') ? 1 : 0] = 0;
+            HANDLE parent = CreateFileW(full, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (parent != INVALID_HANDLE_VALUE) {
+                DWORD length = FinalPathOf(parent, expected, LONG_PATH_UNITS);
+                CloseHandle(parent);
+                size_t nameLength = wcslen(found.cFileName);
+                if (length > 0 && length + 2 + nameLength < LONG_PATH_UNITS) {
+                    if (expected[length - 1] != L'\\') expected[length++] = L'\\';
+                    std::memcpy(expected + length, found.cFileName, (nameLength + 1) * sizeof(WCHAR));
+                    elsewhere = wcscmp(final, expected) != 0;
+                }
+            }
+        }
+    }
+    std::free(buffers);
+    return elsewhere;
+}
+
+// `widePath` is the path in wide form, for the check that only Wine needs.
+BOOL IdentityOfHandle(HANDLE file, const WCHAR* widePath, BOOL follow, FileIdentity* identity) {
+    if (file == INVALID_HANDLE_VALUE) return FALSE;
+    BY_HANDLE_FILE_INFORMATION info;
+    BOOL found = GetFileInformationByHandle(file, &info);
+    DWORD error = GetLastError();
+    if (found) {
+        identity->volume = info.dwVolumeSerialNumber;
+        identity->file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+        identity->attributes = info.dwFileAttributes;
+        identity->isLink = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (!follow && !identity->isLink && IsWine() && widePath != nullptr)
+            identity->isLink = LeadsElsewhere(file, widePath);
+    }
+    CloseHandle(file);
+    if (!found) SetLastError(error);
+    return found;
+}
+
+
+}  // namespace
+
+FILE* OsCreateNewFileW(const WCHAR* path) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return StreamOfNewFile(file, path, DeleteFileW);
+}
+
+FILE* OsCreateNewFileA(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return StreamOfNewFile(file, path, DeleteFileA);
+}
+
+int64_t OsTell(FILE* stream) { return _ftelli64(stream); }
+
+BOOL OsTruncate(FILE* stream, uint64_t size) {
+    if (std::fflush(stream) != 0) return FALSE;
+    HANDLE file = HandleOf(stream);
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)size;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+BOOL OsLock(FILE* stream) {
+    OVERLAPPED place = LockPlace();
+    return LockFileEx(HandleOf(stream), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1,
+                      0, &place);
+}
+
+BOOL OsUnlock(FILE* stream) {
+    OVERLAPPED place = LockPlace();
+    return UnlockFileEx(HandleOf(stream), 0, 1, 0, &place);
+}
+
+BOOL OsFileIdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
+    DWORD flags = follow ? FILE_FLAG_BACKUP_SEMANTICS : OPEN_AS_ITSELF;
+    return IdentityOfHandle(CreateFileW(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, flags, nullptr),
+                            path, follow, identity);
+}
+
+BOOL OsFileIdentityA(const char* path, BOOL follow, FileIdentity* identity) {
+    DWORD flags = follow ? FILE_FLAG_BACKUP_SEMANTICS : OPEN_AS_ITSELF;
+    HANDLE file = CreateFileA(path, 0, SHARE_ALL, nullptr, OPEN_EXISTING, flags, nullptr);
+    WCHAR* wide = follow ? nullptr : AnsiToWideAlloc(path);
+    BOOL found = IdentityOfHandle(file, wide, follow, identity);
+    MemFree(wide);
+    return found;
+}
+
+BOOL OsHandlesLinksItself(void) { return IsWine() ? FALSE : TRUE; }
+
+BOOL OsRandomBytes(void* buffer, size_t size) {
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        unsigned int value = 0;
+        if (rand_s(&value) != 0) return FALSE;
+        size_t take = size < sizeof value ? size : sizeof value;
+        std::memcpy(out, &value, take);
+        out += take;
+        size -= take;
+    }
+    return TRUE;
+}
+
+void OsSleep(DWORD milliseconds) { Sleep(milliseconds); }

@@ -110,16 +110,6 @@ bool CollectNamePrefixes(RecordNumberSet* set, const WCHAR* name) {
 
 enum CollectResult { COLLECT_OK, COLLECT_NO_MEMORY, COLLECT_READ_FAILED };
 
-// A search that fails for any other reason than "no such name" (or no such
-// folder, which holds no item either) must not look
-// like a folder without data items: a number taken from a half-read folder
-// may already belong to an item.
-bool SearchEndedNormally() {
-    DWORD error = FsLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-           error == ERROR_NO_MORE_FILES;
-}
-
 CollectResult CollectFolderNumbers(RecordNumberSet* set) {
     WCHAR pattern[MAX_PATH];
     if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return COLLECT_READ_FAILED;
@@ -138,6 +128,42 @@ CollectResult CollectFolderNumbers(RecordNumberSet* set) {
     return result;
 }
 
+// Every live record keeps its number, whether or not its data item is
+// there: a record left by a killed or failed run would otherwise claim the
+// new item that takes its number, and deleting it would destroy that item.
+CollectResult CollectIndexNumbers(RecordNumberSet* set, const BinEntry* leaving) {
+    if (gRun.binFormat != FORMAT_INFO && gRun.binFormat != FORMAT_INFO2) return COLLECT_OK;
+    FILE* index = OpenIndexFile(WIDE("rb"), true);
+    if (index == nullptr) return COLLECT_READ_FAILED;
+    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    IndexHeader header;
+    CollectResult result = COLLECT_READ_FAILED;
+    if (ReadIndexHeaderAt(index, headerBytes, &header)) {
+        uint8_t fixed[INFO_RECORD_SIZE];
+        result = COLLECT_OK;
+        // The fixed fields of each record are read, the rest skipped.
+        bool passed = leaving == nullptr;
+        while (result == COLLECT_OK && FsReadExact(fixed, sizeof fixed, index)) {
+            IndexRecord record;
+            DecodeIndexRecord(fixed, INFO_RECORD_SIZE, &record);
+            bool live = fixed[0] != 0;
+            if (live && !passed && record.recordNumber == leaving->recordNumber &&
+                record.driveNumber == leaving->driveNumber &&
+                record.deletionTime == leaving->deletionTime) {
+                passed = true;  // the record being removed
+            } else if (live && !AppendAbove(set, record.recordNumber)) {
+                result = COLLECT_NO_MEMORY;
+            }
+            if (header.recordSize > sizeof fixed &&
+                !FsSeek(index, (long)(header.recordSize - sizeof fixed), SEEK_CUR))
+                result = COLLECT_READ_FAILED;
+        }
+        if (result == COLLECT_OK && FsReadFailed(index)) result = COLLECT_READ_FAILED;
+    }
+    FsClose(index);
+    return result;
+}
+
 // Copies a zero-terminated UTF-16LE field of `units` units into `path`
 // (room for PATH_FIELD_CHARS), zero-padded. Returns the units before the
 // terminator, or `units` when the field has none.
@@ -151,6 +177,18 @@ size_t CopyPathField(const uint8_t* field, size_t units, WCHAR* path) {
 }
 
 }  // namespace
+
+// A search that fails for any other reason than "no such name" (or no such
+// folder, which holds no item either) must not look like a folder without
+// data items: a number taken from a half-read folder may already belong to
+// an item, and counts written from a half-read bin are wrong.
+bool SearchEndedNormally() {
+    DWORD error = FsLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_NO_MORE_FILES;
+}
+
+uint32_t SaturatedSize(uint64_t size) { return size > 0xFFFFFFFFULL ? 0xFFFFFFFFu : (uint32_t)size; }
 
 uint32_t ReadU32(const uint8_t* bytes) {
     return (uint32_t)bytes[0] | ((uint32_t)bytes[1] << 8) | ((uint32_t)bytes[2] << 16) |
@@ -322,9 +360,10 @@ bool FindDataItem(WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** pa
     return true;
 }
 
-bool BuildRecordNumberSet(RecordNumberSet* set) {
+bool BuildRecordNumberSet(RecordNumberSet* set, const BinEntry* leaving) {
     FreeRecordNumberSet(set);
     CollectResult result = CollectFolderNumbers(set);
+    if (result == COLLECT_OK) result = CollectIndexNumbers(set, leaving);
     if (result == COLLECT_READ_FAILED) {
         FreeRecordNumberSet(set);
         PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
@@ -368,9 +407,9 @@ void FreeRecordNumberSet(RecordNumberSet* set) {
     *set = RecordNumberSet();
 }
 
-uint32_t FreeRecordNumber(bool skipOne) {
+uint32_t FreeRecordNumber(bool skipOne, const BinEntry* leaving) {
     RecordNumberSet set;
-    if (!BuildRecordNumberSet(&set)) return 0;
+    if (!BuildRecordNumberSet(&set, leaving)) return 0;
     uint32_t number = FirstFreeRecordNumber(&set, skipOne);
     FreeRecordNumberSet(&set);
     return number;

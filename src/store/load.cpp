@@ -44,14 +44,14 @@ bool DataItemBefore(const DataItem& a, const DataItem& b) {
     return a.key != b.key ? a.key < b.key : a.order < b.order;
 }
 
-// False only when memory runs out; a folder that cannot be searched
-// simply has no data items.
+// False when memory runs out (reported) or the search fails part way: a
+// half-read folder would hide items and give wrong counts.
 bool ReadDataItems(DataItemTable* table) {
     WCHAR pattern[MAX_PATH];
-    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return true;
+    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return false;
     WIN32_FIND_DATAW data;
     HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return true;
+    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally();
     bool ok = true;
     do {
         WCHAR letter = 0;
@@ -59,6 +59,8 @@ bool ReadDataItems(DataItemTable* table) {
         if (ParseDataItemName(data.cFileName, &letter, &number))
             ok = AddDataItem(table, DataItemKey(letter, number), data.dwFileAttributes);
     } while (ok && FsFindNextFile(search, &data));
+    if (!ok) ReportNoMemory();
+    ok = ok && SearchEndedNormally();
     FsFindClose(search);
     if (ok) std::sort(table->items, table->items + table->count, DataItemBefore);
     return ok;
@@ -100,12 +102,6 @@ WCHAR* CopyWideField(const uint8_t* field) {
     return text;
 }
 
-void FreeEntry(BinEntry* entry) {
-    MemFree(entry->originalPath);
-    MemFree(entry->dataPath);
-    MemFree(entry);
-}
-
 BinEntry* NewEntry() {
     BinEntry* entry = static_cast<BinEntry*>(MemAlloc(sizeof(BinEntry)));
     if (entry != nullptr) std::memset(entry, 0, sizeof *entry);
@@ -138,6 +134,15 @@ BinEntry* EntryFromRecord(const IndexRecord& record, DWORD attributes) {
     return entry;
 }
 
+// Reads the next whole record; false at the end of the records, with *ok
+// cleared when the end came from a read error.
+bool ReadRecord(uint8_t* buffer, uint32_t recordSize, FILE* stream, bool* ok) {
+    size_t got = FsRead(buffer, recordSize, stream);
+    if (got == recordSize) return true;
+    if (FsReadFailed(stream)) *ok = false;
+    return false;
+}
+
 bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* table) {
     uint8_t* buffer = static_cast<uint8_t*>(MemAlloc(recordSize));
     if (buffer == nullptr) {
@@ -145,8 +150,9 @@ bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* ta
         return false;
     }
     bool ok = true;
-    // A trailing piece shorter than a record is the normal end.
-    while (ok && FsReadExact(buffer, recordSize, stream)) {
+    // A trailing piece shorter than a record is the normal end; a read that
+    // fails is not.
+    while (ok && ReadRecord(buffer, recordSize, stream, &ok)) {
         if (buffer[0] == 0) continue;  // removed record
         IndexRecord record;
         DecodeIndexRecord(buffer, recordSize, &record);
@@ -161,8 +167,8 @@ bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* ta
     return ok;
 }
 
-bool LoadIndexEntries() {
-    FILE* stream = OpenIndexFile(nullptr, false);
+bool LoadIndexEntries(bool quiet) {
+    FILE* stream = OpenIndexFile(nullptr, quiet);
     if (stream == nullptr) return false;
     FreeEntries();
     uint8_t headerBytes[INDEX_HEADER_SIZE];
@@ -174,11 +180,7 @@ bool LoadIndexEntries() {
     }
     if (ok) {
         DataItemTable table;
-        ok = ReadDataItems(&table);
-        if (!ok)
-            ReportNoMemory();
-        else
-            ok = ReadIndexRecords(stream, header.recordSize, &table);
+        ok = ReadDataItems(&table) && ReadIndexRecords(stream, header.recordSize, &table);
         MemFree(table.items);
     }
     FsClose(stream);
@@ -223,19 +225,19 @@ BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
     entry->originalPath = originalPath;
     entry->attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
     entry->deletionTime = record.deletionTime;
-    entry->size = (uint32_t)record.fileSize;
+    entry->size = record.fileSize;
     entry->dataPath = dataPath;
     return entry;
 }
 
-bool LoadItemEntries() {
+bool LoadItemEntries(bool quiet) {
     FreeEntries();
-    PrintCatalogue(MSG_READING, gRun.binPath);
+    if (!quiet) PrintCatalogue(MSG_READING, gRun.binPath);
     WCHAR pattern[MAX_PATH];
-    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\$I*.*"), gRun.binPath) < 0) return true;
+    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\$I*.*"), gRun.binPath) < 0) return false;
     WIN32_FIND_DATAW data;
     HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return true;
+    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally();
     bool ok = true;
     do {
         const WCHAR* name = data.cFileName;
@@ -248,15 +250,64 @@ bool LoadItemEntries() {
         if (failed) ReportNoMemory();
         ok = !failed && (entry == nullptr || AppendEntry(entry));
     } while (ok && FsFindNextFile(search, &data));
+    ok = ok && SearchEndedNormally();
     FsFindClose(search);
     return ok;
 }
 
 }  // namespace
 
-bool LoadEntries() {
-    if (gRun.binFormat == FORMAT_ITEM_FILES) return LoadItemEntries();
-    return LoadIndexEntries();
+void FreeEntry(BinEntry* entry) {
+    if (entry == nullptr) return;
+    MemFree(entry->originalPath);
+    MemFree(entry->dataPath);
+    MemFree(entry);
+}
+
+BinEntry* DuplicateEntry(const BinEntry* entry) {
+    BinEntry* copy = NewEntry();
+    if (copy == nullptr) return nullptr;
+    *copy = *entry;
+    copy->originalPath = nullptr;
+    copy->dataPath = nullptr;
+    if (entry->originalPath != nullptr) {
+        if (entry->isWide) {
+            copy->originalPath = WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
+        } else {
+            size_t length = std::strlen(static_cast<const char*>(entry->originalPath));
+            char* path = static_cast<char*>(MemAlloc(length + 1));
+            if (path != nullptr) std::memcpy(path, entry->originalPath, length + 1);
+            copy->originalPath = path;
+        }
+    }
+    if (entry->dataPath != nullptr) copy->dataPath = WideDuplicate(entry->dataPath);
+    if ((entry->originalPath != nullptr && copy->originalPath == nullptr) ||
+        (entry->dataPath != nullptr && copy->dataPath == nullptr)) {
+        FreeEntry(copy);
+        return nullptr;
+    }
+    return copy;
+}
+
+bool SameEntry(const BinEntry* a, const BinEntry* b) {
+    if (a->isWide != b->isWide || a->recordNumber != b->recordNumber ||
+        a->driveNumber != b->driveNumber || a->deletionTime != b->deletionTime)
+        return false;
+    if ((a->originalPath == nullptr) != (b->originalPath == nullptr) ||
+        (a->dataPath == nullptr) != (b->dataPath == nullptr))
+        return false;
+    if (a->dataPath != nullptr && WideCompare(a->dataPath, b->dataPath) != 0) return false;
+    if (a->originalPath == nullptr) return true;
+    if (a->isWide)
+        return WideCompare(static_cast<const WCHAR*>(a->originalPath),
+                           static_cast<const WCHAR*>(b->originalPath)) == 0;
+    return std::strcmp(static_cast<const char*>(a->originalPath),
+                       static_cast<const char*>(b->originalPath)) == 0;
+}
+
+bool LoadEntries(bool quiet) {
+    if (gRun.binFormat == FORMAT_ITEM_FILES) return LoadItemEntries(quiet);
+    return LoadIndexEntries(quiet);
 }
 
 void FreeEntries() {

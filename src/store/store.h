@@ -71,7 +71,7 @@ struct BinEntry {
     uint32_t recordNumber;
     uint32_t attributes;
     uint64_t deletionTime;       // FILETIME as a 64-bit count
-    uint32_t size;
+    uint64_t size;               // bytes as recorded ($I files carry 64 bits)
     WCHAR* dataPath;             // per-item layout: the $R item
     uint32_t driveNumber;        // index layouts: the record's drive number
 };
@@ -93,13 +93,23 @@ bool IsRecordSizeValid(uint32_t recordSize);
 
 // The store operations.
 FILE* OpenIndexFile(const WCHAR* mode, bool quiet);
+// A search of the bin folder has ended: false when it failed part way (or
+// could not start for another reason than an empty result), which must not
+// pass for the end of the folder.
+bool SearchEndedNormally();
+// A 64-bit size or sum in a 32-bit field of an index: the largest value
+// rather than a wrapped one.
+uint32_t SaturatedSize(uint64_t size);
 // The data item of a record, looked up by drive letter and number. With
 // wantPath a new full path (caller frees), otherwise its attributes.
 bool FindDataItem(WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
                   DWORD* attributes);
-// The lowest record number no data item uses (with skipOne the second
-// lowest). One folder search; 0 with exit code 254 when memory runs out.
-uint32_t FreeRecordNumber(bool skipOne);
+// The lowest record number in use by no data item and no live record
+// (with skipOne the second lowest); `leaving`, when given, names a record
+// about to be removed, whose number does not count. One folder search and
+// one reading of the index; 0 with exit code 254 (no memory) or 61 (a read
+// failed) after a report.
+uint32_t FreeRecordNumber(bool skipOne, const BinEntry* leaving = nullptr);
 uint64_t UnixTimeToFileTime(int64_t seconds);
 int64_t FileTimeToUnixTime(uint64_t fileTime);
 // One line of a byte stream, CR, LF or CR LF ended; new string or null.
@@ -119,13 +129,15 @@ bool ParseDataItemName(const WCHAR* name, WCHAR* letter, uint32_t* number);
 // name. Null (nothing reported) when memory runs out.
 WCHAR* BinChildPath(const WCHAR* name);
 
-// The record numbers in use in the bin folder, read from it once, so that
-// a caller that takes many numbers in one run need not search the folder
-// for every candidate. A number n is in use when some name (long or short)
-// begins with "D", any one character and the decimal digits of n; so
-// "Dc10.txt" puts both 1 and 10 in use.
-//   BuildRecordNumberSet   one search of "D*.*"; false (no-memory reported)
-//                          when memory runs out, the set then empty
+// The record numbers in use in the bin, read once, so that a caller that
+// takes many numbers in one run need not search the folder for every
+// candidate. A number n is in use when a live record of the index has it
+// (whether or not its data item is there), or when some name (long or
+// short) begins with "D", any one character and the decimal digits of n;
+// so "Dc10.txt" puts both 1 and 10 in use.
+//   BuildRecordNumberSet   one search of "D*.*" and one reading of the
+//                          index; false, reported, when memory runs out
+//                          (254) or either read fails (61), the set empty
 //   MarkRecordNumberUsed   adds a number taken in this run; false when
 //                          memory runs out (reported)
 //   FirstFreeRecordNumber  the lowest number not in use, or with skipOne
@@ -143,10 +155,38 @@ struct RecordNumberSet {
     uint32_t aboveCount = 0;
     uint32_t aboveCapacity = 0;
 };
-bool BuildRecordNumberSet(RecordNumberSet* set);
+bool BuildRecordNumberSet(RecordNumberSet* set, const BinEntry* leaving = nullptr);
 bool MarkRecordNumberUsed(RecordNumberSet* set, uint32_t number);
 uint32_t FirstFreeRecordNumber(RecordNumberSet* set, bool skipOne);
 void FreeRecordNumberSet(RecordNumberSet* set);
+
+// Reading the header of an index open for update: from offset 0, with a
+// record size that can be trusted. False on a short read or a bad size.
+bool ReadIndexHeaderAt(FILE* index, uint8_t bytes[INDEX_HEADER_SIZE], IndexHeader* header);
+// Moves an index stream to an absolute offset; false beyond what a seek
+// can reach.
+bool SeekIndex(FILE* index, int64_t offset);
+
+// Appending one record to an index open for update, so that it can be taken
+// back: the record goes to the boundary after the last whole record (over a
+// piece of a record a killed writer may have left, so the new one is read
+// back), then the header is rewritten. Every write is flushed and checked;
+// when one fails, the index is put back as it was.
+struct IndexAppend {
+    int64_t sizeBefore = 0;
+    int64_t boundary = 0;                          // where the record went
+    uint8_t headerBefore[INDEX_HEADER_SIZE] = {};
+    uint8_t* tail = nullptr;                       // the piece that was there
+    size_t tailLength = 0;
+};
+enum AppendResult { APPEND_OK, APPEND_FAILED, APPEND_NO_MEMORY };
+AppendResult AppendIndexRecord(FILE* index, const uint8_t* record, uint32_t recordSize,
+                               const uint8_t headerBefore[INDEX_HEADER_SIZE],
+                               const uint8_t headerAfter[INDEX_HEADER_SIZE], IndexAppend* append);
+// Puts the index back as it was before AppendIndexRecord: cut to the
+// boundary, the old piece and header written back. False when a step fails.
+bool WithdrawIndexRecord(FILE* index, const IndexAppend* append);
+void FreeIndexAppend(IndexAppend* append);
 
 // Bin location and detection.
 bool CheckBinMarker(const WCHAR* folder);
@@ -154,8 +194,22 @@ bool DetectBinFormat(const WCHAR* folder);
 WCHAR* FindDriveBin();
 WCHAR* ChooseBin(int32_t drive);
 
-// Loading.
-bool LoadEntries();
+// The bin's lock, held by every command that changes the store, from before
+// it reads what it changes until the change is complete. Taken on the index
+// file ("INFO", "INFO2") or, in the per-item layout, on desktop.ini; waits
+// up to gRun.lockWaitMs for another run to let go. False after a report
+// (busy: EXIT_BIN_BUSY; the file cannot be opened: EXIT_READ_FAILED).
+bool LockBin();
+void UnlockBin();
+
+// Loading. With quiet, no "Reading" line (a reload under the lock).
+bool LoadEntries(bool quiet = false);
 void FreeEntries();
+// One entry apart from the list: a deep copy (null when memory runs out),
+// its release, and whether two entries are the same item of the store (the
+// same record or $I file, path and time).
+BinEntry* DuplicateEntry(const BinEntry* entry);
+void FreeEntry(BinEntry* entry);
+bool SameEntry(const BinEntry* a, const BinEntry* b);
 
 #endif

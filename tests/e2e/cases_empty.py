@@ -12,8 +12,9 @@ import os
 import struct
 
 import binlayout as bl
-from cases_entry import (GONE, ITEMS, LAYOUTS, PROJECT, STANDARD, WINE_BUILDS, assert_consistent, build_bin,
-                         changed_only, head, link_drives, out, removed)
+from cases_entry import (GONE, ITEMS, LAYOUTS, PROJECT, STANDARD, WINE_BUILDS, assert_consistent, bin_names,
+                         build_bin, changed_only, free_number, has_data_item, head, link_drives, out,
+                         records_of, removed)
 from rig import CTRL_C, ENTER, ESC, NATIVE, Case
 from texts import EN, JA, msg
 
@@ -129,23 +130,53 @@ def locked_inside(data_name):
 
 
 def failed_check(layout, kept):
-    """Emptied, except the paths in `kept` (and the folders on their way)."""
+    """Emptied, except the paths in `kept` (and the folders on their way):
+    the items that hold them keep their records or $I files, so they stay
+    listed and can be tried again; the other records are marked removed and
+    the header counts what is left."""
     def check(result):
         before = result.before["T"]
         changes = {}
         for name in REMOVED[layout.key]:
             changes.update(removed(before, layout.rel + "/" + name))
+        items = set()
         for rel in kept:
             parts = (layout.rel + "/" + rel).split("/")
             for depth in range(len(parts)):
                 key = "/".join(parts[:depth + 1])
                 changes.pop(key, None)
-        if not layout.items:
+            items.add(rel.split("/")[0])
+        if layout.items:
+            for item in items:
+                changes.pop(layout.rel + "/$I" + item[2:], None)
+        else:
             index_rel = layout.rel + "/" + layout.index_name
-            version, _, _, size, _ = struct.unpack_from("<5I", before[index_rel])
-            changes[index_rel] = bl.index_header(size, version=version)
+            names_after = [n for n in bin_names(before, layout)
+                           if changes.get(layout.rel + "/" + n, b"") is not None]
+            changes[index_rel] = swept_index(before[index_rel], items, names_after)
         changed_only(result, changes)
+        assert_consistent(result, layout)
     return check
+
+
+def swept_index(before, kept_items, names_after):
+    """The index once every live record but those of `kept_items` (data item
+    names) is marked removed, counted anew."""
+    data = bytearray(before)
+    sizes = []
+    for off, record in records_of(before):
+        if record[0] == 0:
+            continue
+        number, drive, _, size = struct.unpack_from("<IIQI", record, 260)
+        letter = chr(ord("a") + drive)
+        if any(has_data_item([name], letter, number) for name in kept_items):
+            sizes.append(size)
+        else:
+            data[off] = 0
+    struct.pack_into("<I", data, 4, len(sizes))
+    struct.pack_into("<I", data, 8, free_number(names_after))
+    struct.pack_into("<I", data, 16, sum(sizes) & 0xFFFFFFFF)
+    return bytes(data)
 
 
 for L in LAYOUTS:

@@ -163,9 +163,10 @@ def number_in_use(names, n):
     return any(len(name) > 2 and name[0] in "Dd" and name[2:].startswith(digits) for name in names)
 
 
-def free_number(names):
+def free_number(names, live_numbers=()):
+    """The lowest number no data item name and no live record uses."""
     n = 0
-    while number_in_use(names, n):
+    while number_in_use(names, n) or n in live_numbers:
         n += 1
     return n
 
@@ -214,8 +215,10 @@ def index_after_removal(before, layout, number, loaded_sizes, names_after):
             break
     else:
         raise AssertionError(f"no live record {number}")
+    live_numbers = {struct.unpack_from("<I", data, off + 260)[0]
+                    for off, _ in records_of(before) if data[off] != 0}
     struct.pack_into("<I", data, 4, len(loaded_sizes) - 1)
-    struct.pack_into("<I", data, 8, free_number(names_after))
+    struct.pack_into("<I", data, 8, free_number(names_after, live_numbers))
     struct.pack_into("<I", data, 16, (sum(loaded_sizes) - removed_size) & 0xFFFFFFFF)
     return bytes(data)
 

@@ -91,10 +91,9 @@ def every_command(label, drives, bin_shown, reading, view_out, writer_out, exit_
 def unreadable_index(label, data, index_name="INFO2"):
     """An index no command may use: every one reports the read failure."""
     reading = RECYCLED + "\\" + index_name
-    # The throw reads the bin (and fails), then refuses to append to it.
+    # The throw reads the bin, fails and stops: nothing is written to it.
     return every_command(label, drive(data, index_name), RECYCLED, reading,
-                         read_failed(RECYCLED, reading), read_failed(RECYCLED, reading),
-                         throw_out=read_failed(RECYCLED, reading, times=2))
+                         read_failed(RECYCLED, reading), read_failed(RECYCLED, reading))
 
 
 RECORD = bl.index_record(800, 0, 2, WHEN, 4096, b"C:\\a.txt", "C:\\a.txt")

@@ -178,6 +178,18 @@ MESSAGES = (
     ('MSG_ERR_UNKNOWN',
      'Error: Unknown error occurred.\n',
      'エラー: 不明なエラーです。\n'),
+    # 41
+    ('MSG_WAIT_BIN',
+     'The Recycle Bin is in use by another program. Waiting...\n',
+     'ごみ箱は他のプログラムが使用中です。待機しています...\n'),
+    # 42
+    ('MSG_ERR_BIN_BUSY',
+     'Error: The Recycle Bin (%s) is in use by another program. Nothing was changed; please try again later.\n',
+     'エラー: ごみ箱 (%s) は他のプログラムが使用中です。何も変更していません。しばらくしてから実行してください。\n'),
+    # 43
+    ('MSG_ERR_ENTRY_CHANGED',
+     'Error: The item left the Recycle Bin after it was listed. Nothing was changed.\n',
+     'エラー: この項目は、一覧を読んだ後にごみ箱から移動または削除されました。何も変更していません。\n'),
 )
 
 

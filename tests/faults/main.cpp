@@ -82,9 +82,14 @@ FILE* AnsiOpen(const char* name, const char* mode) {
     }
     return kReal.open(name, mode);
 }
+// A failed read leaves its stream in error, as a real one does.
+FILE* gFailedStream = nullptr;
 size_t Read(void* buffer, size_t size, size_t count, FILE* stream) {
-    return ShouldFail("read") ? 0 : kReal.read(buffer, size, count, stream);
+    if (!ShouldFail("read")) return kReal.read(buffer, size, count, stream);
+    gFailedStream = stream;
+    return 0;
 }
+int StreamError(FILE* stream) { return stream == gFailedStream || kReal.streamError(stream); }
 size_t Write(const void* buffer, size_t size, size_t count, FILE* stream) {
     return ShouldFail("write") ? 0 : kReal.write(buffer, size, count, stream);
 }
@@ -93,6 +98,7 @@ int Seek(FILE* stream, long offset, int origin) {
 }
 // A close that fails has still released the stream, as fclose does.
 int Close(FILE* stream) {
+    if (stream == gFailedStream) gFailedStream = nullptr;
     bool fail = ShouldFail("close");
     int result = kReal.close(stream);
     return fail ? EOF : result;
@@ -149,11 +155,36 @@ char* DriveDirectoryA(int drive, char* buffer, int capacity) {
     return ShouldFail("getdcwd") ? nullptr : kReal.getdcwd(drive, buffer, capacity);
 }
 
+// A failed exclusive create has made nothing.
+FILE* CreateNewW(const WCHAR* path) {
+    if (ShouldFail("createNewW")) return nullptr;
+    return kReal.createNewW(path);
+}
+FILE* CreateNewA(const char* path) { return ShouldFail("createNewA") ? nullptr : kReal.createNewA(path); }
+int Flush(FILE* stream) { return ShouldFail("flush") ? EOF : kReal.flush(stream); }
+int64_t Tell(FILE* stream) { return ShouldFail("tell") ? -1 : kReal.tell(stream); }
+BOOL Truncate(FILE* stream, uint64_t size) {
+    return ShouldFail("truncate") ? FALSE : kReal.truncate(stream, size);
+}
+BOOL Lock(FILE* stream) { return ShouldFail("lock") ? FALSE : kReal.lock(stream); }
+BOOL Unlock(FILE* stream) { return ShouldFail("unlock") ? FALSE : kReal.unlock(stream); }
+BOOL IdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
+    return ShouldFail("identityW") ? FALSE : kReal.identityW(path, follow, identity);
+}
+BOOL IdentityA(const char* path, BOOL follow, FileIdentity* identity) {
+    return ShouldFail("identityA") ? FALSE : kReal.identityA(path, follow, identity);
+}
+BOOL RandomBytes(void* buffer, size_t size) {
+    return ShouldFail("randomBytes") ? FALSE : kReal.randomBytes(buffer, size);
+}
+
 const SystemCalls kFaulty = {
     WideOpen,  AnsiOpen,   Read,       Write,          Seek,          Close,
     MoveW,     MoveA,      AttributesW, AttributesA,   DeleteW,       DeleteA,
     RemoveW,   RemoveA,    FindFirstW, FindFirstA,     FindNextW,     FindNextA,
     FindEnd,   DiskFreeSpace, DriveDirectoryW, DriveDirectoryA, kDefaultSystemCalls.getLastError,
+    CreateNewW, CreateNewA, Flush,     StreamError,    Tell,           Truncate,      Lock,
+    Unlock,    IdentityW,  IdentityA,  RandomBytes,    kDefaultSystemCalls.sleep,
 };
 
 long NumberFromEnv(const char* variable) {
