@@ -18,7 +18,9 @@ After each run, on the drive it left:
 2. /view succeeds, leaves the drive alone and lists exactly the entries the
    reader sees;
 3. the command runs once more (restore and delete: the same index again)
-   and completes, and (1) holds again for both runs together.
+   and completes, and (1) holds again for both runs together;
+4. another file is thrown, and (1) holds again: a record left live without
+   its item must not lend its number to it.
 
   run_kills.py --program build/native/tests/faults/dustpail-faults
                [--layout info2] [--scenario throw] [-v] [--summary kills.json]
@@ -45,11 +47,15 @@ sys.dont_write_bytecode = True
 import ledger as lg  # noqa: E402
 import run_faults as rf  # noqa: E402
 
-# Besides the files of run_faults' drive: a folder to throw whole.
+# Besides the files of run_faults' drive: a folder to throw whole, and a
+# file thrown after every scenario, which takes the lowest record number
+# free in the folder and so meets a live record left without its item.
 EXTRA_OUTSIDE = {
     "docs/album/one.jpg": b"album one\n",
     "docs/album/two.jpg": b"album two\n",
+    "docs/later.txt": b"thrown later\n",
 }
+LATER = ["/f", "T:\\docs\\later.txt", "/Y"]
 
 # name: (arguments, command, what the arguments act on)
 #   restore/delete: ("index", n, target folder or None)
@@ -216,7 +222,17 @@ def run_scenario(drive, scenario, limit, verbose, stats):
             problems += ["the command again: " + p for p in
                          check_completed(drive, scenario, code3, text3, stderr3, after, again, fates2,
                                          ledger, target2)]
-            lost = sum(1 for fate in fates2.values() if fate in ("lost", "orphan", "misplaced", "twice"))
+            # A throw after it all: it must not take a number a live record holds.
+            code4, text4, stderr4, _ = drive.run(LATER)
+            stats["runs"] += 1
+            actions.throw(LATER[1])
+            last = drive.view()
+            found3, fates3 = ledger.account(last, actions)
+            problems += ["after a later throw: " + p for p in found3 if p not in found2]
+            problems += ["the later throw: " + p for p in
+                         lg.check_report("throw", code4, text4, stderr4)
+                         + lg.check_effect("throw", code4, again, last, fates3, ledger, thrown=[LATER[1]])]
+            lost = sum(1 for fate in fates3.values() if fate in ("lost", "orphan", "misplaced", "twice"))
             stats["files lost"] += lost
         except Failure as e:
             problems.append(str(e))
@@ -224,7 +240,9 @@ def run_scenario(drive, scenario, limit, verbose, stats):
             print(f"  {label}: exit {code}" + (f", {len(problems)} problems" if problems else ""))
         if problems:
             failures.append(f"{label}: exit {code}\n    " + "\n    ".join(problems)
-                            + f"\n    again: DUSTPAIL_KILL_AT={k} {' '.join(args)}")
+                            + f"\n    to repeat: DUSTPAIL_KILL_AT={k} dustpail-faults {' '.join(args)} "
+                            f"on this layout's drive (run_faults.lay_out_drive plus EXTRA_OUTSIDE), "
+                            f"then /view, the command again, {' '.join(LATER)}")
         if not killed:
             break
     else:
