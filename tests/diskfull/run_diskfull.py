@@ -13,8 +13,9 @@ files outside it), filled, and the command run once. Then:
 2. the exit code tells the truth: 0 only with the whole effect and the
    success message, an error code never with it;
 3. with the space given back, /view lists exactly what the reader sees, and
-   the command run once more loses nothing either (a piece of a record left
-   at the end of the index would put the next record off its boundary).
+   the command run once more, and then the throw of another file, lose
+   nothing either (a piece of a record left at the end of the index would
+   put the next record off its boundary).
 
 Fill levels:
 - pages: tmpfs counts whole pages, so the free space is the free pages
@@ -51,6 +52,7 @@ import signal
 import subprocess
 import sys
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
@@ -322,6 +324,15 @@ def run_case(runner, mount, build, layout, scenario, fill, first):
                  lg.check_report(command, code3, out3, err3)
                  + lg.check_effect(command, code3, after, again, fates2, ledger, target=target2,
                                    thrown=what if command == "throw" else ())]
+    # And another file thrown: its record must start on a record boundary.
+    code4, out4, err4 = runner.run(build, drive, rk.LATER)
+    actions.throw(rk.LATER[1])
+    last = view(drive, layout)
+    problems3, fates3 = ledger.account(last, actions)
+    problems += ["after a later throw: " + p for p in problems3 if p not in problems2]
+    problems += ["the later throw: " + p for p in
+                 lg.check_report("throw", code4, out4, err4)
+                 + lg.check_effect("throw", code4, again, last, fates3, ledger, thrown=[rk.LATER[1]])]
     tail = [l for l in out.splitlines() if l.strip()][-3:]
     return code, problems, tail, lg.loose_ends(after)
 
@@ -374,7 +385,11 @@ def main():
                     if build == "exe" and not args.scenario and scenario not in exe_scenarios:
                         continue
                     for label, fill in fills(layout, scenario, steps[build]):
-                        code, problems, tail, notes = run_case(runner, mount, build, layout, scenario, fill, first)
+                        try:
+                            code, problems, tail, notes = run_case(runner, mount, build, layout, scenario,
+                                                                   fill, first)
+                        except Exception:  # a fault of the check: shown, and the rest still runs
+                            code, problems, tail, notes = None, ["the check failed:\n" + traceback.format_exc()], [], []
                         cases += 1
                         codes[f"{rk.SCENARIOS[scenario][1]} {code}"] += 1
                         for n in notes:

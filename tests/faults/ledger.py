@@ -243,10 +243,11 @@ def store_problems(view):
         numbers = collections.Counter()
         for rec in view.records:
             if rec[0] != 0:
-                numbers[(rec[264], int.from_bytes(rec[260:264], "little"))] += 1
+                numbers[(int.from_bytes(rec[264:268], "little"), int.from_bytes(rec[260:264], "little"))] += 1
         twice = sorted(n for n, c in numbers.items() if c > 1)
         problems.append("two live records share a record number: "
-                        + ", ".join(f"D{chr(ord('a') + d)}{n}" for d, n in twice))
+                        + ", ".join(f"D{chr(ord('a') + d) if d < 64 else f'<drive {d}>'}{n}"
+                                    for d, n in twice))
     return problems
 
 

@@ -39,6 +39,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -236,6 +237,8 @@ def run_scenario(drive, scenario, limit, verbose, stats):
             stats["files lost"] += lost
         except Failure as e:
             problems.append(str(e))
+        except Exception:  # a fault of the check: shown, and the rest still runs
+            problems.append("the check failed:\n" + traceback.format_exc())
         if verbose:
             print(f"  {label}: exit {code}" + (f", {len(problems)} problems" if problems else ""))
         if problems:

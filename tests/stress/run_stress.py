@@ -42,6 +42,7 @@ import subprocess
 import sys
 import threading
 import time
+import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
@@ -354,7 +355,12 @@ def main():
         for round_name in rounds:
             for scenario in scenarios:
                 for layout in layouts:
-                    failures, figures = run_round(r, layout, scenario, round_name, workers, files, args.verbose)
+                    try:
+                        failures, figures = run_round(r, layout, scenario, round_name, workers, files,
+                                                      args.verbose)
+                    except Exception:  # a fault of the check: shown, and the rest still runs
+                        failures = ["the check failed:\n" + traceback.format_exc()]
+                        figures = dict(runs=0, seconds=0, fates={})
                     print(f"stress {round_name} {scenario} {layout}: {workers}x{files} files, "
                           f"{figures['runs']} runs in {figures['seconds']}s, files {figures['fates']}, "
                           f"{len(failures)} failures", flush=True)
