@@ -8,7 +8,8 @@
 //   DUSTPAIL_KILL_AT=K             just before the K-th call that changes the
 //                                  disk, the process ends at once with
 //                                  _exit(137): no stdio flush, no atexit, as
-//                                  when it is killed (see IsMutating below)
+//                                  when it is killed (KillPlan below says
+//                                  which calls count)
 //   DUSTPAIL_FAULT_REPORT=path     written at the end of the run:
 //                                  "met 0|1", "allocs N", "calls N", the
 //                                  entry names of the failed calls,
