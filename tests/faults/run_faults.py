@@ -344,15 +344,17 @@ class View:
                 continue
             number, drive, when, size = struct.unpack("<IIQI", rec[260:280])
             if record_size >= 800:
-                path = rec[280:800].decode("utf-16-le").split("\0")[0]
+                path = rec[280:800].decode("utf-16-le", "replace").split("\0")[0]
             else:
-                path = rec[:260].split(b"\0")[0].decode("cp1252")
+                path = rec[:260].split(b"\0")[0].decode("cp1252", "replace")
             key = (path, number, when)
             self.registered.add(key)
             if (drive, number) in numbers:
                 self.taken_twice = True
             numbers.add((drive, number))
-            item = items.get((chr(ord("a") + drive), number))
+            # A record off its boundary may hold any drive number.
+            letter = chr(ord("a") + drive) if ord("a") + drive <= 0x10FFFF else None
+            item = items.get((letter, number))
             if item is None:
                 continue
             claimed.add(item)
@@ -372,9 +374,9 @@ class View:
             version = struct.unpack("<Q", data[:8])[0] if len(data) >= 8 else None
             if version == 2 and len(data) >= 28:
                 count = struct.unpack("<I", data[24:28])[0]
-                path = data[28:28 + 2 * count].decode("utf-16-le").split("\0")[0]
+                path = data[28:28 + 2 * count].decode("utf-16-le", "replace").split("\0")[0]
             elif len(data) >= 544:
-                path = data[24:544].decode("utf-16-le").split("\0")[0]
+                path = data[24:544].decode("utf-16-le", "replace").split("\0")[0]
             else:
                 self.unreadable.append(child)  # readers pass it over
                 continue
