@@ -90,6 +90,9 @@ void RunOperation() {
 void WorkOnBin() {
     if (gRun.binPath == nullptr) {
         gRun.binPath = FindDriveBin();
+        // A search that met an error (memory) may have passed over a bin
+        // or a marker: what it found is not worked on.
+        if (gRun.exitCode >= EXIT_FIRST_ERROR) return;
         if (gRun.binPath == nullptr) {
             gRun.exitCode = EXIT_BIN_NOT_FOUND;
             PrintCatalogue(MSG_ERR_BIN_NOT_FOUND, (int)('A' + gRun.drive - 1));
@@ -97,7 +100,9 @@ void WorkOnBin() {
         }
     }
     PrintCatalogue(MSG_BIN_PATH, gRun.binPath);
-    if (!DetectBinFormat(gRun.binPath)) {
+    bool detected = DetectBinFormat(gRun.binPath);
+    if (gRun.exitCode >= EXIT_FIRST_ERROR) return;  // the layout may be misread
+    if (!detected) {
         PrintCatalogue(MSG_ERR_BIN_INVALID, gRun.binPath);
         gRun.exitCode = EXIT_BIN_INVALID;
         return;

@@ -18,8 +18,6 @@ namespace {
 // Room for the count in the question beyond the catalogue text's length.
 const size_t ASK_EMPTY_SPARE = 16;
 
-bool PathExists(const WCHAR* path) { return FsGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
-
 bool IsBinMarker(const WIN32_FIND_DATAW& found) {
     return WideCompareAsciiNoCase(found.cFileName, WIDE("desktop.ini")) == 0 ||
            WideCompareAsciiNoCase(found.cAlternateFileName, WIDE("desktop.ini")) == 0;
@@ -77,10 +75,10 @@ bool RemoveCollected(const StringArray& paths, bool pairs) {
     for (int32_t i = 0; i + step <= paths.Length(); i += step) {
         for (int32_t k = 0; k < step; ++k) PrintMessage(WIDE("%s\n"), paths.At(i + k));
         const WCHAR* item = paths.At(i + step - 1);
-        bool gone = RemovePath(item) || !PathExists(item);
+        bool gone = RemovePath(item) || FsPathMissing(item);
         if (gone && pairs) {
             const WCHAR* index = paths.At(i);
-            gone = RemovePath(index) || !PathExists(index);
+            gone = RemovePath(index) || FsPathMissing(index);
         }
         if (!gone) complete = false;
     }

@@ -367,7 +367,7 @@ bool DeleteEntry(int32_t position) {
             gRun.exitCode = EXIT_WARN_NOT_UNREGISTERED;
         }
     } else if (gRun.binFormat == FORMAT_ITEM_FILES &&
-               FsGetFileAttributes(source) == INVALID_FILE_ATTRIBUTES &&
+               FsPathMissing(source) &&
                UnregisterEntry(position)) {
         // The $R item was already gone: its $I file alone still listed it.
     } else {

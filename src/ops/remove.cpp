@@ -29,7 +29,7 @@ ChildKind KindOf(DWORD attributes) {
 
 // A removal counts when the name is gone afterwards: a system may report
 // success for a file it could not remove (Wine does, on a read-only mount).
-bool Gone(const WCHAR* path) { return FsGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES; }
+bool Gone(const WCHAR* path) { return FsPathMissing(path); }
 
 // On a system that removes what a link points to instead of the link
 // (Wine), a link is kept: the removal fails, and the caller reports it.

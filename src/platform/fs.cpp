@@ -259,6 +259,12 @@ BOOL FsFindClose(HANDLE search) { return gSys.findClose(search); }
 
 DWORD FsLastError() { return gSys.getLastError(); }
 
+bool FsPathMissing(const WCHAR* path) {
+    if (FsGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES) return false;
+    DWORD error = FsLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 uint64_t FsGetFileSize(const WCHAR* path) {
     WIN32_FIND_DATAW data;
     HANDLE search = FsFindFirstFile(path, &data);

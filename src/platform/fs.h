@@ -103,6 +103,10 @@ bool FsIsLink(const WCHAR* path);
 bool FsHandlesLinksItself();
 bool FsRandomBytes(void* buffer, size_t size);
 void FsSleep(DWORD milliseconds);
+// True only when the path is known not to exist: its attributes cannot be
+// read because it (or a folder on its way) is not there. Any other failure
+// leaves the question open, which callers must not take for "gone".
+bool FsPathMissing(const WCHAR* path);
 // The last error of the calls above, as the system left it.
 DWORD FsLastError();
 

@@ -339,8 +339,8 @@ def check_report(command, code, text, stderr=b""):
     elif code >= 20:
         if success:
             problems.append(f"exit code {code}, yet {SUCCESS[command]} printed")
-        if code in rf.CODE_MESSAGE and not rf.printed(lines, rf.CODE_MESSAGE[code]):
-            problems.append(f"exit code {code} without {rf.CODE_MESSAGE[code]}")
+        if code in rf.CODE_MESSAGE and not rf.printed_any(lines, rf.CODE_MESSAGE[code]):
+            problems.append(f"exit code {code} without {' or '.join(rf.CODE_MESSAGE[code])}")
     elif errors and code != 11:
         problems.append(f"exit code {code} after {', '.join(errors)}")
     return problems
