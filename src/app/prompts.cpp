@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "app/runstate.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -15,8 +16,10 @@ const int NUMBER_LINE_BYTES = 50;
 
 enum Answer { ANSWER_NONE, ANSWER_YES, ANSWER_NO };
 
-Answer ClassifyKey(signed char key) {
-    switch (key) {
+// Only whole character keys answer: a special key's codes never do.
+Answer ClassifyKey(const ConsoleKey& key) {
+    if (key.kind != CONSOLE_KEY_CHARACTER) return ANSWER_NONE;
+    switch (key.character) {
         case KEY_ENTER:
         case KEY_LINE_FEED:
         case 'Y':
@@ -37,11 +40,11 @@ bool AskYesNo(const WCHAR* prompt) {
     for (;;) {
         PrintMessage(WIDE("%s (Y/N)"), prompt);
         std::fflush(stdout);
-        int key = _getch();
+        ConsoleKey key = ReadConsoleKey();
         // No console, or its input has ended: no key will ever come, so the
         // question is answered no rather than asked for ever.
-        Answer answer = key < 0 ? ANSWER_NO : ClassifyKey((signed char)key);
-        if (key >= 0 && (signed char)key == KEY_CTRL_C) {
+        Answer answer = key.kind == CONSOLE_KEY_END ? ANSWER_NO : ClassifyKey(key);
+        if (key.kind == CONSOLE_KEY_CHARACTER && key.character == KEY_CTRL_C) {
             // At once, as the console's own Ctrl+C would: no clean-up and no
             // exit handlers, only what was printed is flushed.
             std::printf("^C\n");
