@@ -52,6 +52,11 @@ def only_marker_left(result):
     assert left == ["$RECYCLE.BIN", "$RECYCLE.BIN/S-1-5-21", "$RECYCLE.BIN/S-1-5-21/desktop.ini"], left
 
 
+# Typed numbers out of every range: atol wraps some of them into 1..2 on
+# Windows, where long has 32 bits ("4294967298" is 2).
+TOO_LARGE = ["4294967298", "-4294967295", "4294967297", "99999999999999999999", " 3",
+             "2147483649", "-2147483648"]
+
 TWO_BINS = {"T": {"Recycled/INFO2": b"", "Recycler/S-1-5/INFO2": b""}}
 
 
@@ -66,8 +71,8 @@ def none_chosen(name, asked, lang=EN, **kw):
                 unchanged=True, **kw)
 
 
-def chosen(name, path, lang=EN, **kw):
-    text = (choice(lang, 1) + msg("MSG_BIN_PATH", lang, path) + msg("MSG_READING", lang, path + "\\INFO2")
+def chosen(name, path, lang=EN, asked=1, **kw):
+    text = (choice(lang, asked) + msg("MSG_BIN_PATH", lang, path) + msg("MSG_READING", lang, path + "\\INFO2")
             + msg("MSG_ERR_READ_FAILED", lang, path))
     return Case(name, ["/view"], lang=lang, stdout=text, exit_code=61, drives=TWO_BINS,
                 unchanged=True, **kw)
@@ -131,7 +136,12 @@ CASES = [
     Case("/Y asks nothing", [BIN, "/empty", "/Y"], keys=[], drives=ONE_ITEM, exit_code=0,
          stdout=ask_empty(EN)[0] + emptied(EN), check=only_marker_left),
 
-    # The bin number, typed on a terminal or piped.
+    # The bin number, typed on a terminal or piped. A line ended by CR LF
+    # reads as its number in both builds, typed or piped.
+    chosen("numbers beyond 32 bits ask again, typed", "T:\\Recycled", asked=len(TOO_LARGE) + 1,
+           keys=[n + "\n" for n in TOO_LARGE] + [b"2\r\n"]),
+    chosen("numbers beyond 32 bits ask again, piped", "T:\\Recycler\\S-1-5", asked=len(TOO_LARGE) + 1,
+           stdin="".join(n + "\r\n" for n in TOO_LARGE) + "+0000000000000000000001\r\n"),
     none_chosen("empty line chooses none", 1, keys=["\n"]),
     none_chosen("out of range asks again, then abc", 2, keys=["3\n", "abc\n"]),
     none_chosen("-1 asks again, then 0", 2, keys=["-1\n", "0\n"]),
