@@ -902,6 +902,7 @@ bool HasInvalidNameChar(const WCHAR* text, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         WCHAR ch = text[i];
         if (ch == '*' || ch == '?' || ch == '<' || ch == '>' || ch == '|' || ch == '"') return true;
+        if (ch < 0x20) return true;  // Wine refuses C0 controls; DEL and C1 pass
     }
     return false;
 }
