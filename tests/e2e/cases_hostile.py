@@ -358,9 +358,6 @@ CASES += [
                    for name in item_names(code, path))
          + "\n" + msg("MSG_FINISHED", EN) + msg("MSG_EMPTIED", EN),
          exit_code=0, drives=CONTROL_DRIVE, check=emptied_control),
-    Case("control characters in a bin path", ["T:\\x\x1b[2J", "/view"],
-         stdout=head("T:\\x?[2J") + msg("MSG_ERR_BIN_INVALID", EN, "T:\\x?[2J"),
-         exit_code=22, unchanged=True),
 ]
 
 # A file whose name holds DEL and U+0081 (Wine refuses C0 controls in names)
