@@ -2335,7 +2335,7 @@ ConsoleKey ReadKey() {
 }  // namespace
 
 ConsoleKey ReadConsoleKey() {
-    if (sHeldCount == 0 && !isatty(STDIN_FILENO)) return {CONSOLE_KEY_END, 0};
+    if (!isatty(STDIN_FILENO)) return {CONSOLE_KEY_END, 0};
     struct termios saved;
     if (tcgetattr(STDIN_FILENO, &saved) != 0) return {CONSOLE_KEY_END, 0};
     struct termios raw = saved;
