@@ -1,11 +1,14 @@
 #include "app/messages.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
+#include "platform/wide.h"
 
 namespace {
 
@@ -150,6 +153,8 @@ const WCHAR* const kCatalogue[MSG_COUNT][2] = {
 // memory has run out).
 const int STACK_WIDE_CHARS = 1024;
 const int STACK_ANSI_BYTES = 4096;
+// The longest character of an ANSI code page: UTF-8's four bytes.
+const int ANSI_CHARACTER_BYTES = 4;
 
 void WriteWide(const WCHAR* text) {
     char stackBytes[STACK_ANSI_BYTES];
@@ -163,25 +168,162 @@ void WriteWide(const WCHAR* text) {
     MemFree(bytes);
 }
 
+// A name may hold control characters (C0, DEL, C1); printed as they are,
+// they would clear the screen, retitle the terminal or start a forged line.
+bool IsControlCharacter(uint32_t ch) { return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F); }
+const char SHOWN_CONTROL = '?';
+
+bool HasControl(const WCHAR* text) {
+    for (; *text != 0; ++text)
+        if (IsControlCharacter(*text)) return true;
+    return false;
+}
+
+void MaskControls(WCHAR* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (IsControlCharacter(text[i])) text[i] = SHOWN_CONTROL;
+}
+
+// One conversion of a message format ("%s", "%-5d", "%%"): its text, the
+// characters of the format it takes, and the argument it takes.
+enum ArgumentKind { ARGUMENT_NONE, ARGUMENT_INT, ARGUMENT_LONG, ARGUMENT_POINTER };
+const size_t CONVERSION_CHARS = 16;
+
+struct Conversion {
+    WCHAR spec[CONVERSION_CHARS];
+    size_t length;
+    ArgumentKind kind;
+};
+
+// The conversion at format (a '%'): flags, width and precision digits, one
+// 'h' or 'l', then the letter. The messages use no '*' and no floating
+// point; false for anything else.
+bool ReadConversion(const WCHAR* format, Conversion* conversion) {
+    size_t n = 1, longs = 0;
+    for (; format[n] != 0 && WideFindFirst(WIDE("-+ #0123456789.hl"), format[n]) != nullptr; ++n)
+        if (format[n] == 'l') ++longs;
+    if (n + 1 >= CONVERSION_CHARS || longs > 1) return false;
+    switch (format[n]) {
+        case '%':
+            conversion->kind = ARGUMENT_NONE;
+            break;
+        case 's':
+        case 'S':
+            conversion->kind = ARGUMENT_POINTER;
+            break;
+        case 'c':
+        case 'C':
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o':
+            conversion->kind = longs > 0 ? ARGUMENT_LONG : ARGUMENT_INT;
+            break;
+        default:
+            return false;
+    }
+    conversion->length = n + 1;
+    for (size_t i = 0; i < conversion->length; ++i) conversion->spec[i] = format[i];
+    conversion->spec[conversion->length] = 0;
+    return true;
+}
+
+// The length of a one-conversion format with its argument; the text goes to
+// out when it fits in `room` characters with the terminator.
+int FormatOne(WCHAR* out, size_t room, const WCHAR* spec, ...) {
+    va_list args;
+    va_start(args, spec);
+    int n = CountWideV(spec, args);
+    va_end(args);
+    if (n >= 0 && (size_t)n < room) {
+        va_start(args, spec);
+        n = FormatWideV(out, room, spec, args);
+        va_end(args);
+    }
+    return n;
+}
+
+int FormatConversion(WCHAR* out, size_t room, const Conversion& conversion, va_list* args) {
+    switch (conversion.kind) {
+        case ARGUMENT_INT:
+            return FormatOne(out, room, conversion.spec, va_arg(*args, int));
+        case ARGUMENT_LONG:
+            return FormatOne(out, room, conversion.spec, va_arg(*args, long));
+        case ARGUMENT_POINTER:
+            return FormatOne(out, room, conversion.spec, va_arg(*args, const void*));
+        default:
+            return FormatOne(out, room, conversion.spec);
+    }
+}
+
+// The message as the runtime formats it, but with every control character
+// that an argument brings shown as '?'; the format's own line breaks stay.
+// Writes what fits in `capacity` (terminated) and returns the length of the
+// whole text, so that a first call measures; -1 when a conversion fails.
+int ComposeMessage(WCHAR* out, size_t capacity, const WCHAR* format, va_list* args) {
+    size_t length = 0;
+    for (const WCHAR* p = format; *p != 0;) {
+        Conversion conversion;
+        if (*p != '%' || !ReadConversion(p, &conversion)) {
+            if (length + 1 < capacity) out[length] = *p;
+            ++length;
+            ++p;
+            continue;
+        }
+        size_t room = length < capacity ? capacity - length : 0;
+        int n = FormatConversion(out + (room > 0 ? length : 0), room, conversion, args);
+        if (n < 0) return -1;
+        if ((size_t)n < room) MaskControls(out + length, (size_t)n);
+        length += (size_t)n;
+        p += conversion.length;
+    }
+    if (capacity > 0) out[length < capacity ? length : capacity - 1] = 0;
+    return length > (size_t)INT_MAX ? -1 : (int)length;
+}
+
 int PrintMessageV(const WCHAR* format, va_list args) {
-    va_list counting;
-    va_copy(counting, args);
-    int n = CountWideV(format, counting);
-    va_end(counting);
+    WCHAR stackText[STACK_WIDE_CHARS];
+    va_list first;
+    va_copy(first, args);
+    int n = ComposeMessage(stackText, STACK_WIDE_CHARS, format, &first);
+    va_end(first);
     if (n < 0) return 0;
     if (n < STACK_WIDE_CHARS) {
-        WCHAR text[STACK_WIDE_CHARS];
-        int written = FormatWideV(text, STACK_WIDE_CHARS, format, args);
-        if (written < 0) return 0;
-        WriteWide(text);
-        return written;
+        WriteWide(stackText);
+        return n;
     }
     WCHAR* text = static_cast<WCHAR*>(MemAlloc(sizeof(WCHAR) * ((size_t)n + 1)));
     if (text == nullptr) return 0;
-    int written = FormatWideV(text, (size_t)n + 1, format, args);
+    va_list second;
+    va_copy(second, args);
+    int written = ComposeMessage(text, (size_t)n + 1, format, &second);
+    va_end(second);
     if (written >= 0) WriteWide(text);
     MemFree(text);
     return written < 0 ? 0 : written;
+}
+
+// The length of the ANSI character at text: the fewest bytes that the code
+// page reads as one character (a double-byte character, or a UTF-8
+// sequence), and its first unit; 1 and U+FFFD for a byte that starts none.
+size_t AnsiCharacterAt(const char* text, WCHAR* unit) {
+    for (int n = 1; n <= ANSI_CHARACTER_BYTES && text[n - 1] != 0; ++n) {
+        WCHAR units[2];
+        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, n, units, 2) > 0) {
+            *unit = units[0];
+            return (size_t)n;
+        }
+    }
+    *unit = 0xFFFD;
+    return 1;
+}
+
+bool IsPrintableAscii(const char* text) {
+    for (; *text != 0; ++text)
+        if (*text < 0x20 || *text > 0x7E) return false;
+    return true;
 }
 
 }  // namespace
@@ -206,4 +348,41 @@ int PrintCatalogue(int id, ...) {
     int n = PrintMessageV(MessageText(id), args);
     va_end(args);
     return n;
+}
+
+char* ConsoleTextFromWide(const WCHAR* text) {
+    if (!HasControl(text)) return WideToAnsiAlloc(text);
+    WCHAR* shown = WideDuplicate(text);
+    if (shown == nullptr) return nullptr;
+    MaskControls(shown, WideLength(shown));
+    char* bytes = WideToAnsiAlloc(shown);
+    MemFree(shown);
+    return bytes;
+}
+
+char* ConsoleTextFromAnsi(const char* text) {
+    size_t size = std::strlen(text) + 1;
+    char* shown = static_cast<char*>(MemAlloc(size));
+    if (shown == nullptr) return nullptr;
+    if (IsPrintableAscii(text)) {
+        std::memcpy(shown, text, size);
+        return shown;
+    }
+    // By the characters the code page gives the bytes, not by their values:
+    // 1252 reads 0x81 as U+0081 but 0x9B as U+203A, and the second byte of
+    // a double-byte character may have a control's value.
+    size_t length = 0;
+    for (size_t i = 0; text[i] != 0;) {
+        WCHAR unit;
+        size_t n = AnsiCharacterAt(text + i, &unit);
+        if (IsControlCharacter(unit)) {
+            shown[length++] = SHOWN_CONTROL;
+        } else {
+            std::memcpy(shown + length, text + i, n);
+            length += n;
+        }
+        i += n;
+    }
+    shown[length] = 0;
+    return shown;
 }

@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "app/runstate.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -13,10 +14,16 @@ const int KEY_ENTER = 13;
 const int KEY_ESCAPE = 27;
 const int NUMBER_LINE_BYTES = 50;
 
+// Where a typed number stops growing: past every 32-bit number, so out of
+// every range a prompt offers, however many digits follow.
+const int64_t NUMBER_TOO_LARGE = (int64_t)1 << 32;
+
 enum Answer { ANSWER_NONE, ANSWER_YES, ANSWER_NO };
 
-Answer ClassifyKey(signed char key) {
-    switch (key) {
+// Only whole character keys answer: a special key's codes never do.
+Answer ClassifyKey(const ConsoleKey& key) {
+    if (key.kind != CONSOLE_KEY_CHARACTER) return ANSWER_NONE;
+    switch (key.character) {
         case KEY_ENTER:
         case KEY_LINE_FEED:
         case 'Y':
@@ -31,17 +38,32 @@ Answer ClassifyKey(signed char key) {
     }
 }
 
+// The number a typed line starts with: blanks, a sign, then digits; the
+// rest of the line is ignored, and a line without digits reads as 0. The
+// runtime's atol would wrap a long number into range on Windows.
+int64_t LineNumber(const char* line) {
+    while (*line == ' ' || (*line >= 9 && *line <= 13)) ++line;
+    bool negative = false;
+    if (*line == '+' || *line == '-') negative = (*line++ == '-');
+    int64_t value = 0;
+    for (; *line >= '0' && *line <= '9'; ++line) {
+        value = value * 10 + (*line - '0');
+        if (value > NUMBER_TOO_LARGE) value = NUMBER_TOO_LARGE;
+    }
+    return negative ? -value : value;
+}
+
 }  // namespace
 
 bool AskYesNo(const WCHAR* prompt) {
     for (;;) {
         PrintMessage(WIDE("%s (Y/N)"), prompt);
         std::fflush(stdout);
-        int key = _getch();
+        ConsoleKey key = ReadConsoleKey();
         // No console, or its input has ended: no key will ever come, so the
         // question is answered no rather than asked for ever.
-        Answer answer = key < 0 ? ANSWER_NO : ClassifyKey((signed char)key);
-        if (key >= 0 && (signed char)key == KEY_CTRL_C) {
+        Answer answer = key.kind == CONSOLE_KEY_END ? ANSWER_NO : ClassifyKey(key);
+        if (key.kind == CONSOLE_KEY_CHARACTER && key.character == KEY_CTRL_C) {
             // At once, as the console's own Ctrl+C would: no clean-up and no
             // exit handlers, only what was printed is flushed.
             std::printf("^C\n");
@@ -62,7 +84,7 @@ int32_t AskNumber(int32_t lowest, int32_t highest) {
         char line[NUMBER_LINE_BYTES];
         // End of input or a read error: nothing will be chosen.
         if (std::fgets(line, sizeof line, stdin) == nullptr) return 0;
-        long value = std::atol(line);
+        int64_t value = LineNumber(line);
         if (value == 0 || (value >= lowest && value <= highest)) return (int32_t)value;
     }
 }

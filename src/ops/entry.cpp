@@ -43,26 +43,17 @@ bool RanOutOfMemory(int32_t earlierCode) {
 // The blank line, "[n] path time" and another blank line. False, reported,
 // when memory runs out for the path's conversion.
 bool PrintEntryDetail(const BinEntry* entry, int32_t position) {
-    char* converted = nullptr;
-    const char* path = "";
-    if (entry->originalPath != nullptr) {
-        if (entry->isWide) {
-            converted = WideToAnsiAlloc(static_cast<const WCHAR*>(entry->originalPath));
-            if (converted == nullptr) {
-                ReportNoMemory();
-                return false;
-            }
-            path = converted;
-        } else {
-            path = static_cast<const char*>(entry->originalPath);
-        }
+    char* shown = ShownOriginalPath(entry);
+    if (entry->originalPath != nullptr && shown == nullptr) {
+        ReportNoMemory();
+        return false;
     }
     char timeText[DETAIL_TIME_BYTES];
     FormatDeletionTime(entry->deletionTime, timeText, sizeof timeText);
     std::printf("\n[%u] ", (unsigned)(position + 1));
-    std::fputs(path, stdout);
+    std::fputs(shown != nullptr ? shown : "", stdout);
     std::printf(" %s\n\n", timeText);
-    MemFree(converted);
+    MemFree(shown);
     return true;
 }
 

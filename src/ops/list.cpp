@@ -31,26 +31,21 @@ void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_SYSTEM, 'S'),
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_HIDDEN, 'H'),
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_READONLY, 'R'));
-    char* converted = nullptr;
-    const char* path = "";
-    if (entry->originalPath != nullptr) {
-        if (entry->isWide) {
-            converted = WideToAnsiAlloc(static_cast<const WCHAR*>(entry->originalPath));
-            // A line without its path must not pass for a complete listing.
-            if (converted != nullptr)
-                path = converted;
-            else
-                ReportNoMemory();
-        } else {
-            path = static_cast<const char*>(entry->originalPath);
-        }
-    }
-    std::printf("[%*u] %-*s %s %s\n", width, (unsigned)number, PATH_COLUMN_WIDTH, path, time,
-                attributes);
-    MemFree(converted);
+    char* shown = ShownOriginalPath(entry);
+    // A line without its path must not pass for a complete listing.
+    if (entry->originalPath != nullptr && shown == nullptr) ReportNoMemory();
+    std::printf("[%*u] %-*s %s %s\n", width, (unsigned)number, PATH_COLUMN_WIDTH,
+                shown != nullptr ? shown : "", time, attributes);
+    MemFree(shown);
 }
 
 }  // namespace
+
+char* ShownOriginalPath(const BinEntry* entry) {
+    if (entry->originalPath == nullptr) return nullptr;
+    if (entry->isWide) return ConsoleTextFromWide(static_cast<const WCHAR*>(entry->originalPath));
+    return ConsoleTextFromAnsi(static_cast<const char*>(entry->originalPath));
+}
 
 char AttributeLetter(uint32_t attributes, uint32_t bit, char letter) {
     return (attributes & bit) != 0 ? letter : '-';

@@ -10,6 +10,9 @@
 
 // Listing.
 void ListEntries();
+// The entry's original path as the console shows it (ConsoleTextFromWide or
+// ...Ansi): a heap string, or null for no path or no memory.
+char* ShownOriginalPath(const BinEntry* entry);
 char AttributeLetter(uint32_t attributes, uint32_t bit, char letter);
 // "yyyy/mm/dd hh:mm:ss" of a FILETIME in local time, or a fixed placeholder
 // when the local-time conversion rejects it; buffer of at least 20 bytes.

@@ -20,6 +20,7 @@
 #include <sys/random.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
@@ -34,6 +35,8 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/console.h"
 
 namespace {
 
@@ -903,6 +906,7 @@ bool HasInvalidNameChar(const WCHAR* text, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         WCHAR ch = text[i];
         if (ch == '*' || ch == '?' || ch == '<' || ch == '>' || ch == '|' || ch == '"') return true;
+        if (ch < 0x20) return true;  // Wine refuses C0 controls; DEL and C1 pass
     }
     return false;
 }
@@ -2248,133 +2252,129 @@ char* _getdcwd(int drive, char* buffer, int capacity) {
 }
 
 // ---------------------------------------------------------------------------
-// _getch: one key from the console, which is standard input when that is a
-// terminal (Wine gives -1, end of file, for any other standard input). The
-// terminal is raw and silent while a key is read, and as it was after.
+// Console keys: standard input when it is a terminal (Wine's console gives
+// end of input for any other). The terminal is raw and silent while a key is
+// read, and as it was after. The bytes are taken as Wine's console takes
+// them: what arrives together with an ESC is one key, a special key's escape
+// sequence or a key typed with Alt; an ESC with nothing after it is Esc.
 
 namespace {
 
-int sPendingKey = -1;  // the second code of a two-code key
+// How long the rest of a key may take to arrive after its first byte: a
+// terminal writes a key's bytes at once, a person types slower.
+const int KEY_REST_WAIT_MS = 50;
+const int WAIT_FOREVER = -1;
+const int BYTE_NONE = -1;  // end of input or a read error
+const int BYTE_LATE = -2;  // nothing within the wait
 
-int ReadTerminalByte() {
+// Bytes read with a key that begin the next keys, in input order.
+unsigned char sHeldBytes[8];
+int sHeldCount = 0;
+
+// Puts bytes just read back in front of the input (a key holds at most 3).
+void HoldBytes(const unsigned char* bytes, int count) {
+    if (count <= 0 || sHeldCount + count > (int)sizeof sHeldBytes) return;
+    std::memmove(sHeldBytes + count, sHeldBytes, (size_t)sHeldCount);
+    std::memcpy(sHeldBytes, bytes, (size_t)count);
+    sHeldCount += count;
+}
+
+int ReadTerminalByte(int waitMs) {
+    if (sHeldCount > 0) {
+        int byte = sHeldBytes[0];
+        std::memmove(sHeldBytes, sHeldBytes + 1, (size_t)--sHeldCount);
+        return byte;
+    }
     for (;;) {
+        if (waitMs != WAIT_FOREVER) {
+            struct pollfd entry = {STDIN_FILENO, POLLIN, 0};
+            int ready = poll(&entry, 1, waitMs);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready == 0) return BYTE_LATE;
+        }
         unsigned char byte;
         ssize_t got = read(STDIN_FILENO, &byte, 1);
         if (got == 1) return byte;
         if (got < 0 && errno == EINTR) continue;
-        return -1;
+        return BYTE_NONE;
     }
 }
 
-// The scan code Windows gives an editing key after the prefix 224.
-int EditingKey(int final, int number, bool control) {
-    switch (final) {
-        case 'A': return control ? 141 : 72;  // up
-        case 'B': return control ? 145 : 80;  // down
-        case 'C': return control ? 116 : 77;  // right
-        case 'D': return control ? 115 : 75;  // left
-        case 'H': return control ? 119 : 71;  // home
-        case 'F': return control ? 117 : 79;  // end
-        default: break;
-    }
-    if (final != '~') return 0;
-    switch (number) {
-        case 1:
-        case 7: return control ? 119 : 71;
-        case 2: return control ? 146 : 82;  // insert
-        case 3: return control ? 147 : 83;  // delete
-        case 4:
-        case 8: return control ? 117 : 79;
-        case 5: return control ? 134 : 73;  // page up
-        case 6: return control ? 118 : 81;  // page down
-        default: return 0;                  // function keys give nothing, as in Wine
-    }
-}
+ConsoleKey CharacterKey(uint32_t character) { return {CONSOLE_KEY_CHARACTER, character}; }
+ConsoleKey SpecialKey() { return {CONSOLE_KEY_SPECIAL, 0}; }
 
-// After ESC: a second ESC is the Esc key, "[" or "O" starts a key's escape
-// sequence, anything else is that key with Alt. Returns -2 for a sequence
-// that gives no key.
-int ReadEscapeKey() {
-    int next = ReadTerminalByte();
-    if (next < 0) return -1;
-    if (next == 0x1B) return 27;
-    if (next != '[' && next != 'O') return next == 0x7F ? 8 : next;
-    int number = 0, modifier = 0, field = 0;
-    int final = ReadTerminalByte();
-    while (final >= 0 && ((final >= '0' && final <= '9') || final == ';')) {
-        if (final == ';') {
-            ++field;
-        } else if (field == 0) {
-            number = number * 10 + (final - '0');
-        } else if (field == 1) {
-            modifier = modifier * 10 + (final - '0');
-        }
-        final = ReadTerminalByte();
-    }
-    if (final < 0) return -1;
-    if (next == '[' && final == 'Z') return 9;  // shift+tab
-    int code = EditingKey(final, number, modifier == 5);
-    if (code == 0) return -2;
-    sPendingKey = code;
-    return 224;
-}
-
-// A character beyond ASCII: its first byte in the ANSI code page ('?' when
-// the page lacks it); a double-byte character gives its second byte next.
-int ReadCharacterKey(int lead) {
+// A character from its first byte. In a UTF-8 locale its continuation bytes
+// follow within the wait, and the character is decoded as Wine decodes the
+// terminal: U+FFFD for the bytes taken into an invalid or cut sequence, the
+// bytes after them start the next key. In any other locale each byte is a
+// character of its own.
+uint32_t ReadCharacter(int lead) {
+    if (lead < 0x80) return (uint32_t)lead;
     ReadLocale();
-    if (sLocale.charset != CHARSET_UTF8 || lead < 0xC2 || lead > 0xF4) return (int)(signed char)lead;
-    unsigned char bytes[4] = {(unsigned char)lead, 0, 0, 0};
-    int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    for (int i = 1; i < length; ++i) {
-        int byte = ReadTerminalByte();
-        if (byte < 0) return -1;
-        bytes[i] = (unsigned char)byte;
+    if (sLocale.charset != CHARSET_UTF8) return (uint32_t)lead;
+    int continuations = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
+    unsigned char rest[4];
+    int count = 0;
+    while (count < continuations) {
+        int byte = ReadTerminalByte(KEY_REST_WAIT_MS);
+        if (byte < 0) break;
+        rest[count++] = (unsigned char)byte;
+        if ((byte & 0xC0) != 0x80) break;
     }
-    WCHAR units[2];
-    size_t count = DecodeUtf8(reinterpret_cast<const char*>(bytes), (size_t)length, units, 2, nullptr);
-    char out[4];
-    int written = WideCharToMultiByte(CP_ACP, 0, units, count > 2 ? 2 : (int)count, out, sizeof out, "?",
-                                      nullptr);
-    if (written <= 0 || count != 1) return '?';
-    if (written == 2) sPendingKey = (int)(signed char)out[1];
-    return (int)(signed char)out[0];
+    const unsigned char* in = rest;
+    uint32_t value = DecodeUtf8Sequence((unsigned char)lead, &in, rest + count);
+    HoldBytes(in, (int)(rest + count - in));
+    return value == POSIX_NO_CHAR ? POSIX_REPLACEMENT : value;
 }
 
-int ReadKey() {
+// The parameters of an "ESC [" or "ESC O" sequence up to its final byte.
+void SkipEscapeSequence() {
     for (;;) {
-        int byte = ReadTerminalByte();
-        if (byte < 0) return -1;
-        if (byte == 0) continue;  // Ctrl+Space gives no character
-        if (byte == 0x1B) {
-            int key = ReadEscapeKey();
-            if (key == -2) continue;
-            return key;
+        int byte = ReadTerminalByte(KEY_REST_WAIT_MS);
+        if (byte < 0 || (byte >= 0x40 && byte <= 0x7E)) return;
+        if (byte < 0x20 || byte > 0x3F) {
+            unsigned char held = (unsigned char)byte;
+            HoldBytes(&held, 1);
+            return;
         }
-        if (byte == 0x7F) return 8;
-        if (byte >= 0x80) return ReadCharacterKey(byte);
-        return byte;
     }
+}
+
+// After an ESC: nothing within the wait, or a second ESC, is the Esc key
+// (Wine reads ESC ESC as Esc with Alt); "[" or "O" starts a special key's
+// sequence; any other key that came with it was typed with Alt.
+ConsoleKey ReadEscapeKey() {
+    int next = ReadTerminalByte(KEY_REST_WAIT_MS);
+    if (next < 0 || next == 0x1B) return CharacterKey(0x1B);
+    if (next == '[' || next == 'O')
+        SkipEscapeSequence();
+    else
+        ReadCharacter(next);
+    return SpecialKey();
+}
+
+ConsoleKey ReadKey() {
+    int byte = ReadTerminalByte(WAIT_FOREVER);
+    if (byte < 0) return {CONSOLE_KEY_END, 0};
+    if (byte == 0x1B) return ReadEscapeKey();
+    if (byte == 0) return SpecialKey();          // Ctrl+Space: a key without a character
+    if (byte == 0x7F) return CharacterKey(8);   // Backspace
+    return CharacterKey(ReadCharacter(byte));
 }
 
 }  // namespace
 
-int _getch(void) {
-    if (sPendingKey != -1) {
-        int key = sPendingKey;
-        sPendingKey = -1;
-        return key;
-    }
-    if (!isatty(STDIN_FILENO)) return -1;
+ConsoleKey ReadConsoleKey() {
+    if (!isatty(STDIN_FILENO)) return {CONSOLE_KEY_END, 0};
     struct termios saved;
-    if (tcgetattr(STDIN_FILENO, &saved) != 0) return -1;
+    if (tcgetattr(STDIN_FILENO, &saved) != 0) return {CONSOLE_KEY_END, 0};
     struct termios raw = saved;
     raw.c_lflag &= (tcflag_t) ~(ICANON | ECHO | ISIG | IEXTEN);
     raw.c_iflag &= (tcflag_t) ~(IXON | ICRNL | INLCR | IGNCR);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-    int key = ReadKey();
+    ConsoleKey key = ReadKey();
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     return key;
 }
@@ -2773,7 +2773,7 @@ void PosixResetState(void) {
     if (sLocale.toWide != (iconv_t)-1) iconv_close(sLocale.toWide);
     if (sLocale.fromWide != (iconv_t)-1) iconv_close(sLocale.fromWide);
     sLocale.toWide = sLocale.fromWide = (iconv_t)-1;
-    sPendingKey = -1;
+    sHeldCount = 0;
 }
 
 // ===========================================================================

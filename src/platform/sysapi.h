@@ -135,7 +135,6 @@ BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesP
                        DWORD* freeClusters, DWORD* totalClusters);
 
 // The Windows C runtime
-int _getch(void);
 int _getdrive(void);
 int _chdrive(int drive);
 FILE* _wfopen(const WCHAR* name, const WCHAR* mode);

@@ -5,11 +5,14 @@ Every command meets each damaged store (list, restore, delete, empty and
 throw where the store cannot be trusted) and must give one clear result,
 an exit code and its message, without changing a byte of the drive. A store
 the program can still read in part is listed, and a record whose path field
-has no terminator is shown, restored and deleted by its whole field.
+has no terminator is shown, restored and deleted by its whole field. Paths
+and names holding control characters are shown with '?' for each on every
+line, and used as they are on the disk.
 """
 
 import os
 import random
+import re
 import struct
 
 import binlayout as bl
@@ -274,3 +277,114 @@ CASES += [
          stdout=listing("T:\\$RECYCLE.BIN", "T:\\$RECYCLE.BIN", []), exit_code=0, unchanged=True,
          drives=drive(folder="$RECYCLE.BIN", desktop_ini=marker_line_first())),
 ]
+
+# ----------------------------------------------------------------- control characters
+
+# Stored paths that would steer a terminal: escape sequences that clear the
+# screen and retitle the window, BEL, a CR LF that forges a listing line, the
+# one-character CSI U+009B, DEL, U+0081. Every line that shows a path shows
+# each control character as '?'; the disk keeps the names as they are.
+CONTROL_ITEMS = [
+    ("CTRL01", "T:\\a\x1b[2J\x1b]0;owned\x07.txt"),
+    ("CTRL02", "T:\\b\r\n[9] T:\\forged.txt"),
+    ("CTRL03", "T:\\c\u009b2J.t\x7fx"),              # its $I and $R names hold DEL too
+    ("CTRL04", "T:\\docs\\n\x7fa\u0081me.txt"),       # a name Wine can create (no C0)
+]
+CONTROL = re.compile("[\x00-\x1f\x7f-\x9f]")
+
+
+def shown(text):
+    return CONTROL.sub("?", text)
+
+
+def item_names(code, path):
+    ext = path.rsplit(".", 1)[1]
+    return "$I%s.%s" % (code, ext), "$R%s.%s" % (code, ext)
+
+
+CONTROL_DRIVE = drive(items=[(name, data) for code, path in CONTROL_ITEMS
+                             for name, data in zip(item_names(code, path),
+                                                   (bl.item_info_v1(5, WHEN, path), b"data\n"))],
+                      desktop_ini=bl.DESKTOP_INI_MARKER, folder="$RECYCLE.BIN\\" + SID)
+
+
+def detail(number):
+    return "\n[%d] %s %s\n\n" % (number, shown(CONTROL_ITEMS[number - 1][1]), SHOWN)
+
+
+def data_item(number):
+    return ITEM_BIN + "\\" + item_names(*CONTROL_ITEMS[number - 1])[1]
+
+
+CASES += [
+    Case("control characters in stored paths: list", [ITEM_BIN, "/view"],
+         stdout=listing(ITEM_BIN, ITEM_BIN, [(shown(p), FILE) for _, p in CONTROL_ITEMS]),
+         exit_code=0, unchanged=True, drives=CONTROL_DRIVE),
+]
+
+
+def restored_4(result):
+    after = result.after["T"]
+    assert after.get("docs/n\x7fa\x81me.txt") == b"data\n", sorted(after)
+    assert not any(k.endswith("CTRL04.txt") for k in after), "the item is still in the bin"
+
+
+def emptied_control(result):
+    left = sorted(k for k in result.after["T"] if k.startswith("$RECYCLE.BIN/" + SID + "/"))
+    assert left == ["$RECYCLE.BIN/" + SID + "/desktop.ini"], left
+
+
+CASES += [
+    # Wine refuses a name with C0 controls: the restore fails, and its error
+    # shows the path as the other lines do.
+    Case("control characters in stored paths: restore refused", [ITEM_BIN, "1", "/Y"],
+         stdout=head(ITEM_BIN, ITEM_BIN) + detail(1)
+         + msg("MSG_RESTORING", EN, data_item(1), shown(CONTROL_ITEMS[0][1]))
+         + msg("MSG_ERR_RESTORE_FAILED", EN, shown(CONTROL_ITEMS[0][1])),
+         exit_code=62, unchanged=True, drives=CONTROL_DRIVE),
+    Case("control characters in stored paths: restore", [ITEM_BIN, "4", "/Y"],
+         stdout=head(ITEM_BIN, ITEM_BIN) + detail(4)
+         + msg("MSG_RESTORING", EN, data_item(4), shown(CONTROL_ITEMS[3][1]))
+         + msg("MSG_RESTORE_OK", EN),
+         exit_code=0, drives=CONTROL_DRIVE, check=restored_4),
+    Case("control characters in stored paths: delete", [ITEM_BIN, "3", "/delete"], keys=["y"],
+         stdout=head(ITEM_BIN, ITEM_BIN) + detail(3) + msg("MSG_ASK_DELETE", EN) + " (Y/N)Y\n"
+         + msg("MSG_DELETING_ONE", EN, shown(data_item(3))) + msg("MSG_DELETE_OK", EN),
+         exit_code=0, drives=CONTROL_DRIVE),
+    Case("control characters in stored paths: empty", [ITEM_BIN, "/empty", "/Y"],
+         stdout=head(ITEM_BIN, ITEM_BIN) + msg("MSG_DELETING", EN)
+         + "".join(shown(ITEM_BIN + "\\" + name) + "\n" for code, path in CONTROL_ITEMS
+                   for name in item_names(code, path))
+         + "\n" + msg("MSG_FINISHED", EN) + msg("MSG_EMPTIED", EN),
+         exit_code=0, drives=CONTROL_DRIVE, check=emptied_control),
+]
+
+# A file whose name holds DEL and U+0081 (Wine refuses C0 controls in names)
+# is listed for the question and thrown under its own name; the $I file
+# keeps that name as it is.
+THROWN_NAME = "T:\\docs\\th\x7fr\u0081own.txt"
+
+
+def throw_drive(folder):
+    bl.write(os.path.join(folder, "..", "..", "docs", "th\x7fr\x81own.txt"), b"thrown\n")
+
+
+def thrown_as_it_is(result):
+    infos = [v for k, v in result.after["T"].items() if os.path.basename(k).startswith("$I")]
+    assert len(infos) == 1 and infos[0][24:].decode("utf-16-le").rstrip("\0") == THROWN_NAME, infos
+
+
+def random_item_name(relpath, data):
+    """The throw's $I/$R names are random and its $I holds the time: both out."""
+    name = os.path.basename(relpath)
+    if name[:2] in ("$I", "$R"):
+        return os.path.join(os.path.dirname(relpath), name[:2]), data if name[:2] == "$R" else data[24:]
+    return relpath, data
+
+
+CASES.append(Case(
+    "control characters in a thrown name", ["/f", THROWN_NAME], keys=["y"], ansi=True,
+    stdout=head(ITEM_BIN) + "1: " + shown(THROWN_NAME) + "\n" + msg("MSG_ASK_THROW", EN) + " (Y/N)Y\n"
+    + msg("MSG_READING", EN, ITEM_BIN) + shown(THROWN_NAME) + "\n" + msg("MSG_THROW_OK", EN),
+    exit_code=0, check=thrown_as_it_is, mask=random_item_name,
+    drives=drive(desktop_ini=bl.DESKTOP_INI_MARKER, folder="$RECYCLE.BIN\\" + SID, extra=throw_drive)))

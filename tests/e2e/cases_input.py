@@ -52,6 +52,11 @@ def only_marker_left(result):
     assert left == ["$RECYCLE.BIN", "$RECYCLE.BIN/S-1-5-21", "$RECYCLE.BIN/S-1-5-21/desktop.ini"], left
 
 
+# Typed numbers out of every range: atol wraps some of them into 1..2 on
+# Windows, where long has 32 bits ("4294967298" is 2).
+TOO_LARGE = ["4294967298", "-4294967295", "4294967297", "99999999999999999999", " 3",
+             "2147483649", "-2147483648"]
+
 TWO_BINS = {"T": {"Recycled/INFO2": b"", "Recycler/S-1-5/INFO2": b""}}
 
 
@@ -66,14 +71,55 @@ def none_chosen(name, asked, lang=EN, **kw):
                 unchanged=True, **kw)
 
 
-def chosen(name, path, lang=EN, **kw):
-    text = (choice(lang, 1) + msg("MSG_BIN_PATH", lang, path) + msg("MSG_READING", lang, path + "\\INFO2")
+def chosen(name, path, lang=EN, asked=1, **kw):
+    text = (choice(lang, asked) + msg("MSG_BIN_PATH", lang, path) + msg("MSG_READING", lang, path + "\\INFO2")
             + msg("MSG_ERR_READ_FAILED", lang, path))
     return Case(name, ["/view"], lang=lang, stdout=text, exit_code=61, drives=TWO_BINS,
                 unchanged=True, **kw)
 
 
+# Keys that answer nothing: each asks again, and the "y" after them empties.
+# Special keys come as escape sequences (Alt+key is ESC and the key);
+# non-ASCII keys as UTF-8, the terminal's character set in both languages.
+NO_ANSWER_KEYS = [
+    b"\x1b[A",            # up
+    b"\x1bOA",            # up, application mode
+    b"\x1b[1;5A",         # Ctrl+up (224 141 from _getch)
+    b"\x1b[H",            # Home
+    b"\x1b[3~",           # Delete
+    b"\x1bOP",            # F1 (_getch gave nothing: the question waited)
+    b"\x1b[15~",          # F5
+    b"\x1b[Z",            # Shift+Tab
+    b"\x1by",             # Alt+y
+    b"\x1b\r",            # Alt+Enter
+    "\u00e9".encode(),    # e acute: a negative code from _getch, taken for end of input
+    "\u00e0".encode(),    # a grave: U+00E0, 224, the special-key prefix of _getwch
+    "\u00a0".encode(),    # no-break space: 0xFF in code page 437, -1 from _getch
+    "\U0001F600".encode(),  # beyond the BMP: one key, though Windows reads two units
+    b"\xc3",              # a cut UTF-8 sequence: U+FFFD
+    b"\xe6\x97y",         # a cut sequence and a y with it: U+FFFD, then the y answers
+]
+# Japanese keys: U+65E5 (two bytes in code page 932), four whose second byte
+# there is y, n, N and Y, and a half-width katakana (one byte).
+NO_ANSWER_KEYS_JA = [c.encode() for c in "\u65e5\u697d\u30cf\u30af\u30ba\uff71"]
+
+
+def no_answer_case(name, keys, lang=EN):
+    """Each key asks again; then a y (the last key's own, or one more) empties the bin."""
+    steps = keys if keys[-1].endswith(b"y") else keys + ["y"]
+    return empty_case(name, steps, ["\n"] * len(keys) + ["Y\n"], emptied(lang), 0, lang=lang,
+                      check=only_marker_left)
+
+
 CASES = [
+    # Keys that are no answer, each asked again, in one run per language.
+    no_answer_case("special and non-ASCII keys ask again", NO_ANSWER_KEYS),
+    no_answer_case("ja double-byte keys ask again", NO_ANSWER_KEYS_JA, lang=JA),
+    # A lone Esc is no at once, and the Enter typed after it is never read:
+    # Wine's console gives the Esc key without a character (which _getch
+    # dropped), the POSIX build once nothing follows it within 50 ms.
+    empty_case("Esc, then Enter, is no", [(b"\x1b", ENTER)], ["N\n"], msg("MSG_CANCELED", EN), 2),
+
     # Yes/no keys, one at a time from a terminal.
     empty_case("y empties", ["y"], ["Y\n"], emptied(EN), 0, check=only_marker_left),
     empty_case("Y empties", ["Y"], ["Y\n"], emptied(EN), 0, check=only_marker_left),
@@ -90,7 +136,12 @@ CASES = [
     Case("/Y asks nothing", [BIN, "/empty", "/Y"], keys=[], drives=ONE_ITEM, exit_code=0,
          stdout=ask_empty(EN)[0] + emptied(EN), check=only_marker_left),
 
-    # The bin number, typed on a terminal or piped.
+    # The bin number, typed on a terminal or piped. A line ended by CR LF
+    # reads as its number in both builds, typed or piped.
+    chosen("numbers beyond 32 bits ask again, typed", "T:\\Recycled", asked=len(TOO_LARGE) + 1,
+           keys=[n + "\n" for n in TOO_LARGE] + [b"2\r\n"]),
+    chosen("numbers beyond 32 bits ask again, piped", "T:\\Recycler\\S-1-5", asked=len(TOO_LARGE) + 1,
+           stdin="".join(n + "\r\n" for n in TOO_LARGE) + "+0000000000000000000001\r\n"),
     none_chosen("empty line chooses none", 1, keys=["\n"]),
     none_chosen("out of range asks again, then abc", 2, keys=["3\n", "abc\n"]),
     none_chosen("-1 asks again, then 0", 2, keys=["-1\n", "0\n"]),

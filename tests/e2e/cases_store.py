@@ -132,13 +132,16 @@ WIN95_RECORDS = [
 
 
 def win95_rows(lang):
+    # Read under 1252, two of the cp932 bytes are C1 controls (0x8F, 0x81).
+    memo = MEMO_932 if lang == JA else MEMO_932.replace(b"\x8f", b"?").replace(b"\x81", b"?")
     return [row(b"C:\\MYDOCU~1\\REPORT.DOC", shown_time(T1), FILE),
-            row(MEMO_932, shown_time(T2), FILE),
+            row(memo, shown_time(T2), FILE),
             row(b"D:\\GAMES\\OLD", shown_time(T4), FOLDER)]
 
 
 def windows95(lang):
-    # ANSI paths are printed as stored: the cp932 bytes read right in Japanese.
+    # ANSI paths are printed as stored but for their control characters: the
+    # cp932 bytes read right in Japanese.
     return view(f"{lang} Windows 95 INFO, version 0, 280-byte records",
                 ["T:\\Recycled", "/view"],
                 listing(lang, T_RECYCLED, T_RECYCLED + "\\INFO", win95_rows(lang)), lang=lang,
@@ -258,6 +261,25 @@ def unordered_listing(lang, bin_shown, expected):
 # ----------------------------------------------------------------- cases
 
 CASES = [windows95(EN), windows95(JA)]
+
+# ANSI paths holding control characters, each shown as '?', read by the
+# characters the code page gives their bytes: 1252 reads 0x81 0x8D 0x8F 0x90
+# 0x9D as U+0081..U+009D, but 0x9B as U+203A and 0x80 as the euro sign; under
+# 932 the second byte of a double-byte character may be 0x9B, 0x80 alone is
+# U+0080, and a byte that starts no character (0x83 before DEL) stays.
+CONTROL_ANSI = {
+    EN: [(b"C:\\x\x1b[2Jy\x07\r\n[2] .txt", b"C:\\x?[2Jy???[2] .txt"),
+         (b"C:\\\x81\x8d\x8f\x90\x9d\x9b\x80\x7f.txt", b"C:\\?????\x9b\x80?.txt")],
+    JA: [(b"C:\\\x93\xfa\x96\x7b\x1b]0;x\x07.txt", b"C:\\\x93\xfa\x96\x7b?]0;x?.txt"),
+         (b"C:\\\x81\x9b\x80\x83\x7f.txt", b"C:\\\x81\x9b?\x83?.txt")],
+}
+for lang, paths in CONTROL_ANSI.items():
+    CASES.append(view(
+        f"{lang} ANSI paths with control characters", ["T:\\Recycled", "/view"],
+        listing(lang, T_RECYCLED, T_RECYCLED + "\\INFO", [row(shown, shown_time(T1), FILE) for _, shown in paths]),
+        lang=lang, drives={"T": index_bin("Recycled", "INFO", 280, [
+            dict(number=n, drive=2, time=bl.filetime(T1), size=10, ansi=stored)
+            for n, (stored, _) in enumerate(paths)], version=0)}))
 
 for lang in (EN, JA):
     CASES.append(view(

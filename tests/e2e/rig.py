@@ -46,6 +46,7 @@ PROMPT_RE = re.compile(rb"\(Y/N\)|\[-?\d+--?\d+\]:")
 PROMPT_TIMEOUT = 10.0   # seconds to wait for the next prompt
 AFTER_INPUT_WAIT = 2.0  # after the last key: wait for exit or a further prompt
 SETTLE = 0.05          # between a prompt appearing and the key being sent
+KEY_PAUSE = 0.3        # between the keys of one step typed one by one
 
 
 class _Dir:
@@ -318,26 +319,36 @@ def builds_for(case, available):
     ansi = case.ansi if case.ansi is not None else code_page_carries(case)
     if ANSI in builds and not ansi:
         builds.remove(ANSI)
-    if case.keys and any(CTRL_C in k for k in case.keys):
-        # Wine's console never hands Ctrl+C to _getch: without a controlling
-        # terminal the byte is dropped, with one it becomes a CTRL_C_EVENT.
+    if case.keys and any(b"\x03" in key_bytes(k) for k in _flat_keys(case.keys)):
+        # Wine's console never hands Ctrl+C to a program: without a controlling
+        # terminal the key is dropped, with one it becomes a CTRL_C_EVENT.
         dropped = [b for b in builds if b != NATIVE]
         builds = [b for b in builds if b == NATIVE]
         if dropped:
-            notes.append("Ctrl+C checked on the native build only: Wine cannot deliver it to _getch")
+            notes.append("Ctrl+C checked on the native build only: Wine cannot deliver it as a key")
     return builds, notes
 
 
-def key_bytes(step, codec):
-    """What to write into the terminal for one input step."""
+def _flat_keys(steps):
+    return [part for step in steps for part in (step if isinstance(step, tuple) else (step,))]
+
+
+def key_bytes(step):
+    """What to write into the terminal for one input step (or one key of a tuple).
+
+    The terminal carries the locale's character set, UTF-8 in both languages.
+    """
+    if isinstance(step, bytes):
+        # Raw terminal input: a lone ESC, an escape sequence, a CR LF line.
+        return step
     if step.endswith("\n"):
         # A typed line: Enter is CR on a terminal; Wine's console needs it,
         # the POSIX terminal turns it into LF for fgets.
-        return step[:-1].encode(codec) + b"\r"
-    # Wine's console reads a lone ESC as the start of an escape sequence and
-    # waits for more; ESC ESC arrives as one Esc key. The POSIX build reads
-    # its terminal the same way.
-    return step.encode(codec).replace(b"\x1b", b"\x1b\x1b")
+        return step[:-1].encode("utf-8") + b"\r"
+    # ESC as ESC ESC: one Esc key in every build (Wine's console gives it as
+    # Esc with Alt), kept apart from whatever the next step sends. A lone ESC
+    # is the step b"\x1b".
+    return step.encode("utf-8").replace(b"\x1b", b"\x1b\x1b")
 
 
 # ----------------------------------------------------------------- running
@@ -359,7 +370,7 @@ def _wait_prompts(proc, path, wanted, timeout):
     return False
 
 
-def _feed_terminal(proc, master, out_path, steps, codec, notes):
+def _feed_terminal(proc, master, out_path, steps, notes):
     for i, step in enumerate(steps):
         if not _wait_prompts(proc, out_path, i + 1, PROMPT_TIMEOUT):
             if proc.poll() is not None:
@@ -367,7 +378,10 @@ def _feed_terminal(proc, master, out_path, steps, codec, notes):
                 return
             notes.append(f"no prompt {i + 1} after {PROMPT_TIMEOUT:.0f}s; sent {step!r} anyway")
         time.sleep(SETTLE)
-        os.write(master, key_bytes(step, codec))
+        for j, key in enumerate(step if isinstance(step, tuple) else (step,)):
+            if j > 0:
+                time.sleep(KEY_PAUSE)
+            os.write(master, key_bytes(key))
     # Leave the terminal open until the program is done with the last key:
     # it ends, or it asks again (then it gets end of input).
     _wait_prompts(proc, out_path, len(steps) + 1, AFTER_INPUT_WAIT)
@@ -455,7 +469,7 @@ def run_once(case, build, builds, prefix, folder_of, work):
             if master is not None:
                 os.close(slave)
                 try:
-                    _feed_terminal(proc, master, out_path, case.keys, codec, notes)
+                    _feed_terminal(proc, master, out_path, case.keys, notes)
                 finally:
                     os.close(master)
                 proc.wait(timeout=case.timeout)
