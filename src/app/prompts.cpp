@@ -56,6 +56,11 @@ int64_t LineNumber(const char* line) {
 }  // namespace
 
 bool AskYesNo(const WCHAR* prompt) {
+    // A confirmation counts only when given to the question: keys typed
+    // before it (a number's trailing line feed would read as yes) are
+    // dropped. Dropped before the question shows, so that no key typed in
+    // answer to it is lost.
+    DiscardConsoleInput();
     for (;;) {
         PrintMessage(WIDE("%s (Y/N)"), prompt);
         std::fflush(stdout);

@@ -18,5 +18,9 @@ struct ConsoleKey {
 // Waits for the next key. Key releases and modifier keys pressed alone are
 // no keys; Ctrl+C is the character 3 where the console hands it over.
 ConsoleKey ReadConsoleKey();
+// Drops what was typed before now (type-ahead, or the line feed that a
+// number's CR LF leaves behind), so that a question is answered only by a
+// key pressed after it is shown.
+void DiscardConsoleInput();
 
 #endif

@@ -2364,6 +2364,11 @@ ConsoleKey ReadKey() {
 
 }  // namespace
 
+void DiscardConsoleInput() {
+    sHeldCount = 0;
+    if (isatty(STDIN_FILENO)) tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
 ConsoleKey ReadConsoleKey() {
     if (!isatty(STDIN_FILENO)) return {CONSOLE_KEY_END, 0};
     struct termios saved;

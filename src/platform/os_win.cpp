@@ -115,6 +115,12 @@ WCHAR** GetWideArguments(int argc, char** argv, int* count) {
 // byte of a character in the console's code page (sign-extended, so that
 // 0xFF reads as end of input) and drops the Esc key, and _getwch gives 224
 // both for an arrow's prefix and for the character U+00E0.
+void DiscardConsoleInput() {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(input, &mode)) FlushConsoleInputBuffer(input);
+}
+
 ConsoleKey ReadConsoleKey() {
     ConsoleKey key = {CONSOLE_KEY_END, 0};
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
