@@ -251,7 +251,7 @@ TEST_F(StoreDisk, ItemFilesOfBothVersions) {
     ASSERT_TRUE(LoadEntries());
     ASSERT_EQ(3, gRun.entries.Length());
     EXPECT_EQ(u"C:\\one.txt", WidePath(0));
-    EXPECT_EQ(5u, Entry(0)->size);  // the low 32 bits
+    EXPECT_EQ(0x100000005ULL, Entry(0)->size);  // all 64 bits
     EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_HIDDEN, Entry(0)->attributes);
     EXPECT_EQ(at(u"$RAAAAA1.txt"), Wide16(Entry(0)->dataPath));
     EXPECT_EQ(0u, Entry(0)->recordNumber);
@@ -339,6 +339,7 @@ TEST_F(StoreDisk, FindDataItemTakesOnlyTheRecordsOwnName) {
 
 TEST_F(StoreDisk, FreeRecordNumberCountsNamePrefixes) {
     gRun.binFormat = FORMAT_INFO2;
+    WriteIndex(u"INFO2", 800, {});
     EXPECT_EQ(0u, FreeRecordNumber(false));
     EXPECT_EQ(1u, FreeRecordNumber(true));
     AddNode(In(u"Dc10.txt"), ATTR_FILE);
@@ -359,6 +360,7 @@ TEST_F(StoreDisk, FreeRecordNumberCountsNamePrefixes) {
 
 TEST_F(StoreDisk, RecordNumberSetStaysCurrentAcrossAThrow) {
     gRun.binFormat = FORMAT_INFO2;
+    WriteIndex(u"INFO2", 800, {});
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
     AddNode(In(u"Dc2.txt"), ATTR_FILE);
     AddNode(In(u"Dc9999999999.txt"), ATTR_FILE);  // beyond 32 bits: 999999999 and below

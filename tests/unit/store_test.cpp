@@ -329,8 +329,10 @@ TEST(ReadTextLine, MemoryExhaustionReportsAndReturnsNone) {
 }
 
 TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
-    // A folder that cannot be searched has every number free.
+    // A folder that cannot be searched has every number free; the per-item
+    // layout has no index whose records would count.
     gRun.binPath = const_cast<WCHAR*>(WIDE("Q:\\no\\such\\folder"));
+    gRun.binFormat = FORMAT_ITEM_FILES;
     RecordNumberSet set;
     ASSERT_TRUE(BuildRecordNumberSet(&set));
     EXPECT_EQ(0u, FirstFreeRecordNumber(&set, false));
@@ -355,6 +357,7 @@ TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
     FreeRecordNumberSet(&set);
     FreeRecordNumberSet(&set);  // twice is harmless
     gRun.binPath = nullptr;
+    gRun.binFormat = FORMAT_NONE;
 }
 
 }  // namespace
