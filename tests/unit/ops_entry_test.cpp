@@ -160,6 +160,34 @@ TEST_F(EntryTest, RestoreTargetBeyondThePathLimitIsRefused) {
     EXPECT_TRUE(Exists(fitting));
 }
 
+// A target in the bin would hide the item where no entry lists it; the
+// bin is recognised by identity, however the target spells it.
+TEST_F(EntryTest, RestoreIntoTheBinIsRefused) {
+    fakedisk::AddLink(u"C:\\work\\tobin", u"C:\\bin");
+    fakedisk::AddNode(u"C:\\bin\\sub", ATTR_DIRECTORY);
+    const char16_t* targets[] = {
+        u"C:\\bin\\notes.txt",          u"c:\\BIN\\new\\notes.txt", u"C:\\bin.\\notes.txt",
+        u"C:\\work\\tobin\\notes.txt", u"C:\\bin\\sub\\",         u"C:\\bin\\Dc7.txt",
+    };
+    for (const char16_t* target : targets) {
+        std::string text = fakedisk::Narrow(target);
+        SCOPED_TRACE(text);
+        indexbytes::ClearRun();
+        std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
+        gRun.index = 1;
+        gRun.restorePath = WideDuplicate((const WCHAR*)target);
+        disk.log.clear();
+        std::string output = Captured(RunEntryCommand);
+        if (text.back() == '\\') text += "notes.txt";
+        EXPECT_NE(output.find("Error: Restoration of the file '" + text + "' failed."), std::string::npos)
+            << output;
+        EXPECT_EQ(gRun.exitCode, 62);
+        EXPECT_TRUE(Exists(u"C:\\bin\\Dc7.txt"));
+        EXPECT_EQ(IndexNow(), index);
+        for (const std::string& call : disk.log) EXPECT_NE(call.rfind("move", 0), 0u) << call;
+    }
+}
+
 TEST_F(EntryTest, RestoreOntoAnExistingPathChangesNothing) {
     std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
     AddNode(u"C:\\work\\notes.txt", ATTR_FILE);

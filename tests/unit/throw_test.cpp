@@ -742,6 +742,22 @@ TEST_F(ThrowTest, TheStoresOwnFilesAndHoldersAreRefused) {
     for (const std::string& entry : fakedisk::gDisk->log) EXPECT_EQ(entry.find("move"), std::string::npos) << entry;
 }
 
+// A path that names the bin's files through a link is refused by identity,
+// though its text does not name the bin. (The link's children here are the
+// view through it that a search shows.)
+TEST_F(ThrowTest, TheBinReachedThroughALinkIsRefused) {
+    MakeIndexBin();
+    fakedisk::AddLink(u"C:\\work\\torec", u"C:\\Recycler");
+    AddNode(u"C:\\work\\torec\\S-1", ATTR_DIRECTORY);
+    File(u"C:\\work\\torec\\S-1\\Dc0.txt", 10);
+    Bytes original = ReadFile(INFO2);
+    std::string out = Throw({u"C:\\work\\torec\\S-1\\Dc0.txt"});
+    EXPECT_EQ(out, READING + Invalid("C:\\work\\torec\\S-1\\Dc0.txt"));
+    EXPECT_EQ(gRun.exitCode, 25);
+    EXPECT_EQ(ReadFile(INFO2), original);
+    for (const std::string& entry : disk.log) EXPECT_EQ(entry.find("move"), std::string::npos) << entry;
+}
+
 TEST_F(ThrowTest, ItemBinsOwnFilesAreRefused) {
     MakeItemBin();
     AddNode(ITEM_BIN + u"\\$IABCDEF.txt", ATTR_FILE);
