@@ -631,6 +631,78 @@ TEST_F(ThrowTest, ItemBinWithNoFreeNameReportsCreateFailure) {
     EXPECT_EQ(fakedisk::Listing(ITEM_BIN).size(), before);
 }
 
+// Another run takes the drawn name after this one read the folder: the $I
+// file is never created over its file, nor the item moved onto its $R; the
+// next name is drawn and the other run's files stay as they were. When it
+// takes every name drawn, the throw stops with the create failure.
+TEST_F(ThrowTest, ItemBinNameTakenMeanwhileMeansAnotherName) {
+    const Bytes theirs = {'t', 'h', 'e', 'i', 'r', 's'};
+    const struct {
+        const char* what;
+        bool takeIndex;  // their $I file, else their $R item
+        bool every;      // every name drawn, else the first
+    } rows[] = {
+        {"their $I", true, false},
+        {"their $R", false, false},
+        {"every $I", true, true},
+        {"every $R", false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TearDown();
+        disk = fakedisk::Disk();
+        SetUp();
+        MakeItemBin();
+        std::vector<std::u16string> drawn = DrawnNames(21);
+        File(u"C:\\work\\a.txt", 10);
+        std::vector<std::u16string> taken;
+        disk.beforeCreate = [&](const std::u16string& path) {
+            if (!row.every && !taken.empty()) return;
+            std::u16string name = row.takeIndex ? path : DataNameOf(path);
+            WriteFile(name, theirs);
+            taken.push_back(name);
+        };
+        fakedisk::SeedRandom(21);
+        std::string out = Throw({u"C:\\work\\a.txt"});
+
+        std::vector<std::string> creates;
+        for (const std::string& entry : disk.log)
+            if (entry.rfind("create ", 0) == 0) creates.push_back(entry.substr(7));
+        for (size_t i = 0; i < creates.size(); ++i) EXPECT_EQ(creates[i], Narrow(drawn[i])) << i;
+        for (const std::u16string& name : taken) EXPECT_EQ(ReadFile(name), theirs) << Narrow(name);
+        for (size_t i = 0; i < taken.size(); ++i) {
+            // Ours went again: no $I of ours beside their $R, no item on it.
+            EXPECT_FALSE(Exists(row.takeIndex ? DataNameOf(drawn[i]) : drawn[i])) << i;
+        }
+        if (row.every) {
+            EXPECT_EQ(creates.size(), (size_t)MAX_NAME_ATTEMPTS);
+            EXPECT_EQ(gRun.exitCode, 65);
+            EXPECT_NE(out.find("Error: Cannot create data for the Recycle Bin"), std::string::npos) << out;
+            EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+        } else {
+            ASSERT_EQ(creates.size(), 2u);
+            EXPECT_EQ(gRun.exitCode, 0) << out;
+            EXPECT_FALSE(Exists(u"C:\\work\\a.txt"));
+            EXPECT_EQ(WidePathField(ReadFile(drawn[1]), 24), "C:\\work\\a.txt");
+            EXPECT_TRUE(Exists(DataNameOf(drawn[1])));
+        }
+    }
+}
+
+// Without random bytes there is no name nobody can foresee: nothing is
+// created.
+TEST_F(ThrowTest, ItemBinWithoutARandomSourceCreatesNothing) {
+    MakeItemBin();
+    File(u"C:\\work\\a.txt", 10);
+    disk.randomFails = true;
+    std::string out = Throw({u"C:\\work\\a.txt"});
+    EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n"
+                   "Error: Cannot create data for the Recycle Bin (C:\\$Recycle.Bin\\S-1).\n");
+    EXPECT_EQ(gRun.exitCode, 65);
+    EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+    EXPECT_EQ(fakedisk::Listing(ITEM_BIN), std::vector<std::string>({"desktop.ini"}));
+}
+
 // --- Item index names ---------------------------------------------------
 
 TEST_F(ThrowTest, ItemIndexNameShape) {
