@@ -78,6 +78,8 @@ struct Disk {
     std::map<std::u16string, FILE*> locks;    // the holder of each file's lock
     DWORD lockError = 0;                      // every lock fails with it when set
     DWORD createError = 0;                    // every exclusive create fails with it
+    // An open of (path, mode) it returns true for is denied.
+    std::function<bool(const std::u16string&, const std::string&)> refuseOpen;
     // Runs first in each exclusive create, so that another run can take
     // the name just before.
     std::function<void(const std::u16string&)> beforeCreate;
@@ -319,6 +321,10 @@ inline void AddNode(const std::u16string& path, DWORD attributes);
 inline FILE* FakeOpen(const WCHAR* name, const WCHAR* mode) {
     std::u16string path = Text(name);
     std::string narrowMode = Narrow(Text(mode));
+    if (gDisk->refuseOpen && gDisk->refuseOpen(path, narrowMode)) {
+        gDisk->lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
     Node* node = Find(path);
     bool creating = narrowMode[0] == 'w' || narrowMode[0] == 'a';
     if ((node == nullptr && !creating) || (node != nullptr && (node->attributes & ATTR_DIRECTORY))) {
