@@ -158,6 +158,24 @@ TEST_F(EmptyTest, LeftoverDataItemIsReportedAfterTheWholePass) {
               std::vector<std::string>({"Dc2\\", "Dc2\\locked.txt", "desktop.ini", "INFO2", "notes.txt"}));
 }
 
+BOOL DeleteNothing(const WCHAR*) { return TRUE; }
+
+// A deletion reported done for a file that stays (Wine on a read-only
+// mount) does not count: the items are still there and keep their records;
+// the header is counted afresh.
+TEST_F(EmptyTest, DeletionReportedForAFileThatStaysKeepsItsRecord) {
+    std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
+    gSys.deleteFileW = DeleteNothing;
+    std::string output = Captured(RunEmptyCommand);
+    EXPECT_NE(output.find("Error: Failed to empty the Recycle Bin (C:\\bin).\n"), std::string::npos) << output;
+    EXPECT_EQ(gRun.exitCode, 64);
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc1.txt"));
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc2\\inner.txt"));
+    std::vector<uint8_t> counted = Header(5, 2, 0, 800, 12288);  // 1 and 2 in use, 0 free
+    std::copy(counted.begin(), counted.end(), index.begin());
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), index);
+}
+
 TEST_F(EmptyTest, OutOfMemoryWhileCollectingChangesNothing) {
     for (long failAt = 1; failAt <= 6; ++failAt) {
         std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));

@@ -188,6 +188,54 @@ TEST_F(EntryTest, RestoreIntoTheBinIsRefused) {
     }
 }
 
+// A system may report success for what it did not do: a move to another
+// drive that copied but could not remove the source, a deletion of a file
+// it could not remove (Wine does both). The names decide: the copy is
+// taken back, and the item keeps its record.
+BOOL CopyOnly(const WCHAR*, const WCHAR* target) {
+    AddNode(fakedisk::Text(target), ATTR_FILE);
+    fakedisk::gDisk->log.push_back("copy to " + fakedisk::Narrow(fakedisk::Text(target)));
+    return TRUE;
+}
+
+BOOL DeleteNothing(const WCHAR* path) {
+    fakedisk::gDisk->log.push_back("delete " + fakedisk::Narrow(fakedisk::Text(path)));
+    return TRUE;
+}
+
+TEST_F(EntryTest, SuccessReportedForNothingDoneChangesNothing) {
+    const struct {
+        const char* what;
+        bool deleting;
+        int32_t exitCode;
+        const char* message;
+    } rows[] = {
+        {"restore", false, 62, "Error: Restoration of the file 'D:\\keep\\notes.txt' failed."},
+        {"delete", true, 63, "Error: Failed to delete the file 'C:\\bin\\Dc7.txt'."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        indexbytes::ClearRun();
+        std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
+        if (row.deleting) {
+            gSys.deleteFileW = DeleteNothing;
+            gRun.options |= OPT_DELETE;
+        } else {
+            gSys.moveFileW = CopyOnly;
+        }
+        gRun.index = 1;
+        gRun.restorePath = WideDuplicate(WIDE("D:\\keep\\notes.txt"));
+        std::string output = Captured(RunEntryCommand);
+        gSys.moveFileW = fakedisk::FakeMove;
+        gSys.deleteFileW = fakedisk::FakeDelete;
+        EXPECT_NE(output.find(row.message), std::string::npos) << output;
+        EXPECT_EQ(gRun.exitCode, row.exitCode);
+        EXPECT_TRUE(Exists(u"C:\\bin\\Dc7.txt"));
+        EXPECT_FALSE(Exists(u"D:\\keep\\notes.txt"));
+        EXPECT_EQ(IndexNow(), index);
+    }
+}
+
 TEST_F(EntryTest, RestoreOntoAnExistingPathChangesNothing) {
     std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
     AddNode(u"C:\\work\\notes.txt", ATTR_FILE);
