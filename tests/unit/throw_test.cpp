@@ -101,7 +101,7 @@ uint64_t FileTimeOf(time_t seconds) { return ((uint64_t)seconds + 11644473600ULL
 // --- The disk -------------------------------------------------------------
 
 // Sizes of the fake files, by folded path (the fake disk keeps none).
-std::map<std::u16string, DWORD> gSizes;
+std::map<std::u16string, uint64_t> gSizes;
 std::set<std::u16string> gFailingMoves;
 std::function<bool(const std::u16string&, const std::string&)> gFailOpen;
 std::function<bool(const std::u16string&)> gTakenNames;
@@ -157,7 +157,10 @@ HANDLE FindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
         if (!WildcardMatches(mask, 0, name, 0)) continue;
         fakedisk::Fill(&found, name, item.second.attributes);
         auto size = gSizes.find(item.first);
-        if (size != gSizes.end()) found.nFileSizeLow = size->second;
+        if (size != gSizes.end()) {
+            found.nFileSizeLow = (DWORD)size->second;
+            found.nFileSizeHigh = (DWORD)(size->second >> 32);
+        }
         search->found.push_back(found);
     }
     if (search->found.empty()) {
@@ -247,7 +250,7 @@ protected:
         fakedisk::Uninstall();
     }
 
-    static void File(const std::u16string& path, DWORD size) {
+    static void File(const std::u16string& path, uint64_t size) {
         AddNode(path, ATTR_FILE);
         gSizes[Fold(path)] = size;
     }
@@ -496,6 +499,37 @@ TEST_F(ThrowTest, LoadFailureIsReportedAndNothingIsThrown) {
     EXPECT_FALSE(Exists(INDEX_BIN + u"\\Dc5.txt"));
     EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
     EXPECT_EQ(ReadFile(INFO2), original);
+}
+
+// The index fields hold 32 bits: a bigger size is recorded as the largest
+// value, not wrapped, and so is a total that passes it.
+TEST_F(ThrowTest, SizesBeyond32BitsSaturateTheIndexFields) {
+    MakeIndexBin();
+    const uint64_t huge = 5ULL << 30;  // whole clusters
+    File(u"C:\\work\\huge.iso", huge);
+    File(u"C:\\work\\small.txt", 1);
+    std::string out = Throw({u"C:\\work\\huge.iso", u"C:\\work\\small.txt"});
+    EXPECT_EQ(gRun.exitCode, 0) << out;
+    Bytes index = ReadFile(INFO2);
+    ASSERT_EQ(index.size(), 20u + 7 * 800);
+    std::vector<Bytes> records = Records(index, 800);
+    EXPECT_EQ(GetU32(records[5], 276), 0xFFFFFFFFu);
+    EXPECT_EQ(GetU32(records[6], 276), 4096u);
+    EXPECT_EQ(Slice(index, 0, 20), Header(7, 7, 800, 0xFFFFFFFFu));
+}
+
+// A $I file carries all 64 bits.
+TEST_F(ThrowTest, ItemBinKeepsTheWholeSize) {
+    MakeItemBin();
+    const uint64_t huge = (5ULL << 30) + 3;
+    File(u"C:\\work\\huge.iso", huge);
+    Throw({u"C:\\work\\huge.iso"});
+    EXPECT_EQ(gRun.exitCode, 0);
+    std::vector<std::string> names = fakedisk::Listing(ITEM_BIN);
+    ASSERT_EQ(names.size(), 3u) << testing::PrintToString(names);
+    Bytes info = ReadFile(ITEM_BIN + u"\\" + fakedisk::Widen(names[0]));
+    ASSERT_EQ(info.size(), 544u);
+    EXPECT_EQ(GetU64(info, 8), huge);
 }
 
 // --- The per-item layout ------------------------------------------------
