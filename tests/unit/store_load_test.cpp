@@ -461,8 +461,8 @@ TEST_F(StoreDisk, UnreadIndexFailsTheRecordNumbers) {
         gRun.exitCode = 0;
         if (row.missing)
             disk.nodes.erase(fakedisk::Fold(In(u"INFO2")));
-        else
-            WriteIndex(u"INFO2", row.recordSize, records);
+        else  // 800-byte records behind the header's size
+            WriteFile(In(u"INFO2"), indexbytes::Index(indexbytes::Header(5, 0, 0, row.recordSize, 0), 800, records));
         if (row.call != nullptr) fakedisk::FailCall(row.call, row.at);
         testing::internal::CaptureStdout();
         uint32_t number = FreeRecordNumber(false);
