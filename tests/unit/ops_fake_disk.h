@@ -5,7 +5,7 @@
 //
 // A link (attributes 0x410) may hold children of its own: they stand for
 // what lies behind it, outside the bin. A removal that followed the link
-// would delete them. A link may instead name a `target`; only the identity
+// would delete them. A link may also name a `target`; only the identity
 // calls follow it, as the store only asks them where a path really leads.
 //
 // Each node has a file number that a move keeps, so that identities compare
@@ -66,7 +66,7 @@ struct Search {
 
 struct Disk {
     std::map<std::u16string, Node> nodes;  // by lower-cased path
-    std::vector<std::string> log;          // "find", "delete", "rmdir", "move"
+    std::vector<std::string> log;          // "find", "delete", "rmdir", "move", "create", "truncate"
     std::set<std::u16string> refuseRemoval;
     std::map<std::u16string, std::string> hostFiles;
     std::string hostRoot;
