@@ -2,6 +2,7 @@
 // is removed and what stays, the output, and every failure's outcome.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -117,43 +118,73 @@ TEST_F(EmptyTest, UnreadableHeaderLeavesTheBinAsItWas) {
     EXPECT_TRUE(Exists(u"C:\\bin\\Dc2\\inner.txt"));
 }
 
-TEST_F(EmptyTest, MissingIndexOrFailedRewriteRemovesNoData) {
-    MakeInfo2Bin(WIDE("C:\\bin"));
+// Without its index the bin cannot be locked: nothing is removed. A header
+// that cannot be written after the items went leaves the index as it was.
+TEST_F(EmptyTest, MissingIndexRemovesNothingAndFailedRewriteKeepsTheIndex) {
+    std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
     gRun.binFormat = FORMAT_INFO;  // "INFO" is not there
-    EXPECT_EQ(Captured(RunEmptyCommand), "Error: Failed to empty the Recycle Bin (C:\\bin).\n");
-    EXPECT_EQ(gRun.exitCode, 64);
+    EXPECT_EQ(Captured(RunEmptyCommand), "Error: Reading the data in the Recycle Bin (C:\\bin) failed.\n");
+    EXPECT_EQ(gRun.exitCode, 61);
     EXPECT_EQ(Listing(u"C:\\bin").size(), 6u);
 
     gRun.binFormat = FORMAT_INFO2;
     gRun.exitCode = 0;
     gSys.write = WriteNothing;
-    EXPECT_FALSE(EmptyStore());
-    EXPECT_TRUE(Exists(u"C:\\bin\\Dc1.txt"));
-    EXPECT_TRUE(Exists(u"C:\\bin\\Dc2\\inner.txt"));
+    EXPECT_EQ(Captured(RunEmptyCommand),
+              "Deleting...\nC:\\bin\\Dc1.txt\nC:\\bin\\Dc2\n\nFinished.\n"
+              "Error: Failed to empty the Recycle Bin (C:\\bin).\n");
+    EXPECT_EQ(gRun.exitCode, 64);
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), index);
+    EXPECT_FALSE(Exists(u"C:\\bin\\Dc1.txt"));
 }
 
 // The pass runs to its end; what could not be removed turns the result into
-// a failure instead of a success.
+// a failure instead of a success, and keeps its record: the record of the
+// item that went is marked removed and the header counts what stays.
 TEST_F(EmptyTest, LeftoverDataItemIsReportedAfterTheWholePass) {
-    MakeInfo2Bin(WIDE("C:\\bin"));
+    std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
     AddNode(u"C:\\bin\\Dc2\\locked.txt", ATTR_FILE | FILE_ATTRIBUTE_READONLY);
     AddNode(u"C:\\bin\\Dc3.doc", ATTR_FILE);
     EXPECT_EQ(Captured(RunEmptyCommand),
               "Deleting...\nC:\\bin\\Dc1.txt\nC:\\bin\\Dc2\nC:\\bin\\Dc3.doc\n\nFinished.\n"
               "Error: Failed to empty the Recycle Bin (C:\\bin).\n");
     EXPECT_EQ(gRun.exitCode, 64);
-    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), Header(5, 0, 0, 800, 0));
+    std::vector<uint8_t> swept = index;
+    swept[20] = 0;  // kFirst's record; Dc2 keeps number 2 in use, 0 is free
+    std::vector<uint8_t> header = Header(5, 1, 0, 800, (uint32_t)kSecond.size);
+    std::copy(header.begin(), header.end(), swept.begin());
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), swept);
     EXPECT_EQ(Listing(u"C:\\bin"),
               std::vector<std::string>({"Dc2\\", "Dc2\\locked.txt", "desktop.ini", "INFO2", "notes.txt"}));
+}
+
+BOOL DeleteNothing(const WCHAR*) { return TRUE; }
+
+// A deletion reported done for a file that stays (Wine on a read-only
+// mount) does not count: the items are still there and keep their records;
+// the header is counted afresh.
+TEST_F(EmptyTest, DeletionReportedForAFileThatStaysKeepsItsRecord) {
+    std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
+    gSys.deleteFileW = DeleteNothing;
+    std::string output = Captured(RunEmptyCommand);
+    EXPECT_NE(output.find("Error: Failed to empty the Recycle Bin (C:\\bin).\n"), std::string::npos) << output;
+    EXPECT_EQ(gRun.exitCode, 64);
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc1.txt"));
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc2\\inner.txt"));
+    std::vector<uint8_t> counted = Header(5, 2, 0, 800, 12288);  // 1 and 2 in use, 0 free
+    std::copy(counted.begin(), counted.end(), index.begin());
+    EXPECT_EQ(ReadFile(u"C:\\bin\\INFO2"), index);
 }
 
 TEST_F(EmptyTest, OutOfMemoryWhileCollectingChangesNothing) {
     for (long failAt = 1; failAt <= 6; ++failAt) {
         std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
+        ASSERT_TRUE(LockBin());
         testing::internal::CaptureStdout();
         MemSetFailAt(failAt);
         bool emptied = EmptyStore();
         MemSetFailAt(0);
+        UnlockBin();
         testing::internal::GetCapturedStdout();
         EXPECT_FALSE(emptied) << failAt;
         EXPECT_EQ(gRun.exitCode, 254) << failAt;
@@ -170,9 +201,9 @@ protected:
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5", ATTR_DIRECTORY);
         indexbytes::StartRun(WIDE("C:\\$RECYCLE.BIN\\S-1-5"), FORMAT_ITEM_FILES);
         gRun.options = OPT_EMPTY | OPT_YES;
-        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", ATTR_FILE);
+        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", indexbytes::ItemInfo(u"C:\\a.txt", 0, 0));
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt", ATTR_FILE);
-        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$IZZ0000", ATTR_FILE);
+        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IZZ0000", indexbytes::ItemInfo(u"C:\\b", 0, 0));
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RQQ1111", ATTR_FILE);
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\desktop.ini", ATTR_FILE);
         gRun.entries.Add(indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
@@ -193,6 +224,8 @@ TEST_F(ItemFilesEmptyTest, PairsRemovedSideBySide) {
     EXPECT_TRUE(Exists(u"C:\\$RECYCLE.BIN"));
 }
 
+// Its $R item goes first, so a $R that stays keeps its $I file and is still
+// listed.
 TEST_F(ItemFilesEmptyTest, DataItemThatStaysFailsTheEmptying) {
     AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt", ATTR_FILE | FILE_ATTRIBUTE_READONLY);
     std::string output = Captured(RunEmptyCommand);
@@ -201,7 +234,7 @@ TEST_F(ItemFilesEmptyTest, DataItemThatStaysFailsTheEmptying) {
         << output;
     EXPECT_EQ(gRun.exitCode, 64);
     EXPECT_EQ(Listing(u"C:\\$RECYCLE.BIN\\S-1-5"),
-              std::vector<std::string>({"$RAB12CD.txt", "$RQQ1111", "desktop.ini"}));
+              std::vector<std::string>({"$IAB12CD.txt", "$RAB12CD.txt", "$RQQ1111", "desktop.ini"}));
 }
 
 }  // namespace

@@ -37,6 +37,8 @@ std::string Captured(void (*run)()) {
     return testing::internal::GetCapturedStdout();
 }
 
+const char kEntryChanged[] = "Error: The item left the Recycle Bin after it was listed. Nothing was changed.\n";
+
 std::string WideNarrow(const WCHAR* text) { return fakedisk::Narrow(fakedisk::Text(text)); }
 
 class EntryTest : public ::testing::Test {
@@ -158,6 +160,82 @@ TEST_F(EntryTest, RestoreTargetBeyondThePathLimitIsRefused) {
     EXPECT_TRUE(Exists(fitting));
 }
 
+// A target in the bin would hide the item where no entry lists it; the
+// bin is recognised by identity, however the target spells it.
+TEST_F(EntryTest, RestoreIntoTheBinIsRefused) {
+    fakedisk::AddLink(u"C:\\work\\tobin", u"C:\\bin");
+    fakedisk::AddNode(u"C:\\bin\\sub", ATTR_DIRECTORY);
+    const char16_t* targets[] = {
+        u"C:\\bin\\notes.txt",          u"c:\\BIN\\new\\notes.txt", u"C:\\bin.\\notes.txt",
+        u"C:\\work\\tobin\\notes.txt", u"C:\\bin\\sub\\",         u"C:\\bin\\Dc7.txt",
+    };
+    for (const char16_t* target : targets) {
+        std::string text = fakedisk::Narrow(target);
+        SCOPED_TRACE(text);
+        indexbytes::ClearRun();
+        std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
+        gRun.index = 1;
+        gRun.restorePath = WideDuplicate((const WCHAR*)target);
+        disk.log.clear();
+        std::string output = Captured(RunEntryCommand);
+        if (text.back() == '\\') text += "notes.txt";
+        EXPECT_NE(output.find("Error: Restoration of the file '" + text + "' failed."), std::string::npos)
+            << output;
+        EXPECT_EQ(gRun.exitCode, 62);
+        EXPECT_TRUE(Exists(u"C:\\bin\\Dc7.txt"));
+        EXPECT_EQ(IndexNow(), index);
+        for (const std::string& call : disk.log) EXPECT_NE(call.rfind("move", 0), 0u) << call;
+    }
+}
+
+// A system may report success for what it did not do: a move to another
+// drive that copied but could not remove the source, a deletion of a file
+// it could not remove (Wine does both). The names decide: the copy is
+// taken back, and the item keeps its record.
+BOOL CopyOnly(const WCHAR*, const WCHAR* target) {
+    AddNode(fakedisk::Text(target), ATTR_FILE);
+    fakedisk::gDisk->log.push_back("copy to " + fakedisk::Narrow(fakedisk::Text(target)));
+    return TRUE;
+}
+
+BOOL DeleteNothing(const WCHAR* path) {
+    fakedisk::gDisk->log.push_back("delete " + fakedisk::Narrow(fakedisk::Text(path)));
+    return TRUE;
+}
+
+TEST_F(EntryTest, SuccessReportedForNothingDoneChangesNothing) {
+    const struct {
+        const char* what;
+        bool deleting;
+        int32_t exitCode;
+        const char* message;
+    } rows[] = {
+        {"restore", false, 62, "Error: Restoration of the file 'D:\\keep\\notes.txt' failed."},
+        {"delete", true, 63, "Error: Failed to delete the file 'C:\\bin\\Dc7.txt'."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        indexbytes::ClearRun();
+        std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
+        if (row.deleting) {
+            gSys.deleteFileW = DeleteNothing;
+            gRun.options |= OPT_DELETE;
+        } else {
+            gSys.moveFileW = CopyOnly;
+        }
+        gRun.index = 1;
+        gRun.restorePath = WideDuplicate(WIDE("D:\\keep\\notes.txt"));
+        std::string output = Captured(RunEntryCommand);
+        gSys.moveFileW = fakedisk::FakeMove;
+        gSys.deleteFileW = fakedisk::FakeDelete;
+        EXPECT_NE(output.find(row.message), std::string::npos) << output;
+        EXPECT_EQ(gRun.exitCode, row.exitCode);
+        EXPECT_TRUE(Exists(u"C:\\bin\\Dc7.txt"));
+        EXPECT_FALSE(Exists(u"D:\\keep\\notes.txt"));
+        EXPECT_EQ(IndexNow(), index);
+    }
+}
+
 TEST_F(EntryTest, RestoreOntoAnExistingPathChangesNothing) {
     std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
     AddNode(u"C:\\work\\notes.txt", ATTR_FILE);
@@ -217,6 +295,9 @@ TEST_F(EntryTest, DeleteThatFailsLeavesTheRecord) {
     EXPECT_EQ(IndexNow(), index);
 }
 
+// A data item that left after the listing: the reload under the lock no
+// longer lists it, so nothing is done. Reached all the same (the entry as
+// loaded, under the lock), its missing item is an unknown error.
 TEST_F(EntryTest, MissingDataItemIsAnUnknownError) {
     std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
     AddNode(u"C:\\bin\\Dc70.txt", ATTR_FILE);  // another record's, found by the same prefix
@@ -224,25 +305,73 @@ TEST_F(EntryTest, MissingDataItemIsAnUnknownError) {
     gRun.options |= OPT_DELETE;
     gRun.index = 1;
     std::string output = Captured(RunEntryCommand);
-    EXPECT_NE(output.find("Error: Unknown error occurred.\n"), std::string::npos);
+    EXPECT_NE(output.find(kEntryChanged), std::string::npos) << output;
+    EXPECT_EQ(gRun.exitCode, 63);
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc70.txt"));
+    EXPECT_EQ(IndexNow(), index);
+
+    indexbytes::ClearRun();
+    MakeIndexBin(FORMAT_INFO2, 800);
+    disk.nodes.erase(fakedisk::Fold(u"C:\\bin\\Dc7.txt"));
+    ASSERT_TRUE(LockBin());
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(DeleteEntry(0));
+    output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(output, "Error: Unknown error occurred.\n");
     EXPECT_EQ(gRun.exitCode, 255);
     EXPECT_TRUE(Exists(u"C:\\bin\\Dc70.txt"));
     EXPECT_EQ(IndexNow(), index);
 }
 
+// Another program removed notes' record after loading. The reload under the
+// lock sees it and nothing moves; a record that goes between the reload and
+// the update (the entry as loaded, under the lock) gives the warning.
 TEST_F(EntryTest, RecordNoLongerLiveGivesTheWarning) {
     std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
-    index[20] = 0;  // another program removed notes' record after loading
+    index[20] = 0;
     WriteFile(u"C:\\bin\\INFO2", index);
     gRun.index = 1;
     std::string output = Captured(RunEntryCommand);
+    EXPECT_NE(output.find(kEntryChanged), std::string::npos) << output;
+    EXPECT_EQ(gRun.exitCode, 62);
+    EXPECT_FALSE(Exists(u"C:\\work\\notes.txt"));
+    EXPECT_TRUE(Exists(u"C:\\bin\\Dc7.txt"));
+    EXPECT_EQ(IndexNow(), index);
+
+    indexbytes::ClearRun();
+    MakeIndexBin(FORMAT_INFO2, 800);
+    WriteFile(u"C:\\bin\\INFO2", index);
+    ASSERT_TRUE(LockBin());
+    gRun.restorePath = WideDuplicate(WIDE("C:\\work\\notes.txt"));
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(RestoreEntry(0));
+    output = testing::internal::GetCapturedStdout();
     EXPECT_NE(output.find("Warning: The file was moved successfully, but registration data of the file "
-                          "in the Recycle Bin was not deleted.\nThe restoration finished successfully.\n"),
+                          "in the Recycle Bin was not deleted.\n"),
               std::string::npos)
         << output;
     EXPECT_EQ(gRun.exitCode, 11);
     EXPECT_TRUE(Exists(u"C:\\work\\notes.txt"));
     EXPECT_EQ(IndexNow(), index);
+}
+
+// The chosen entry is found again by what it is, not by its number in the
+// listing: an entry above it that left moves it up.
+TEST_F(EntryTest, ChosenEntryIsFoundAgainWhereTheReloadPutsIt) {
+    std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
+    index[20] = 0;  // notes left after the listing
+    WriteFile(u"C:\\bin\\INFO2", index);
+    disk.nodes.erase(fakedisk::Fold(u"C:\\bin\\Dc7.txt"));
+    gRun.options |= OPT_DELETE;
+    gRun.index = 2;  // report, listed second
+    std::string output = Captured(RunEntryCommand);
+    EXPECT_NE(output.find("Deleting 'C:\\bin\\Dc9.doc'...\nThe file has been deleted successfully.\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(gRun.exitCode, 0);
+    EXPECT_EQ(gRun.index, 0);
+    EXPECT_FALSE(Exists(u"C:\\bin\\Dc9.doc"));
+    EXPECT_EQ(IndexNow(), AfterRemoval(index, 800, 2, 0, 0, 0));
 }
 
 TEST_F(EntryTest, UnregisterMatchesOnlyTheFirstOfTwinRecordsIgnoringCase) {
@@ -255,6 +384,7 @@ TEST_F(EntryTest, UnregisterMatchesOnlyTheFirstOfTwinRecordsIgnoringCase) {
     AddNode(u"C:\\bin\\Dc7.txt", ATTR_FILE);
     gRun.entries.Add(indexbytes::Entry(kNotes, true));
     gRun.entries.Add(indexbytes::Entry(kNotes, true));
+    ASSERT_TRUE(LockBin());
     EXPECT_TRUE(UnregisterEntry(0));
     EXPECT_EQ(IndexNow(), AfterRemoval(index, 800, 0, 1, 0, 4096));
     EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->originalPath, nullptr);
@@ -285,6 +415,7 @@ TEST_F(EntryTest, UnregisterComparesTheFieldsThatIdentifyARecord) {
         std::vector<uint8_t> index = Index(Header(3, 1, 8, row.recordSize, 4096), row.recordSize, {kNotes});
         WriteFile(u"C:\\bin\\INFO2", index);
         gRun.entries.Add(indexbytes::Entry(row.entry, row.wideEntry));
+        ASSERT_TRUE(LockBin());
         EXPECT_EQ(UnregisterEntry(0), row.matches) << row.recordSize << " " << row.entry.number;
         EXPECT_EQ(IndexNow() == index, !row.matches);
     }
@@ -300,6 +431,7 @@ TEST_F(EntryTest, UnregisterRefusesAnIndexItCannotTrust) {
         index.insert(index.end(), record.begin(), record.end());
         WriteFile(u"C:\\bin\\INFO2", index);
         gRun.entries.Add(indexbytes::Entry(kNotes, false));
+        ASSERT_TRUE(LockBin());
         EXPECT_FALSE(UnregisterEntry(0)) << recordSize;
         EXPECT_EQ(IndexNow(), index);
     }
@@ -307,6 +439,7 @@ TEST_F(EntryTest, UnregisterRefusesAnIndexItCannotTrust) {
     std::vector<uint8_t> shortIndex = {3, 0, 0, 0, 1, 0, 0, 0};
     WriteFile(u"C:\\bin\\INFO2", shortIndex);
     gRun.entries.Add(indexbytes::Entry(kNotes, true));
+    ASSERT_TRUE(LockBin());
     EXPECT_FALSE(UnregisterEntry(0));
     EXPECT_EQ(IndexNow(), shortIndex);
     EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->originalPath, nullptr);
@@ -314,6 +447,7 @@ TEST_F(EntryTest, UnregisterRefusesAnIndexItCannotTrust) {
 
 TEST_F(EntryTest, UnregisterOutOfMemoryWritesNothing) {
     std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
+    ASSERT_TRUE(LockBin());
     testing::internal::CaptureStdout();
     MemSetFailAt(1);
     bool unregistered = UnregisterEntry(0);
@@ -333,7 +467,10 @@ protected:
         indexbytes::StartRun(WIDE("C:\\$RECYCLE.BIN\\S-1-5"), FORMAT_ITEM_FILES);
         gRun.options = OPT_INDEX | OPT_DELETE | OPT_YES;
         gRun.index = 1;
-        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", ATTR_FILE);
+        // The lock of this layout is taken on desktop.ini; the $I file
+        // holds what the reload under it finds again.
+        AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\desktop.ini", ATTR_FILE | FILE_ATTRIBUTE_HIDDEN);
+        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", indexbytes::ItemInfo(u"C:\\work\\notes.txt", 0, 0));
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt", ATTR_FILE);
         gRun.entries.Add(
             indexbytes::ItemEntry(u"C:\\work\\notes.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
@@ -345,7 +482,7 @@ TEST_F(ItemFilesEntryTest, RestoreMovesTheItemAndRemovesItsIndexFile) {
     std::string output = Captured(RunEntryCommand);
     EXPECT_EQ(gRun.exitCode, 0) << output;
     EXPECT_TRUE(Exists(u"C:\\work\\notes.txt"));
-    EXPECT_TRUE(fakedisk::Listing(u"C:\\$RECYCLE.BIN\\S-1-5").empty());
+    EXPECT_EQ(fakedisk::Listing(u"C:\\$RECYCLE.BIN\\S-1-5"), std::vector<std::string>({"desktop.ini"}));
     EXPECT_TRUE(Exists(u"C:\\$RECYCLE.BIN"));
 }
 

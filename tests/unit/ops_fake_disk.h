@@ -5,15 +5,24 @@
 //
 // A link (attributes 0x410) may hold children of its own: they stand for
 // what lies behind it, outside the bin. A removal that followed the link
-// would delete them.
+// would delete them. A link may also name a `target`; only the identity
+// calls follow it, as the store only asks them where a path really leads.
+//
+// Each node has a file number that a move keeps, so that identities compare
+// the way the system's do. The streams on the host files are tracked for
+// the bin lock (one holder per file), the read-error flag and the injected
+// faults; the random source is a seeded generator, so $I names repeat.
 #ifndef DUSTPAIL_TESTS_OPS_FAKE_DISK_H
 #define DUSTPAIL_TESTS_OPS_FAKE_DISK_H
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <set>
@@ -35,6 +44,19 @@ const DWORD ATTR_LINK = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 struct Node {
     std::u16string path;  // as created
     DWORD attributes;
+    uint64_t id = 0;           // the file number; a move keeps it
+    std::u16string target;     // a link's destination, for the identity calls
+    std::u16string shortName;  // an 8.3 alias, if any
+};
+
+// One injected failure: the `at`-th call (from 1) of `call` fails, and only
+// that one. The calls are the stream calls "read", "write", "seek", "tell",
+// "flush" and "truncate"; "any" counts all of them together.
+struct Fault {
+    std::string call;
+    int at = 0;
+    int seen = 0;
+    bool met = false;
 };
 
 struct Search {
@@ -44,12 +66,29 @@ struct Search {
 
 struct Disk {
     std::map<std::u16string, Node> nodes;  // by lower-cased path
-    std::vector<std::string> log;          // "find", "delete", "rmdir", "move"
+    std::vector<std::string> log;          // "find", "delete", "rmdir", "move", "create", "truncate"
     std::set<std::u16string> refuseRemoval;
     std::map<std::u16string, std::string> hostFiles;
     std::string hostRoot;
     DWORD lastError = 0;
     int openSearches = 0;
+    uint64_t nextId = 1;
+    std::map<FILE*, std::u16string> streams;  // open streams by folded path
+    std::set<FILE*> readErrors;               // streams whose read failed
+    std::map<std::u16string, FILE*> locks;    // the holder of each file's lock
+    DWORD lockError = 0;                      // every lock fails with it when set
+    DWORD createError = 0;                    // every exclusive create fails with it
+    // An open of (path, mode) it returns true for is denied.
+    std::function<bool(const std::u16string&, const std::string&)> refuseOpen;
+    // Runs first in each exclusive create, so that another run can take
+    // the name just before.
+    std::function<void(const std::u16string&)> beforeCreate;
+    uint32_t slept = 0;  // milliseconds waited through the sleep call
+    int sleeps = 0;
+    std::function<void()> onSleep;
+    uint64_t randomState = 1;
+    bool randomFails = false;
+    Fault fault;
 };
 
 inline Disk* gDisk = nullptr;
@@ -95,6 +134,19 @@ inline Node* Find(const std::u16string& path) {
     return it == gDisk->nodes.end() ? nullptr : &it->second;
 }
 
+// Whether this call is the one the test made to fail.
+inline bool Inject(const char* call) {
+    Fault& fault = gDisk->fault;
+    if (fault.at == 0 || (fault.call != call && fault.call != "any")) return false;
+    if (++fault.seen != fault.at) return false;
+    fault.met = true;
+    gDisk->lastError = ERROR_ACCESS_DENIED;
+    return true;
+}
+
+// Makes the at-th call of `call` fail from now on.
+inline void FailCall(const std::string& call, int at) { gDisk->fault = Fault{call, at, 0, false}; }
+
 inline bool HasChildren(const std::u16string& path) {
     std::u16string folded = Fold(path);
     for (const auto& item : gDisk->nodes)
@@ -112,10 +164,12 @@ inline bool MaskMatches(const std::u16string& mask, const std::u16string& name) 
     return true;
 }
 
-inline void Fill(WIN32_FIND_DATAW* data, const std::u16string& name, DWORD attributes) {
+inline void Fill(WIN32_FIND_DATAW* data, const std::u16string& name, DWORD attributes,
+                 const std::u16string& shortName = std::u16string()) {
     *data = WIN32_FIND_DATAW();
     data->dwFileAttributes = attributes;
     for (size_t i = 0; i < name.size() && i + 1 < MAX_PATH; ++i) data->cFileName[i] = name[i];
+    for (size_t i = 0; i < shortName.size() && i + 1 < 14; ++i) data->cAlternateFileName[i] = shortName[i];
 }
 
 inline DWORD FakeAttributes(const WCHAR* path) {
@@ -192,7 +246,7 @@ inline HANDLE FakeFindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
         std::u16string name = NameOf(item.second.path);
         if (!MaskMatches(mask, name)) continue;
         WIN32_FIND_DATAW found;
-        Fill(&found, name, item.second.attributes);
+        Fill(&found, name, item.second.attributes, item.second.shortName);
         search->found.push_back(found);
     }
     if (search->found.empty()) {
@@ -229,8 +283,11 @@ inline BOOL FakeMove(const WCHAR* existing, const WCHAR* target) {
     std::u16string from = Text(existing), to = Text(target);
     gDisk->log.push_back("move " + Narrow(from) + " -> " + Narrow(to));
     Node* parent = Find(ParentOf(to));
-    if (Find(from) == nullptr || Find(to) != nullptr || parent == nullptr ||
-        (parent->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if (Find(to) != nullptr) {
+        gDisk->lastError = ERROR_ALREADY_EXISTS;
+        return FALSE;
+    }
+    if (Find(from) == nullptr || parent == nullptr || (parent->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         gDisk->lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
@@ -258,23 +315,245 @@ inline std::string HostFile(const std::u16string& path) {
     return gDisk->hostRoot + "/" + name;
 }
 
+inline void AddNode(const std::u16string& path, DWORD attributes);
+
+// A file made with AddNode alone has no bytes yet: it reads as empty.
 inline FILE* FakeOpen(const WCHAR* name, const WCHAR* mode) {
     std::u16string path = Text(name);
     std::string narrowMode = Narrow(Text(mode));
+    if (gDisk->refuseOpen && gDisk->refuseOpen(path, narrowMode)) {
+        gDisk->lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
     Node* node = Find(path);
     bool creating = narrowMode[0] == 'w' || narrowMode[0] == 'a';
     if ((node == nullptr && !creating) || (node != nullptr && (node->attributes & ATTR_DIRECTORY))) {
         gDisk->lastError = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    if (node == nullptr) gDisk->nodes[Fold(path)] = Node{path, ATTR_FILE};
-    gDisk->lastError = 0;
-    return std::fopen(HostFile(path).c_str(), narrowMode.c_str());
+    if (node == nullptr) AddNode(path, ATTR_FILE);
+    std::string host = HostFile(path);
+    if (access(host.c_str(), F_OK) != 0) std::ofstream(host, std::ios::binary);
+    FILE* stream = std::fopen(host.c_str(), narrowMode.c_str());
+    gDisk->lastError = stream != nullptr ? 0 : ERROR_ACCESS_DENIED;
+    if (stream != nullptr) gDisk->streams[stream] = Fold(path);
+    return stream;
 }
 
 inline FILE* FakeOpenAnsi(const char*, const char*) { return nullptr; }
 
 inline DWORD FakeLastError() { return gDisk->lastError; }
+
+// --- Stream calls, each open to an injected fault ---------------------------
+
+inline size_t FakeRead(void* buffer, size_t size, size_t count, FILE* stream) {
+    if (Inject("read")) {
+        gDisk->readErrors.insert(stream);
+        return 0;
+    }
+    return std::fread(buffer, size, count, stream);
+}
+
+// A failed write gets half of its bytes out first, as one that stops on a
+// full disk does.
+inline size_t FakeWrite(const void* buffer, size_t size, size_t count, FILE* stream) {
+    if (Inject("write")) {
+        size_t half = size == 1 ? count / 2 : 0;
+        return std::fwrite(buffer, 1, half, stream);
+    }
+    return std::fwrite(buffer, size, count, stream);
+}
+
+inline int FakeSeek(FILE* stream, long offset, int origin) {
+    return Inject("seek") ? -1 : std::fseek(stream, offset, origin);
+}
+
+inline int64_t FakeTell(FILE* stream) { return Inject("tell") ? -1 : (int64_t)ftello(stream); }
+
+inline int FakeFlush(FILE* stream) { return Inject("flush") ? EOF : std::fflush(stream); }
+
+inline int FakeStreamError(FILE* stream) {
+    return std::ferror(stream) != 0 || gDisk->readErrors.count(stream) != 0;
+}
+
+inline BOOL FakeTruncate(FILE* stream, uint64_t size) {
+    auto open = gDisk->streams.find(stream);
+    gDisk->log.push_back("truncate " + (open != gDisk->streams.end() ? Narrow(open->second) : "?") + " " +
+                         std::to_string(size));
+    if (Inject("truncate")) return FALSE;
+    return std::fflush(stream) == 0 && ftruncate(fileno(stream), (off_t)size) == 0;
+}
+
+// Closing a stream lets go of the lock it holds, as the system does.
+inline int FakeClose(FILE* stream) {
+    for (auto it = gDisk->locks.begin(); it != gDisk->locks.end();)
+        it = it->second == stream ? gDisk->locks.erase(it) : std::next(it);
+    gDisk->streams.erase(stream);
+    gDisk->readErrors.erase(stream);
+    return std::fclose(stream);
+}
+
+// --- The lock, waits and the random source -----------------------------------
+
+inline std::u16string LockKey(FILE* stream) {
+    auto open = gDisk->streams.find(stream);
+    return open != gDisk->streams.end() ? open->second : u"?";
+}
+
+inline BOOL FakeLock(FILE* stream) {
+    if (gDisk->lockError != 0) {
+        gDisk->lastError = gDisk->lockError;
+        return FALSE;
+    }
+    std::u16string key = LockKey(stream);
+    auto held = gDisk->locks.find(key);
+    if (held != gDisk->locks.end() && held->second != stream) {
+        gDisk->lastError = ERROR_LOCK_VIOLATION;
+        return FALSE;
+    }
+    gDisk->locks[key] = stream;
+    gDisk->lastError = 0;
+    return TRUE;
+}
+
+inline BOOL FakeUnlock(FILE* stream) {
+    auto held = gDisk->locks.find(LockKey(stream));
+    if (held == gDisk->locks.end() || held->second != stream) {
+        gDisk->lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    gDisk->locks.erase(held);
+    return TRUE;
+}
+
+inline void FakeSleep(DWORD milliseconds) {
+    gDisk->slept += milliseconds;
+    ++gDisk->sleeps;
+    if (gDisk->onSleep) gDisk->onSleep();
+}
+
+// xorshift64*: the same seed gives the same bytes.
+inline BOOL FakeRandomBytes(void* buffer, size_t size) {
+    if (gDisk->randomFails) {
+        gDisk->lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    for (size_t i = 0; i < size; ++i) {
+        uint64_t& x = gDisk->randomState;
+        x ^= x >> 12;
+        x ^= x << 25;
+        x ^= x >> 27;
+        out[i] = (uint8_t)((x * 0x2545F4914F6CDD1DULL) >> 56);
+    }
+    return TRUE;
+}
+
+inline void SeedRandom(uint64_t seed) { gDisk->randomState = seed * 0x9E3779B97F4A7C15ULL + 1; }
+
+// --- Exclusive creation and identities -----------------------------------
+
+inline FILE* FakeCreateNew(const WCHAR* name) {
+    std::u16string path = Text(name);
+    gDisk->log.push_back("create " + Narrow(path));
+    if (gDisk->beforeCreate) gDisk->beforeCreate(path);
+    Node* parent = Find(ParentOf(path));
+    if (gDisk->createError != 0) {
+        gDisk->lastError = gDisk->createError;
+        return nullptr;
+    }
+    if (Find(path) != nullptr) {
+        gDisk->lastError = ERROR_FILE_EXISTS;
+        return nullptr;
+    }
+    if (parent == nullptr || (parent->attributes & ATTR_DIRECTORY) == 0) {
+        gDisk->lastError = ERROR_PATH_NOT_FOUND;
+        return nullptr;
+    }
+    AddNode(path, ATTR_FILE);
+    FILE* stream = std::fopen(HostFile(path).c_str(), "wb");
+    gDisk->lastError = stream != nullptr ? 0 : ERROR_ACCESS_DENIED;
+    if (stream != nullptr) gDisk->streams[stream] = Fold(path);
+    return stream;
+}
+
+inline FILE* FakeCreateNewAnsi(const char*) {
+    gDisk->lastError = ERROR_INVALID_NAME;
+    return nullptr;
+}
+
+// A name as the system compares it: trailing dots and blanks dropped.
+inline std::u16string TrimName(std::u16string name) {
+    if (name == u"." || name == u"..") return name;
+    while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.pop_back();
+    return name;
+}
+
+// The node a path reaches: names matched by their long or short form, the
+// links among its folders taken to their targets, and the last name too
+// with followLast. Null when a name on the way is missing.
+inline Node* Resolve(const std::u16string& path, bool followLast, int depth = 0) {
+    if (depth > 8) return nullptr;
+    std::vector<std::u16string> parts;
+    std::u16string part;
+    for (char16_t ch : path + u"\\") {
+        if (ch != u'\\') {
+            part += ch;
+        } else if (!part.empty()) {
+            parts.push_back(TrimName(part));
+            part.clear();
+        }
+    }
+    std::u16string at;
+    Node* node = nullptr;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        std::u16string key = at.empty() ? Fold(parts[i]) : at + u"\\" + Fold(parts[i]);
+        auto it = gDisk->nodes.find(key);
+        if (it == gDisk->nodes.end() && !at.empty()) {
+            for (it = gDisk->nodes.begin(); it != gDisk->nodes.end(); ++it)
+                if (ParentOf(it->first) == at && !it->second.shortName.empty() &&
+                    Fold(it->second.shortName) == Fold(parts[i]))
+                    break;
+        }
+        if (it == gDisk->nodes.end()) return nullptr;
+        node = &it->second;
+        at = it->first;
+        bool last = i + 1 == parts.size();
+        if (!node->target.empty() && (!last || followLast)) {
+            node = Resolve(node->target, true, depth + 1);
+            if (node == nullptr) return nullptr;
+            at = Fold(node->path);
+        }
+    }
+    return node;
+}
+
+// The high bit marks the folder behind a link that names no target.
+const uint64_t BEHIND_LINK = 1ULL << 63;
+
+inline BOOL FakeIdentity(const WCHAR* name, BOOL follow, FileIdentity* identity) {
+    Node* node = Resolve(Text(name), follow != 0);
+    if (node == nullptr) {
+        gDisk->lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    bool link = (node->attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    identity->volume = (uint64_t)WideLowerAscii((WCHAR)node->path[0]);
+    identity->file = node->id;
+    identity->attributes = node->attributes;
+    identity->isLink = link && !follow;
+    if (link && follow) {
+        identity->file |= BEHIND_LINK;
+        identity->attributes &= ~(DWORD)FILE_ATTRIBUTE_REPARSE_POINT;
+    }
+    gDisk->lastError = 0;
+    return TRUE;
+}
+
+inline BOOL FakeIdentityAnsi(const char*, BOOL, FileIdentity*) {
+    gDisk->lastError = ERROR_INVALID_NAME;
+    return FALSE;
+}
 
 inline void Install(Disk* disk) {
     gDisk = disk;
@@ -291,17 +570,50 @@ inline void Install(Disk* disk) {
     gSys.wopen = FakeOpen;
     gSys.open = FakeOpenAnsi;
     gSys.getLastError = FakeLastError;
+    gSys.read = FakeRead;
+    gSys.write = FakeWrite;
+    gSys.seek = FakeSeek;
+    gSys.close = FakeClose;
+    gSys.tell = FakeTell;
+    gSys.flush = FakeFlush;
+    gSys.streamError = FakeStreamError;
+    gSys.truncate = FakeTruncate;
+    gSys.lock = FakeLock;
+    gSys.unlock = FakeUnlock;
+    gSys.createNewW = FakeCreateNew;
+    gSys.createNewA = FakeCreateNewAnsi;
+    gSys.identityW = FakeIdentity;
+    gSys.identityA = FakeIdentityAnsi;
+    gSys.randomBytes = FakeRandomBytes;
+    gSys.sleep = FakeSleep;
 }
 
+// A test that stopped half way may leave the lock or other streams open.
 inline void Uninstall() {
+    UnlockBin();
+    while (!gDisk->streams.empty()) FakeClose(gDisk->streams.begin()->first);
     gSys = kDefaultSystemCalls;
     std::string command = "rm -rf '" + gDisk->hostRoot + "'";
     if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
     gDisk = nullptr;
 }
 
+// A node made again keeps its file number.
 inline void AddNode(const std::u16string& path, DWORD attributes) {
-    gDisk->nodes[Fold(path)] = Node{path, attributes};
+    Node& node = gDisk->nodes[Fold(path)];
+    if (node.id == 0) node.id = gDisk->nextId++;
+    node.path = path;
+    node.attributes = attributes;
+}
+
+// A link that leads to `target` for the identity calls.
+inline void AddLink(const std::u16string& path, const std::u16string& target, DWORD attributes = ATTR_LINK) {
+    AddNode(path, attributes);
+    Find(path)->target = target;
+}
+
+inline void SetShortName(const std::u16string& path, const std::u16string& shortName) {
+    Find(path)->shortName = shortName;
 }
 
 inline bool Exists(const std::u16string& path) { return Find(path) != nullptr; }

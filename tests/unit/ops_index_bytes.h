@@ -109,7 +109,25 @@ inline BinEntry* ItemEntry(const std::u16string& originalPath, const std::u16str
     return entry;
 }
 
+// A $I file of version 1 (544 bytes), as the loader reads it back into
+// ItemEntry(originalPath, ...) with the given time and size.
+inline std::vector<uint8_t> ItemInfo(const std::u16string& originalPath, uint64_t time, uint64_t size) {
+    std::vector<uint8_t> bytes(544, 0);
+    bytes[0] = 1;
+    for (int i = 0; i < 8; ++i) {
+        bytes[8 + i] = (uint8_t)(size >> (8 * i));
+        bytes[16 + i] = (uint8_t)(time >> (8 * i));
+    }
+    for (size_t i = 0; i < originalPath.size() && i < 259; ++i) {
+        bytes[24 + 2 * i] = (uint8_t)originalPath[i];
+        bytes[25 + 2 * i] = (uint8_t)(originalPath[i] >> 8);
+    }
+    return bytes;
+}
+
+// Lets go of a lock a command or test left, then forgets the run.
 inline void ClearRun() {
+    UnlockBin();
     for (int32_t i = 0; i < gRun.entries.Length(); ++i) {
         BinEntry* entry = static_cast<BinEntry*>(gRun.entries.At(i));
         MemFree(entry->originalPath);

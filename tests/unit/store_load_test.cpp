@@ -251,7 +251,7 @@ TEST_F(StoreDisk, ItemFilesOfBothVersions) {
     ASSERT_TRUE(LoadEntries());
     ASSERT_EQ(3, gRun.entries.Length());
     EXPECT_EQ(u"C:\\one.txt", WidePath(0));
-    EXPECT_EQ(5u, Entry(0)->size);  // the low 32 bits
+    EXPECT_EQ(0x100000005ULL, Entry(0)->size);  // all 64 bits
     EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_HIDDEN, Entry(0)->attributes);
     EXPECT_EQ(at(u"$RAAAAA1.txt"), Wide16(Entry(0)->dataPath));
     EXPECT_EQ(0u, Entry(0)->recordNumber);
@@ -339,6 +339,7 @@ TEST_F(StoreDisk, FindDataItemTakesOnlyTheRecordsOwnName) {
 
 TEST_F(StoreDisk, FreeRecordNumberCountsNamePrefixes) {
     gRun.binFormat = FORMAT_INFO2;
+    WriteIndex(u"INFO2", 800, {});
     EXPECT_EQ(0u, FreeRecordNumber(false));
     EXPECT_EQ(1u, FreeRecordNumber(true));
     AddNode(In(u"Dc10.txt"), ATTR_FILE);
@@ -359,6 +360,7 @@ TEST_F(StoreDisk, FreeRecordNumberCountsNamePrefixes) {
 
 TEST_F(StoreDisk, RecordNumberSetStaysCurrentAcrossAThrow) {
     gRun.binFormat = FORMAT_INFO2;
+    WriteIndex(u"INFO2", 800, {});
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
     AddNode(In(u"Dc2.txt"), ATTR_FILE);
     AddNode(In(u"Dc9999999999.txt"), ATTR_FILE);  // beyond 32 bits: 999999999 and below
@@ -376,6 +378,106 @@ TEST_F(StoreDisk, RecordNumberSetStaysCurrentAcrossAThrow) {
     MemSetFailAt(0);
     EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
     FreeRecordNumberSet(&set);
+}
+
+// The numbers in use are those of the data items and of every live record,
+// whether its item is there or not; the record being removed (`leaving`)
+// frees its number, and only one record's worth of it.
+TEST_F(StoreDisk, LiveRecordsKeepTheirNumbers) {
+    struct Row {
+        const char* what;
+        std::vector<Record> records;
+        std::vector<std::u16string> items;
+        int leaving;            // index into records, or -1
+        uint64_t leavingTime;   // added to that record's time
+        uint32_t leavingDrive;  // 0: that record's drive
+        uint32_t first, second;
+    };
+    Record zero = Rec("C:\\a", u"C:\\a", 0, 2), one = Rec("C:\\b", u"C:\\b", 1, 2);
+    Record zeroRemoved = Rec("C:\\a", u"C:\\a", 0, 2, true);
+    const Row rows[] = {
+        {"records without items", {zero, one}, {}, -1, 0, 0, 2, 3},
+        {"a removed record", {zeroRemoved, one}, {}, -1, 0, 0, 0, 2},
+        {"items and records", {one}, {u"Dc0.txt", u"De3"}, -1, 0, 0, 2, 4},
+        {"leaving frees its own", {zero, one}, {}, 0, 0, 0, 0, 2},
+        {"leaving frees one of twins", {zero, zero}, {}, 0, 0, 0, 1, 2},
+        {"leaving of another time", {zero}, {}, 0, 1, 0, 1, 2},
+        {"leaving of another drive", {zero}, {}, 0, 0, 3, 1, 2},
+        {"leaving passes a removed twin", {zeroRemoved, zero}, {}, 1, 0, 0, 0, 1},
+        {"leaving whose item is there", {zero}, {u"Dc0"}, 0, 0, 0, 1, 2},
+    };
+    gRun.binFormat = FORMAT_INFO2;
+    for (uint32_t recordSize : {280u, 800u, 1000u}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.what) + ", " + std::to_string(recordSize));
+            Bytes bytes = indexbytes::Index(indexbytes::Header(5, 0, 0, recordSize, 0), recordSize,
+                                            row.records);
+            bytes.insert(bytes.end(), 100, 0x41);  // a piece of a record: no record
+            WriteFile(In(u"INFO2"), bytes);
+            for (const std::u16string& item : row.items) AddNode(In(item), ATTR_FILE);
+            BinEntry* leaving = nullptr;
+            if (row.leaving >= 0) {
+                Record left = row.records[(size_t)row.leaving];
+                left.time += row.leavingTime;
+                if (row.leavingDrive != 0) left.drive = row.leavingDrive;
+                left.removed = false;
+                leaving = indexbytes::Entry(left, recordSize >= 800);
+            }
+            EXPECT_EQ(FreeRecordNumber(false, leaving), row.first);
+            EXPECT_EQ(FreeRecordNumber(true, leaving), row.second);
+            RecordNumberSet set;
+            ASSERT_TRUE(BuildRecordNumberSet(&set, leaving));
+            EXPECT_EQ(FirstFreeRecordNumber(&set, false), row.first);
+            FreeRecordNumberSet(&set);
+            EXPECT_EQ(gRun.exitCode, 0);
+            FreeEntry(leaving);
+            for (const std::u16string& item : row.items) disk.nodes.erase(fakedisk::Fold(In(item)));
+        }
+    }
+}
+
+// An index that cannot be read whole must not pass for one with fewer
+// records: a number taken from it may belong to a record. The per-item
+// layout reads no index.
+TEST_F(StoreDisk, UnreadIndexFailsTheRecordNumbers) {
+    const std::string failed = "Error: Reading the data in the Recycle Bin (T:\\Recycled) failed.\n";
+    gRun.binFormat = FORMAT_INFO2;
+    std::vector<Record> records = {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 1, 2)};
+    const struct {
+        const char* what;
+        uint32_t recordSize;
+        const char* call;  // the stream call made to fail, or null
+        int at;
+        bool missing;
+    } rows[] = {
+        {"missing index", 800, nullptr, 0, true},
+        {"record size too small", 279, nullptr, 0, false},
+        {"header read fails", 800, "read", 1, false},
+        {"second record's read fails", 800, "read", 3, false},
+        {"skip over a record fails", 800, "seek", 2, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        gRun.exitCode = 0;
+        if (row.missing)
+            disk.nodes.erase(fakedisk::Fold(In(u"INFO2")));
+        else  // 800-byte records behind the header's size
+            WriteFile(In(u"INFO2"), indexbytes::Index(indexbytes::Header(5, 0, 0, row.recordSize, 0), 800, records));
+        if (row.call != nullptr) fakedisk::FailCall(row.call, row.at);
+        testing::internal::CaptureStdout();
+        uint32_t number = FreeRecordNumber(false);
+        std::string output = testing::internal::GetCapturedStdout();
+        disk.fault = fakedisk::Fault();
+        EXPECT_EQ(number, 0u);
+        EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
+        EXPECT_EQ(output, failed);
+    }
+    gRun.exitCode = 0;
+    gRun.binFormat = FORMAT_ITEM_FILES;
+    disk.nodes.erase(fakedisk::Fold(In(u"INFO2")));
+    AddNode(In(u"Dc0"), ATTR_FILE);  // not an item of this layout, yet the prefix rule holds
+    EXPECT_EQ(FreeRecordNumber(false), 1u);
+    EXPECT_EQ(gRun.exitCode, 0);
 }
 
 // desktop.ini texts and whether they mark a folder.

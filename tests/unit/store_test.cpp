@@ -3,10 +3,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "app/runstate.h"
+#include "ops_index_bytes.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "store/store.h"
@@ -329,8 +331,10 @@ TEST(ReadTextLine, MemoryExhaustionReportsAndReturnsNone) {
 }
 
 TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
-    // A folder that cannot be searched has every number free.
+    // A folder that cannot be searched has every number free; the per-item
+    // layout has no index whose records would count.
     gRun.binPath = const_cast<WCHAR*>(WIDE("Q:\\no\\such\\folder"));
+    gRun.binFormat = FORMAT_ITEM_FILES;
     RecordNumberSet set;
     ASSERT_TRUE(BuildRecordNumberSet(&set));
     EXPECT_EQ(0u, FirstFreeRecordNumber(&set, false));
@@ -355,6 +359,118 @@ TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
     FreeRecordNumberSet(&set);
     FreeRecordNumberSet(&set);  // twice is harmless
     gRun.binPath = nullptr;
+    gRun.binFormat = FORMAT_NONE;
+}
+
+
+// An entry is the same item when its record (number, drive, time and path)
+// or its $I file is; what the listing shows besides (size, attributes) may
+// change. The path compares exactly: both come from the same bytes.
+TEST(SameEntry, ComparesWhatIdentifiesTheItem) {
+    const indexbytes::Record base = {"C:\\a.txt", u"C:\\a.txt", 7, 2, 130000000000000000ULL, 4096, false};
+    struct Row {
+        const char* what;
+        std::function<void(BinEntry*)> change;
+        bool same;
+    };
+    for (bool wide : {true, false}) {
+        // A path as the entry holds it: UTF-16, or bytes for ANSI entries.
+        auto setPath = [wide](BinEntry* entry, const char* path) {
+            MemFree(entry->originalPath);
+            entry->originalPath = nullptr;
+            if (path == nullptr) return;
+            indexbytes::Record text = {path, std::u16string(path, path + std::strlen(path)), 0, 0, 0, 0, false};
+            BinEntry* made = indexbytes::Entry(text, wide);
+            entry->originalPath = made->originalPath;
+            MemFree(made);
+        };
+        const Row rows[] = {
+            {"itself", [](BinEntry*) {}, true},
+            {"size", [](BinEntry* e) { e->size += 1; }, true},
+            {"attributes", [](BinEntry* e) { e->attributes ^= 0x20; }, true},
+            {"number", [](BinEntry* e) { e->recordNumber += 1; }, false},
+            {"drive", [](BinEntry* e) { e->driveNumber += 1; }, false},
+            {"time", [](BinEntry* e) { e->deletionTime += 1; }, false},
+            {"path", [&](BinEntry* e) { setPath(e, "C:\\b.txt"); }, false},
+            {"path's case", [&](BinEntry* e) { setPath(e, "C:\\A.txt"); }, false},
+            {"path's end", [&](BinEntry* e) { setPath(e, "C:\\a.txt2"); }, false},
+            {"no path", [&](BinEntry* e) { setPath(e, nullptr); }, false},
+            {"a data path", [](BinEntry* e) { e->dataPath = WideDuplicate(WIDE("C:\\bin\\$Rx")); }, false},
+        };
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.what) + (wide ? ", wide" : ", ANSI"));
+            BinEntry* a = indexbytes::Entry(base, wide);
+            BinEntry* b = indexbytes::Entry(base, wide);
+            row.change(b);
+            EXPECT_EQ(SameEntry(a, b), row.same);
+            EXPECT_EQ(SameEntry(b, a), row.same);
+            FreeEntry(a);
+            FreeEntry(b);
+        }
+    }
+    // The same path as wide and as ANSI text is not the same record field.
+    BinEntry* wideEntry = indexbytes::Entry(base, true);
+    BinEntry* ansiEntry = indexbytes::Entry(base, false);
+    EXPECT_FALSE(SameEntry(wideEntry, ansiEntry));
+    FreeEntry(wideEntry);
+    FreeEntry(ansiEntry);
+    // Per-item entries: the $R item tells them apart.
+    BinEntry* one = indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RAAAAAA.txt");
+    BinEntry* other = indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RBBBBBB.txt");
+    BinEntry* again = indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RAAAAAA.txt");
+    EXPECT_FALSE(SameEntry(one, other));
+    EXPECT_TRUE(SameEntry(one, again));
+    FreeEntry(one);
+    FreeEntry(other);
+    FreeEntry(again);
+}
+
+// A copy owns its strings: it outlives the list it came from. Running out
+// of memory at any of its allocations gives no copy.
+TEST(DuplicateEntry, DeepCopyOrNone) {
+    const indexbytes::Record base = {"C:\\a.txt", u"C:\\a.txt", 7, 2, 130000000000000000ULL, 4096, false};
+    std::vector<BinEntry*> originals = {
+        indexbytes::Entry(base, true), indexbytes::Entry(base, false),
+        indexbytes::ItemEntry(u"C:\\x\\y.txt", u"C:\\bin\\$RAB12CD.txt"), indexbytes::Entry(base, true)};
+    MemFree(originals[3]->originalPath);
+    originals[3]->originalPath = nullptr;  // a record whose path could not be read
+    for (BinEntry* original : originals) {
+        original->attributes = 0x21;
+        original->size = 0x100000001ULL;
+        BinEntry* copy = DuplicateEntry(original);
+        ASSERT_NE(copy, nullptr);
+        EXPECT_TRUE(SameEntry(copy, original));
+        EXPECT_EQ(copy->size, original->size);
+        EXPECT_EQ(copy->attributes, original->attributes);
+        EXPECT_TRUE(copy->originalPath == nullptr || copy->originalPath != original->originalPath);
+        EXPECT_TRUE(copy->dataPath == nullptr || copy->dataPath != original->dataPath);
+        EXPECT_EQ(copy->originalPath == nullptr, original->originalPath == nullptr);
+        EXPECT_EQ(copy->dataPath == nullptr, original->dataPath == nullptr);
+
+        int allocations = 0;
+        for (long failAt = 1; failAt < 10; ++failAt) {
+            MemSetFailAt(failAt);
+            BinEntry* failed = DuplicateEntry(original);
+            bool met = MemFailureMet();
+            MemSetFailAt(0);
+            if (!met) {
+                ASSERT_NE(failed, nullptr);
+                FreeEntry(failed);
+                break;
+            }
+            ++allocations;
+            EXPECT_EQ(failed, nullptr) << failAt;
+        }
+        EXPECT_EQ(allocations, 1 + (original->originalPath != nullptr) + (original->dataPath != nullptr));
+
+        FreeEntry(original);  // the copy stays whole
+        BinEntry* again = DuplicateEntry(copy);
+        ASSERT_NE(again, nullptr);
+        EXPECT_TRUE(SameEntry(again, copy));
+        FreeEntry(again);
+        FreeEntry(copy);
+    }
+    FreeEntry(nullptr);  // harmless
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // left behind when a step fails.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -102,7 +101,7 @@ uint64_t FileTimeOf(time_t seconds) { return ((uint64_t)seconds + 11644473600ULL
 // --- The disk -------------------------------------------------------------
 
 // Sizes of the fake files, by folded path (the fake disk keeps none).
-std::map<std::u16string, DWORD> gSizes;
+std::map<std::u16string, uint64_t> gSizes;
 std::set<std::u16string> gFailingMoves;
 std::function<bool(const std::u16string&, const std::string&)> gFailOpen;
 std::function<bool(const std::u16string&)> gTakenNames;
@@ -158,7 +157,10 @@ HANDLE FindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
         if (!WildcardMatches(mask, 0, name, 0)) continue;
         fakedisk::Fill(&found, name, item.second.attributes);
         auto size = gSizes.find(item.first);
-        if (size != gSizes.end()) found.nFileSizeLow = size->second;
+        if (size != gSizes.end()) {
+            found.nFileSizeLow = (DWORD)size->second;
+            found.nFileSizeHigh = (DWORD)(size->second >> 32);
+        }
         search->found.push_back(found);
     }
     if (search->found.empty()) {
@@ -248,7 +250,7 @@ protected:
         fakedisk::Uninstall();
     }
 
-    static void File(const std::u16string& path, DWORD size) {
+    static void File(const std::u16string& path, uint64_t size) {
         AddNode(path, ATTR_FILE);
         gSizes[Fold(path)] = size;
     }
@@ -270,9 +272,11 @@ protected:
         gRun.binFormat = recordSize >= 800 ? FORMAT_INFO2 : FORMAT_INFO;
     }
 
+    // A per-item bin: its desktop.ini (which carries the lock) alone.
     static void MakeItemBin() {
         AddNode(u"C:\\$Recycle.Bin", ATTR_DIRECTORY);
         AddNode(ITEM_BIN, ATTR_DIRECTORY);
+        WriteFile(ITEM_BIN + u"\\desktop.ini", Bytes{'[', ']'});
         gRun.binPath = WideDuplicate((const WCHAR*)ITEM_BIN.c_str());
         gRun.binFormat = FORMAT_ITEM_FILES;
     }
@@ -403,29 +407,27 @@ TEST_F(ThrowTest, FailedMoveWithdrawsTheRecordAndTheCounts) {
     EXPECT_EQ(out, READING + "C:\\work\\a.txt\nC:\\work\\b.txt\n" + UNKNOWN + "C:\\work\\c.txt\n");
     EXPECT_EQ(gRun.exitCode, 255);
     Bytes index = ReadFile(INFO2);
-    ASSERT_EQ(index.size(), 20u + 8 * 800);
-    EXPECT_EQ(Slice(index, 0, 20), Header(7, 7, 800, OLD_TOTAL + 4096 + 8192));
+    // b's record was cut off again and c's took its place. b's number 6 was
+    // taken for the run before the move (had the record stayed, it would
+    // have kept it), so c has 7; no record claims 6.
+    ASSERT_EQ(index.size(), 20u + 7 * 800);
+    EXPECT_EQ(Slice(index, 0, 20), Header(7, 8, 800, OLD_TOTAL + 4096 + 8192));
     std::vector<Bytes> records = Records(index, 800);
-    // b's record: removed in place, everything after its first byte kept.
-    const Bytes& withdrawn = records[6];
-    EXPECT_EQ(withdrawn[0], 0);
-    EXPECT_EQ(PathField(withdrawn, 1), ":\\work\\b.txt");
-    EXPECT_EQ(GetU32(withdrawn, 260), 6u);
-    EXPECT_EQ(WidePathField(withdrawn, 280), "C:\\work\\b.txt");
-    // c took the same number, and only c's record claims it.
-    EXPECT_EQ(PathField(records[7], 0), "C:\\work\\c.txt");
-    EXPECT_EQ(GetU32(records[7], 260), 6u);
+    EXPECT_EQ(PathField(records[5], 0), "C:\\work\\a.txt");
+    EXPECT_EQ(PathField(records[6], 0), "C:\\work\\c.txt");
+    EXPECT_EQ(GetU32(records[6], 260), 7u);
     EXPECT_TRUE(Exists(u"C:\\work\\b.txt"));
-    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc6.txt"));
+    EXPECT_FALSE(Exists(INDEX_BIN + u"\\Dc6.txt"));
+    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc7.txt"));
     EXPECT_FALSE(Exists(u"C:\\work\\c.txt"));
 
-    // Loaded again, the bin holds a and c, and number 6 is c.
+    // Loaded again, the bin holds a and c, and number 7 is c.
     testing::internal::CaptureStdout();
     ASSERT_TRUE(LoadEntries());
     testing::internal::GetCapturedStdout();
     ASSERT_EQ(gRun.entries.Length(), 7);
     auto* last = static_cast<BinEntry*>(gRun.entries.At(6));
-    EXPECT_EQ(last->recordNumber, 6u);
+    EXPECT_EQ(last->recordNumber, 7u);
     EXPECT_EQ(Narrow(Text((const WCHAR*)last->originalPath)), "C:\\work\\c.txt");
 }
 
@@ -435,27 +437,40 @@ TEST_F(ThrowTest, FailedMovePutsTheHeaderBackAsItWas) {
     File(u"C:\\work\\b.txt", 100);
     gFailingMoves.insert(Fold(u"C:\\work\\b.txt"));
     Throw({u"C:\\work\\a.txt", u"C:\\work\\b.txt"});
-    // As a's header left it.
+    // As a's header and record left it.
     Bytes index = ReadFile(INFO2);
+    ASSERT_EQ(index.size(), 20u + 6 * 800);
     EXPECT_EQ(Slice(index, 0, 20), Header(6, 6, 800, OLD_TOTAL + 4096));
-    EXPECT_EQ(Records(index, 800)[6][0], 0);
+    EXPECT_EQ(PathField(Records(index, 800)[5], 0), "C:\\work\\a.txt");
     EXPECT_EQ(gRun.exitCode, 255);
 }
 
+// The record goes in before the item moves; a write of the record or of the
+// header that fails puts the index back and stops with the create failure.
 TEST_F(ThrowTest, AppendFailureLeavesTheIndexAsItWas) {
-    MakeIndexBin();
-    File(u"C:\\work\\a.txt", 100);
-    Bytes original = ReadFile(INFO2);
-    gFailOpen = [](const std::u16string& path, const std::string& mode) {
-        return Fold(path) == Fold(INFO2) && mode == "ab";
-    };
-    std::string out = Throw({u"C:\\work\\a.txt"});
-    EXPECT_EQ(ReadFile(INFO2), original);
-    EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
-    EXPECT_EQ(out, READING + "C:\\work\\a.txt\n" + THROW_OK);
-    EXPECT_EQ(gRun.exitCode, 0);
+    for (int write : {1, 2}) {
+        SCOPED_TRACE(write);
+        gRun.exitCode = 0;
+        gRun.throwList.RemoveAll();
+        MakeIndexBin();
+        File(u"C:\\work\\a.txt", 100);
+        Bytes original = ReadFile(INFO2);
+        fakedisk::FailCall("write", write);
+        std::string out = Throw({u"C:\\work\\a.txt"});
+        EXPECT_TRUE(disk.fault.met);
+        EXPECT_EQ(ReadFile(INFO2), original);
+        EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+        EXPECT_FALSE(Exists(INDEX_BIN + u"\\Dc5.txt"));
+        EXPECT_EQ(out, READING + "C:\\work\\a.txt\n" +
+                           "Error: Cannot create data for the Recycle Bin (C:\\Recycler\\S-1).\n");
+        EXPECT_EQ(gRun.exitCode, 65);
+        MemFree(gRun.binPath);
+    }
+    gRun.binPath = nullptr;
 }
 
+// The index cannot be opened for update: the bin is not locked, not read
+// and not written.
 TEST_F(ThrowTest, UpdateFailureStopsTheName) {
     MakeIndexBin();
     File(u"C:\\work\\a.txt", 100);
@@ -463,25 +478,58 @@ TEST_F(ThrowTest, UpdateFailureStopsTheName) {
     Bytes original = ReadFile(INFO2);
     gFailOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
     std::string out = Throw({u"C:\\work\\*"});
-    EXPECT_EQ(out, READING + "Error: Reading the data in the Recycle Bin (C:\\Recycler\\S-1) failed.\n");
+    EXPECT_EQ(out, "Error: Reading the data in the Recycle Bin (C:\\Recycler\\S-1) failed.\n");
     EXPECT_EQ(gRun.exitCode, 61);
     EXPECT_EQ(ReadFile(INFO2), original);
     EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
     EXPECT_TRUE(Exists(u"C:\\work\\b.txt"));
 }
 
-TEST_F(ThrowTest, LoadFailureIsReportedAndTheThrowGoesOn) {
+// Counts and numbers come from what is read under the lock, so a bin that
+// cannot be read is not thrown into.
+TEST_F(ThrowTest, LoadFailureIsReportedAndNothingIsThrown) {
     MakeIndexBin();
     File(u"C:\\work\\a.txt", 100);
+    Bytes original = ReadFile(INFO2);
     gFailOpen = [](const std::u16string&, const std::string& mode) { return mode == "rb"; };
     std::string out = Throw({u"C:\\work\\a.txt"});
     EXPECT_EQ(out, "Reading: C:\\Recycler\\S-1\\INFO2 ...\n"
-                   "Error: Reading the data in the Recycle Bin (C:\\Recycler\\S-1) failed.\n"
-                   "C:\\work\\a.txt\n");
+                   "Error: Reading the data in the Recycle Bin (C:\\Recycler\\S-1) failed.\n");
     EXPECT_EQ(gRun.exitCode, 61);
-    EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc5.txt"));
-    // Nothing was loaded, so the counts start from nothing.
-    EXPECT_EQ(Slice(ReadFile(INFO2), 0, 20), Header(1, 6, 800, 4096));
+    EXPECT_FALSE(Exists(INDEX_BIN + u"\\Dc5.txt"));
+    EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+    EXPECT_EQ(ReadFile(INFO2), original);
+}
+
+// The index fields hold 32 bits: a bigger size is recorded as the largest
+// value, not wrapped, and so is a total that passes it.
+TEST_F(ThrowTest, SizesBeyond32BitsSaturateTheIndexFields) {
+    MakeIndexBin();
+    const uint64_t huge = 5ULL << 30;  // whole clusters
+    File(u"C:\\work\\huge.iso", huge);
+    File(u"C:\\work\\small.txt", 1);
+    std::string out = Throw({u"C:\\work\\huge.iso", u"C:\\work\\small.txt"});
+    EXPECT_EQ(gRun.exitCode, 0) << out;
+    Bytes index = ReadFile(INFO2);
+    ASSERT_EQ(index.size(), 20u + 7 * 800);
+    std::vector<Bytes> records = Records(index, 800);
+    EXPECT_EQ(GetU32(records[5], 276), 0xFFFFFFFFu);
+    EXPECT_EQ(GetU32(records[6], 276), 4096u);
+    EXPECT_EQ(Slice(index, 0, 20), Header(7, 7, 800, 0xFFFFFFFFu));
+}
+
+// A $I file carries all 64 bits.
+TEST_F(ThrowTest, ItemBinKeepsTheWholeSize) {
+    MakeItemBin();
+    const uint64_t huge = (5ULL << 30) + 3;
+    File(u"C:\\work\\huge.iso", huge);
+    Throw({u"C:\\work\\huge.iso"});
+    EXPECT_EQ(gRun.exitCode, 0);
+    std::vector<std::string> names = fakedisk::Listing(ITEM_BIN);
+    ASSERT_EQ(names.size(), 3u) << testing::PrintToString(names);
+    Bytes info = ReadFile(ITEM_BIN + u"\\" + fakedisk::Widen(names[0]));
+    ASSERT_EQ(info.size(), 544u);
+    EXPECT_EQ(GetU64(info, 8), huge);
 }
 
 // --- The per-item layout ------------------------------------------------
@@ -499,7 +547,7 @@ TEST_F(ThrowTest, ItemBinGetsItemIndexFilesAndDataItems) {
     File(u"C:\\work\\a.txt", 1234);
     File(u"C:\\work\\README", 70000);
     AddNode(u"C:\\work\\sub", ATTR_DIRECTORY);
-    std::srand(11);
+    fakedisk::SeedRandom(11);
     time_t before = std::time(nullptr);
     std::string out = Throw({u"C:\\work\\*"});
     time_t after = std::time(nullptr);
@@ -507,7 +555,7 @@ TEST_F(ThrowTest, ItemBinGetsItemIndexFilesAndDataItems) {
     EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\nC:\\work\\README\nC:\\work\\sub\n" + THROW_OK);
     EXPECT_EQ(gRun.exitCode, 0);
     std::vector<std::string> names = fakedisk::Listing(ITEM_BIN);
-    ASSERT_EQ(names.size(), 6u) << testing::PrintToString(names);
+    ASSERT_EQ(names.size(), 7u) << testing::PrintToString(names);  // desktop.ini too
     struct Expected {
         std::string path, extension;
         uint32_t size;
@@ -549,7 +597,7 @@ TEST_F(ThrowTest, ItemBinFailedMoveRemovesTheIndexFile) {
     EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n" + UNKNOWN + "C:\\work\\b.txt\n");
     EXPECT_EQ(gRun.exitCode, 255);
     std::vector<std::string> names = fakedisk::Listing(ITEM_BIN);
-    ASSERT_EQ(names.size(), 2u) << testing::PrintToString(names);
+    ASSERT_EQ(names.size(), 3u) << testing::PrintToString(names);  // desktop.ini last
     Bytes info = ReadFile(ITEM_BIN + u"\\" + fakedisk::Widen(names[0].compare(0, 2, "$I") == 0 ? names[0] : names[1]));
     EXPECT_EQ(WidePathField(info, 24), "C:\\work\\b.txt");
     EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
@@ -559,21 +607,22 @@ TEST_F(ThrowTest, ItemBinCreateFailureStopsTheName) {
     MakeItemBin();
     File(u"C:\\work\\a.txt", 10);
     File(u"C:\\work\\b.txt", 10);
-    gFailOpen = [](const std::u16string&, const std::string& mode) { return mode == "wb"; };
+    disk.createError = ERROR_ACCESS_DENIED;
     std::string out = Throw({u"C:\\work\\*.txt"});
     EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n"
                    "Error: Cannot create data for the Recycle Bin (C:\\$Recycle.Bin\\S-1).\n");
     EXPECT_EQ(gRun.exitCode, 65);
-    EXPECT_TRUE(fakedisk::Listing(ITEM_BIN).empty());
+    EXPECT_EQ(fakedisk::Listing(ITEM_BIN), std::vector<std::string>({"desktop.ini"}));
     EXPECT_TRUE(Exists(u"C:\\work\\b.txt"));
 }
 
-// The $I names that MakeItemIndexName draws after srand(seed), in order:
+// The $I names that MakeItemIndexName draws from a source seeded with
+// `seed`, in order:
 // every attempt is made to fail, and the names asked about are noted.
 std::vector<std::u16string> DrawnNames(unsigned seed) {
     gTakenNames = [](const std::u16string&) { return true; };
     gQueriedPaths.clear();
-    std::srand(seed);
+    fakedisk::SeedRandom(seed);
     ItemNameResult result;
     EXPECT_EQ(MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result),
               nullptr);
@@ -593,7 +642,7 @@ TEST_F(ThrowTest, ItemBinAvoidsOrphanDataItems) {
     ASSERT_EQ(drawn.size(), (size_t)MAX_NAME_ATTEMPTS);
     AddNode(DataNameOf(drawn[0]), ATTR_FILE);
     File(u"C:\\work\\a.txt", 10);
-    std::srand(9);
+    fakedisk::SeedRandom(9);
     Throw({u"C:\\work\\a.txt"});
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_FALSE(Exists(drawn[0]));
@@ -607,13 +656,85 @@ TEST_F(ThrowTest, ItemBinWithNoFreeNameReportsCreateFailure) {
     for (const std::u16string& name : DrawnNames(9)) AddNode(DataNameOf(name), ATTR_FILE);
     File(u"C:\\work\\a.txt", 10);
     size_t before = fakedisk::Listing(ITEM_BIN).size();
-    std::srand(9);
+    fakedisk::SeedRandom(9);
     std::string out = Throw({u"C:\\work\\a.txt"});
     EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n"
                    "Error: Cannot create data for the Recycle Bin (C:\\$Recycle.Bin\\S-1).\n");
     EXPECT_EQ(gRun.exitCode, 65);
     EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
     EXPECT_EQ(fakedisk::Listing(ITEM_BIN).size(), before);
+}
+
+// Another run takes the drawn name after this one read the folder: the $I
+// file is never created over its file, nor the item moved onto its $R; the
+// next name is drawn and the other run's files stay as they were. When it
+// takes every name drawn, the throw stops with the create failure.
+TEST_F(ThrowTest, ItemBinNameTakenMeanwhileMeansAnotherName) {
+    const Bytes theirs = {'t', 'h', 'e', 'i', 'r', 's'};
+    const struct {
+        const char* what;
+        bool takeIndex;  // their $I file, else their $R item
+        bool every;      // every name drawn, else the first
+    } rows[] = {
+        {"their $I", true, false},
+        {"their $R", false, false},
+        {"every $I", true, true},
+        {"every $R", false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TearDown();
+        disk = fakedisk::Disk();
+        SetUp();
+        MakeItemBin();
+        std::vector<std::u16string> drawn = DrawnNames(21);
+        File(u"C:\\work\\a.txt", 10);
+        std::vector<std::u16string> taken;
+        disk.beforeCreate = [&](const std::u16string& path) {
+            if (!row.every && !taken.empty()) return;
+            std::u16string name = row.takeIndex ? path : DataNameOf(path);
+            WriteFile(name, theirs);
+            taken.push_back(name);
+        };
+        fakedisk::SeedRandom(21);
+        std::string out = Throw({u"C:\\work\\a.txt"});
+
+        std::vector<std::string> creates;
+        for (const std::string& entry : disk.log)
+            if (entry.rfind("create ", 0) == 0) creates.push_back(entry.substr(7));
+        for (size_t i = 0; i < creates.size(); ++i) EXPECT_EQ(creates[i], Narrow(drawn[i])) << i;
+        for (const std::u16string& name : taken) EXPECT_EQ(ReadFile(name), theirs) << Narrow(name);
+        for (size_t i = 0; i < taken.size(); ++i) {
+            // Ours went again: no $I of ours beside their $R, no item on it.
+            EXPECT_FALSE(Exists(row.takeIndex ? DataNameOf(drawn[i]) : drawn[i])) << i;
+        }
+        if (row.every) {
+            EXPECT_EQ(creates.size(), (size_t)MAX_NAME_ATTEMPTS);
+            EXPECT_EQ(gRun.exitCode, 65);
+            EXPECT_NE(out.find("Error: Cannot create data for the Recycle Bin"), std::string::npos) << out;
+            EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+        } else {
+            ASSERT_EQ(creates.size(), 2u);
+            EXPECT_EQ(gRun.exitCode, 0) << out;
+            EXPECT_FALSE(Exists(u"C:\\work\\a.txt"));
+            EXPECT_EQ(WidePathField(ReadFile(drawn[1]), 24), "C:\\work\\a.txt");
+            EXPECT_TRUE(Exists(DataNameOf(drawn[1])));
+        }
+    }
+}
+
+// Without random bytes there is no name nobody can foresee: nothing is
+// created.
+TEST_F(ThrowTest, ItemBinWithoutARandomSourceCreatesNothing) {
+    MakeItemBin();
+    File(u"C:\\work\\a.txt", 10);
+    disk.randomFails = true;
+    std::string out = Throw({u"C:\\work\\a.txt"});
+    EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n"
+                   "Error: Cannot create data for the Recycle Bin (C:\\$Recycle.Bin\\S-1).\n");
+    EXPECT_EQ(gRun.exitCode, 65);
+    EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
+    EXPECT_EQ(fakedisk::Listing(ITEM_BIN), std::vector<std::string>({"desktop.ini"}));
 }
 
 // --- Item index names ---------------------------------------------------
@@ -644,7 +765,7 @@ TEST_F(ThrowTest, ItemIndexNameShape) {
 TEST_F(ThrowTest, ItemIndexNameAvoidsBothNames) {
     MakeItemBin();
     ItemNameResult result;
-    std::srand(5);
+    fakedisk::SeedRandom(5);
     WCHAR* first = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result);
     ASSERT_NE(first, nullptr);
     std::u16string firstName = Text(first);
@@ -654,7 +775,7 @@ TEST_F(ThrowTest, ItemIndexNameAvoidsBothNames) {
     std::u16string orphan = firstName;
     orphan[ITEM_BIN.size() + 2] = u'R';
     AddNode(orphan, ATTR_FILE);
-    std::srand(5);
+    fakedisk::SeedRandom(5);
     WCHAR* second = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(Text(second), firstName);
@@ -663,7 +784,7 @@ TEST_F(ThrowTest, ItemIndexNameAvoidsBothNames) {
     // An index file of that name, likewise.
     fakedisk::gDisk->nodes.erase(Fold(orphan));
     AddNode(firstName, ATTR_FILE);
-    std::srand(5);
+    fakedisk::SeedRandom(5);
     second = MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(Text(second), firstName);
@@ -727,6 +848,22 @@ TEST_F(ThrowTest, TheStoresOwnFilesAndHoldersAreRefused) {
     for (const std::string& entry : fakedisk::gDisk->log) EXPECT_EQ(entry.find("move"), std::string::npos) << entry;
 }
 
+// A path that names the bin's files through a link is refused by identity,
+// though its text does not name the bin. (The link's children here are the
+// view through it that a search shows.)
+TEST_F(ThrowTest, TheBinReachedThroughALinkIsRefused) {
+    MakeIndexBin();
+    fakedisk::AddLink(u"C:\\work\\torec", u"C:\\Recycler");
+    AddNode(u"C:\\work\\torec\\S-1", ATTR_DIRECTORY);
+    File(u"C:\\work\\torec\\S-1\\Dc0.txt", 10);
+    Bytes original = ReadFile(INFO2);
+    std::string out = Throw({u"C:\\work\\torec\\S-1\\Dc0.txt"});
+    EXPECT_EQ(out, READING + Invalid("C:\\work\\torec\\S-1\\Dc0.txt"));
+    EXPECT_EQ(gRun.exitCode, 25);
+    EXPECT_EQ(ReadFile(INFO2), original);
+    for (const std::string& entry : disk.log) EXPECT_EQ(entry.find("move"), std::string::npos) << entry;
+}
+
 TEST_F(ThrowTest, ItemBinsOwnFilesAreRefused) {
     MakeItemBin();
     AddNode(ITEM_BIN + u"\\$IABCDEF.txt", ATTR_FILE);
@@ -734,7 +871,7 @@ TEST_F(ThrowTest, ItemBinsOwnFilesAreRefused) {
     std::string out = Throw({u"C:\\$Recycle.Bin\\S-1\\$R*"});
     EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\n" + Invalid("C:\\$Recycle.Bin\\S-1\\$RABCDEF.txt"));
     EXPECT_EQ(gRun.exitCode, 25);
-    EXPECT_EQ(fakedisk::Listing(ITEM_BIN).size(), 2u);
+    EXPECT_EQ(fakedisk::Listing(ITEM_BIN).size(), 3u);  // with desktop.ini
 }
 
 TEST_F(ThrowTest, NamesThatWouldNotFitAreRefused) {
@@ -769,12 +906,13 @@ TEST_F(ThrowTest, ItemNamesThatWouldNotFitAreRefused) {
     EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\n" + Narrow(longExtension) + "\n" + Invalid(Narrow(longExtension)) +
                        Invalid(Narrow(tooLong)));
     EXPECT_EQ(gRun.exitCode, 25);
-    EXPECT_TRUE(fakedisk::Listing(ITEM_BIN).empty());
+    EXPECT_EQ(fakedisk::Listing(ITEM_BIN), std::vector<std::string>({"desktop.ini"}));
 }
 
 TEST_F(ThrowTest, DriveCheckUsesTheBinsFullPath) {
     // A bin given relative to the current directory (C:\) lies on C:.
     AddNode(u"C:\\Recycler", ATTR_DIRECTORY);
+    AddNode(INDEX_BIN, ATTR_DIRECTORY);
     gRun.binPath = WideDuplicate(WIDE("Recycler\\S-1"));
     gRun.binFormat = FORMAT_INFO2;
     gRun.options |= OPT_NOLOGO;
