@@ -421,7 +421,7 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     FILE* index = gRun.binLock;  // the index itself, open for update
     IndexHeader header;
     uint8_t headerBefore[INDEX_HEADER_SIZE];
-    if (!ReadIndexHeaderAt(index, headerBefore, &header)) {
+    if (index == nullptr || !ReadIndexHeaderAt(index, headerBefore, &header)) {
         ReportReadFailed();
         return ITEM_STOP;
     }

@@ -17,6 +17,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <iconv.h>
 #include <langinfo.h>
@@ -2804,8 +2805,14 @@ bool LockRange(FILE* stream, short type) {
     for (;;) {
         if (fcntl(fileno(stream), F_OFD_SETLK, &range) == 0) return true;
         // As Wine: a file open for reading only gets a read lock, and a file
-        // system without locks is worked on without them.
+        // system without locks is worked on without them. Read locks do not
+        // exclude each other, so such a file also gets an flock() lock, which
+        // keeps two native runs apart (Wine keeps its own runs apart itself).
         if (errno == EBADF && range.l_type == F_WRLCK) {
+            if (flock(fileno(stream), LOCK_EX | LOCK_NB) != 0) {
+                sLastError = errno == EWOULDBLOCK ? ERROR_LOCK_VIOLATION : ErrorFromErrno(errno);
+                return false;
+            }
             range.l_type = F_RDLCK;
             continue;
         }
@@ -2870,7 +2877,10 @@ BOOL OsTruncate(FILE* stream, uint64_t size) {
 
 BOOL OsLock(FILE* stream) { return LockRange(stream, F_WRLCK) ? TRUE : FALSE; }
 
-BOOL OsUnlock(FILE* stream) { return LockRange(stream, F_UNLCK) ? TRUE : FALSE; }
+BOOL OsUnlock(FILE* stream) {
+    flock(fileno(stream), LOCK_UN);
+    return LockRange(stream, F_UNLCK) ? TRUE : FALSE;
+}
 
 BOOL OsFileIdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));

@@ -4,6 +4,7 @@
 #ifndef _WIN32
 
 #include "platform/os_posix.h"
+#include "platform/os.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,36 @@ namespace {
 std::u16string Text(const WCHAR* text) { return text != nullptr ? std::u16string(text) : u"(none)"; }
 
 std::string Bytes(const char* text, int length) { return std::string(text, (size_t)length); }
+
+// ---------------------------------------------------------------------------
+// The bin's lock: two streams of one file exclude each other whether the file
+// could be opened for update or (a read-only desktop.ini) for reading only.
+
+TEST(PosixLock, StreamsOfOneFileExcludeEachOther) {
+    struct Way {
+        mode_t mode;
+        const char* open;
+    };
+    for (const Way& way : {Way{0644, "r+b"}, Way{0444, "rb"}}) {
+        char path[] = "/tmp/dustpail-lock-XXXXXX";
+        int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        chmod(path, way.mode);
+        FILE* first = std::fopen(path, way.open);
+        FILE* second = std::fopen(path, way.open);
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(second, nullptr);
+        EXPECT_TRUE(OsLock(first)) << way.open;
+        EXPECT_FALSE(OsLock(second)) << way.open;
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_LOCK_VIOLATION) << way.open;
+        EXPECT_TRUE(OsUnlock(first)) << way.open;
+        EXPECT_TRUE(OsLock(second)) << way.open;
+        std::fclose(first);
+        std::fclose(second);
+        unlink(path);
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Directory masks
