@@ -138,12 +138,22 @@ CollectResult CollectIndexNumbers(RecordNumberSet* set, const BinEntry* leaving)
     uint8_t headerBytes[INDEX_HEADER_SIZE];
     IndexHeader header;
     CollectResult result = COLLECT_READ_FAILED;
-    if (ReadIndexHeaderAt(index, headerBytes, &header)) {
+    int64_t size = -1;
+    if (ReadIndexHeaderAt(index, headerBytes, &header) && FsSeek(index, 0, SEEK_END))
+        size = FsTell(index);
+    if (size >= (int64_t)INDEX_HEADER_SIZE && SeekIndex(index, INDEX_HEADER_SIZE)) {
         uint8_t fixed[INFO_RECORD_SIZE];
         result = COLLECT_OK;
-        // The fixed fields of each record are read, the rest skipped.
+        // Whole records only, as loading reads them: a piece of a record at
+        // the end is where the next one goes. Of each record the fixed
+        // fields are read, the rest skipped.
+        int64_t records = (size - INDEX_HEADER_SIZE) / header.recordSize;
         bool passed = leaving == nullptr;
-        while (result == COLLECT_OK && FsReadExact(fixed, sizeof fixed, index)) {
+        for (int64_t i = 0; result == COLLECT_OK && i < records; ++i) {
+            if (!FsReadExact(fixed, sizeof fixed, index)) {
+                result = COLLECT_READ_FAILED;
+                break;
+            }
             IndexRecord record;
             DecodeIndexRecord(fixed, INFO_RECORD_SIZE, &record);
             bool live = fixed[0] != 0;
