@@ -23,8 +23,10 @@ Every case checks the drive's bytes afterwards: a refusal leaves every byte
 as it was, a change is compared with what it must be field by field.
 """
 
+import datetime
 import fcntl
 import os
+import re
 import struct
 import threading
 import time
@@ -36,7 +38,8 @@ from cases_entry import (INFO, INFO2, ITEMS, LAYOUTS, NOTES, PROJECT, REPORT, ST
                          deleted_check, detail_block, free_number, head, out, records_of,
                          restored_check, source_of, restoring)
 from cases_store import FILE, FOLDER, listing, shown_time
-from cases_throw import Rerun, cluster_of, rounded, throw_mask
+from cases_throw import Rerun, cluster_of, filetime_now_window, rounded, throw_mask
+import rig
 from rig import ANSI, DIR, EXE, NATIVE, Case, banner
 from texts import EN, msg
 
@@ -376,4 +379,145 @@ for L in LAYOUTS:
         Case(f"en {L.key}: empty waits for the bin", [L.folder, "/empty", "/Y"],
              stdout=out(EN, head(L), notice, deleting(L), msg("MSG_EMPTIED", EN)),
              exit_code=0, drives=full_bin(L, with_marker(L)), check=emptied_check(L), **waited),
+    ]
+
+
+# ----------------------------------------------------------------- 4. record numbers
+
+def record_at(data, offset):
+    number, drive, deleted, size = struct.unpack_from("<IIQI", data, offset + 260)
+    return dict(live=data[offset] != 0, number=number, drive=drive, time=deleted, size=size)
+
+
+def appended(result, layout, offset, number, path, content):
+    """The record written at `offset` for `path`, checked field by field
+    (its deletion time within the run), and its data item with the content."""
+    index = result.after["T"][index_rel(layout)]
+    record = index[offset:offset + layout.record_size]
+    assert len(record) == layout.record_size, f"no whole record at {offset}"
+    fields = record_at(index, offset)
+    low, high = filetime_now_window()
+    assert low <= fields["time"] <= high, f"deletion time {fields['time']}"
+    size = rounded(len(content), cluster_of(result))
+    wanted = bl.index_record(layout.record_size, number, T_DRIVE, fields["time"], size,
+                             path.encode("cp1252"), path)
+    if record != wanted:
+        got = {k: v for k, v in fields.items() if k != "time"}
+        raise AssertionError(f"record at {offset}: {got} and paths {record[:40]!r}, where number {number}, "
+                             f"drive {T_DRIVE}, size {size} and {path!r} were expected")
+    item = layout.rel + "/" + bl.data_item_name("t", number, path)
+    assert result.after["T"].get(item) == content, f"{item} does not hold the thrown file"
+    return fields, size
+
+
+ENTRY_LINE = re.compile(r"\[ *\d+\] (.*?) +\d{4}/\d\d/\d\d \d\d:\d\d:\d\d ")
+
+
+def listed(text):
+    """The paths of a listing's entry lines, in order."""
+    return [ENTRY_LINE.match(line).group(1) for line in text.split("\n") if line.startswith("[")]
+
+
+NEW = "T:\\work\\new.txt"
+NEW_BYTES = b"the file thrown last\n" * 5
+ORPHAN0 = dict(number=0, drive=T_DRIVE, time=bl.filetime(T1), size=4096, ansi=b"T:\\old\\orphan.txt",
+               wide="T:\\old\\orphan.txt", item=False)
+REMOVED1 = dict(number=1, drive=T_DRIVE, time=bl.filetime(T1), size=512, ansi=b"T:\\old\\gone.txt",
+                wide="T:\\old\\gone.txt", removed=True)
+THREE = dict(number=3, drive=T_DRIVE, time=bl.filetime(T2), size=1000, ansi=b"T:\\old\\three.txt",
+             wide="T:\\old\\three.txt")
+
+
+def index_drive(layout, records, tail=b"", files=None):
+    """T: with an index bin of `records` (and `tail` bytes after them), the
+    data items of its live records that have one, and `files`."""
+    def build(root):
+        folder = os.path.join(root, *layout.relfolder.split("\\"))
+        bl.build_index_bin(folder, layout.index_name, layout.record_size, records, layout.version,
+                           layout.desktop_ini)
+        with open(os.path.join(folder, layout.index_name), "ab") as f:
+            f.write(tail)
+        for rel, data in (files or {}).items():
+            bl.write(os.path.join(root, *rel.split("/")), data)
+    return {"T": build}
+
+
+def numbers_kept(layout):
+    """The live record without its item keeps number 0: the new item takes
+    1 (record 1 is removed, 3 has its item), and next is 2. Then the listing
+    shows record 3 and the new item, and deleting entry 2 removes the new
+    item and its record only."""
+    def check(result):
+        before, after = result.before["T"], result.after["T"]
+        old = before[index_rel(layout)]
+        fields, size = appended(result, layout, len(old), 1, NEW, NEW_BYTES)
+        index = after[index_rel(layout)]
+        assert index[20:len(old)] == old[20:], "the records that were there changed"
+        assert len(index) == len(old) + layout.record_size
+        assert struct.unpack_from("<5I", index) == (layout.version, 2, 2, layout.record_size, 1000 + size), \
+            f"header {struct.unpack_from('<5I', index)}"
+        changed_only(result, {"work/new.txt": None, index_rel(layout): index,
+                              layout.rel + "/Dt1.txt": NEW_BYTES})
+        with Rerun(result) as rerun:
+            code, text = rerun(["/nologo", layout.folder, "/view"])
+            assert code == 0 and listed(text) == [THREE["wide"], NEW], f"/view: {code} {text!r}"
+            code, text = rerun(["/nologo", layout.folder, "2", "/delete", "/Y"])
+            when = shown_time(datetime_of(fields["time"]))
+            assert code == 0 and text == (msg("MSG_BIN_PATH", EN, layout.folder) + msg("MSG_READING", EN, layout.reading())
+                                          + f"\n[2] {NEW} {when}\n\n"
+                                          + msg("MSG_DELETING_ONE", EN, layout.folder + "\\Dt1.txt")
+                                          + msg("MSG_DELETE_OK", EN)), f"delete 2: {code} {text!r}"
+            final = rig.snapshot(result.folders["T"])
+        gone = bytearray(index)
+        gone[len(old)] = 0
+        struct.pack_into("<5I", gone, 0, layout.version, 1, 1, layout.record_size, 1000)
+        assert final[index_rel(layout)] == bytes(gone), "after the delete: " + final[index_rel(layout)][:20].hex()
+        assert layout.rel + "/Dt1.txt" not in final and final[layout.rel + "/Dt3.txt"] == before[layout.rel + "/Dt3.txt"]
+    return check
+
+
+def piece_overwritten(layout, piece_length):
+    """The record goes to the boundary after the last whole record, over the
+    piece, and is listed after the first one."""
+    def check(result):
+        before, after = result.before["T"], result.after["T"]
+        old = before[index_rel(layout)]
+        boundary = len(old) - piece_length
+        index = after[index_rel(layout)]
+        assert len(index) == boundary + layout.record_size, f"index of {len(index)} bytes"
+        assert index[20:boundary] == old[20:boundary], "the whole record changed"
+        with Rerun(result) as rerun:
+            code, text = rerun(["/nologo", layout.folder, "/view"])
+        assert code == 0 and listed(text) == ["T:\\old\\zero.txt", NEW], f"/view: {code} {text!r}"
+        # The piece is no record: its number is free, the lowest one.
+        fields, size = appended(result, layout, boundary, 1, NEW, NEW_BYTES)
+        assert struct.unpack_from("<5I", index) == (layout.version, 2, 2, layout.record_size, 1000 + size), \
+            f"header {struct.unpack_from('<5I', index)}"
+        changed_only(result, {"work/new.txt": None, index_rel(layout): index, layout.rel + "/Dt1.txt": NEW_BYTES})
+    return check
+
+
+def datetime_of(filetime):
+    return datetime.datetime.fromtimestamp((filetime - 116444736000000000) // 10_000_000, datetime.timezone.utc)
+
+
+ZERO = dict(number=0, drive=T_DRIVE, time=bl.filetime(T2), size=1000, ansi=b"T:\\old\\zero.txt",
+            wide="T:\\old\\zero.txt")
+for L in (INFO, INFO2):
+    throw_new = [L.folder, "/f", NEW, "/Y"]
+    said = banner() + msg("MSG_BIN_PATH", EN, L.folder) + msg("MSG_READING", EN, L.reading()) + NEW + "\n" \
+        + msg("MSG_THROW_OK", EN)
+    # The first bytes of a record that a killed writer left: 300 of 800,
+    # 100 of 280 (the number field lies in the 800-byte record's piece).
+    piece = bl.index_record(L.record_size, 1, T_DRIVE, bl.filetime(T3), 77, b"T:\\old\\cut.txt",
+                            "T:\\old\\cut.txt")[:300 if L.record_size == 800 else 100]
+    CASES += [
+        Case(f"en {L.key}: a live record without its item keeps its number from a throw", throw_new,
+             stdout=said, exit_code=0, mask=throw_mask,
+             drives=index_drive(L, [ORPHAN0, REMOVED1, THREE], files={"work/new.txt": NEW_BYTES}),
+             check=numbers_kept(L)),
+        Case(f"en {L.key}: a throw writes over a piece of a record at the index's end", throw_new,
+             stdout=said, exit_code=0, mask=throw_mask,
+             drives=index_drive(L, [ZERO], tail=piece, files={"work/new.txt": NEW_BYTES}),
+             check=piece_overwritten(L, len(piece))),
     ]
