@@ -521,3 +521,126 @@ for L in (INFO, INFO2):
              drives=index_drive(L, [ZERO], tail=piece, files={"work/new.txt": NEW_BYTES}),
              check=piece_overwritten(L, len(piece))),
     ]
+
+
+# ----------------------------------------------------------------- 5. paths the code page cannot carry
+
+BAAN = "T:\\docs\\b\u0101n.txt"        # "ā" has no byte in code page 1252
+BAAN_SHOWN = "T:\\docs\\b#n.txt"       # as the program prints it, and its lossy ANSI form
+BAAN_BYTES = b"a name with a macron\n"
+DECOY = b"the file the lossy ANSI form names\n"
+INFO2_280 = Layout("INFO2", "Recycler\\" + SID, "INFO2", bl.INFO_RECORD_SIZE, version=5)
+
+
+def baan_drive(layout):
+    return {"T": build_bin(layout, STANDARD, extra=write_files({"docs/b\u0101n.txt": BAAN_BYTES,
+                                                                "docs/b#n.txt": DECOY}))}
+
+
+def baan_thrown(layout):
+    """The wide path kept exactly: in a $I file, or in the UTF-16 field of
+    the record (the ANSI field with '#'); the decoy untouched."""
+    def check(result):
+        before, after = result.before["T"], result.after["T"]
+        new = {k: v for k, v in after.items() if k not in before}
+        if layout.items:
+            names = sorted(k.rsplit("/", 1)[1] for k in new)
+            assert len(names) == 2 and names[1] == "$R" + names[0][2:] and names[0].endswith(".txt"), names
+            info = after[layout.rel + "/" + names[0]]
+            assert info[:16] == struct.pack("<QQ", 1, len(BAAN_BYTES)), info[:16].hex()
+            assert info[24:] == bl.item_info_v1(0, 0, BAAN)[24:], "the $I file's path"
+            assert after[layout.rel + "/" + names[1]] == BAAN_BYTES
+            changed_only(result, {"docs/b\u0101n.txt": None, **new})
+            return
+        old = before[index_rel(layout)]
+        index = after[index_rel(layout)]
+        record = index[len(old):]
+        assert len(record) == layout.record_size, f"index of {len(index)} bytes"
+        number, drive, deleted, rec_size = struct.unpack_from("<IIQI", record, 260)
+        size = rounded(len(BAAN_BYTES), cluster_of(result))
+        assert record == bl.index_record(layout.record_size, 2, T_DRIVE, deleted, size, BAAN_SHOWN.encode(), BAAN), \
+            f"record {number} {rec_size} {record[:40]!r} {record[280:330]!r}"
+        changed_only(result, {"docs/b\u0101n.txt": None, layout.rel + "/Dt2.txt": BAAN_BYTES,
+                              index_rel(layout): index})
+    return check
+
+
+for L in (INFO, INFO2_280):
+    CASES.append(Case(
+        f"en {L.key} of {L.record_size}-byte records: a path the code page cannot carry is refused",
+        [L.folder, "/f", BAAN, "/Y"],
+        stdout=banner() + msg("MSG_BIN_PATH", EN, L.folder) + msg("MSG_READING", EN, L.reading())
+        + msg("MSG_ERR_FILE_INVALID", EN, BAAN_SHOWN),
+        exit_code=25, unchanged=True, drives=baan_drive(L)))
+for L in (INFO2, ITEMS):
+    CASES += [
+        Case(f"en {L.key}: a path the code page cannot carry is kept whole", [L.folder, "/f", BAAN, "/Y"],
+             stdout=banner() + msg("MSG_BIN_PATH", EN, L.folder) + msg("MSG_READING", EN, L.reading())
+             + BAAN_SHOWN + "\n" + msg("MSG_THROW_OK", EN),
+             exit_code=0, drives=baan_drive(L), check=baan_thrown(L), mask=throw_mask),
+        # The ANSI-only build takes the narrow arguments, where the runtime
+        # has made "ā" an "a" (docs/testing.md): it never reaches the decoy.
+        Case(f"en {L.key}: the ANSI build never throws what a lossy name's ANSI form names",
+             [L.folder, "/f", BAAN, "/Y"],
+             stdout=banner() + msg("MSG_BIN_PATH", EN, L.folder) + msg("MSG_READING", EN, L.reading())
+             + msg("MSG_ERR_FILE_INVALID", EN, "T:\\docs\\ban.txt"),
+             exit_code=25, unchanged=True, drives=baan_drive(L), builds=(ANSI,), ansi=True),
+    ]
+
+# A bin path whose ANSI form is lossy: "T:\bān" holds a bin, and so does
+# "T:\b#n", which the lossy form would reach. The wide builds work on the
+# first; the ANSI-only build, given "T:\ban" by the runtime, reaches neither.
+BAAN_BIN = Layout("INFO2", "b\u0101n", "INFO2", bl.INFO2_RECORD_SIZE, desktop_ini=bl.DESKTOP_INI_OLD)
+DECOY_BIN = Layout("INFO2", "b#n", "INFO2", bl.INFO2_RECORD_SIZE, desktop_ini=bl.DESKTOP_INI_OLD)
+
+
+def two_bins(root):
+    full_bin(BAAN_BIN)["T"](root)
+    build_bin(DECOY_BIN, STANDARD)(root)
+    bl.write(os.path.join(root, "docs", "a.txt"), b"to throw\n")
+
+
+LOSSY_BIN = "T:\\b\u0101n"
+for name, args in (("list", ["/view"]), ("empty", ["/empty", "/Y"]), ("restore", ["1", "/Y"]),
+                   ("delete", ["1", "/delete", "/Y"]), ("throw", ["/f", "T:\\docs\\a.txt", "/Y"])):
+    CASES.append(Case(
+        f"en ANSI build: {name} with a bin path whose ANSI form is another bin", [LOSSY_BIN] + args,
+        stdout=banner() + msg("MSG_BIN_PATH", EN, "T:\\ban") + msg("MSG_ERR_BIN_INVALID", EN, "T:\\ban"),
+        exit_code=22, unchanged=True, drives={"T": two_bins}, builds=(ANSI,), ansi=True))
+CASES += [
+    Case("en wide builds: empty with a bin path outside the code page empties that bin only",
+         [LOSSY_BIN, "/empty", "/Y"],
+         stdout=out(EN, head(BAAN_BIN), deleting(BAAN_BIN), msg("MSG_EMPTIED", EN)), exit_code=0,
+         drives={"T": two_bins}, builds=(NATIVE, EXE), check=emptied_check(BAAN_BIN)),
+    # Names whose ANSI form is the folder of the decoy bin, or a place in it.
+    Case("en ANSI build: a thrown name whose ANSI form is a bin folder", ["T:\\Recycled", "/f", LOSSY_BIN, "/Y"],
+         stdout=banner() + msg("MSG_BIN_PATH", EN, "T:\\Recycled") + msg("MSG_READING", EN, "T:\\Recycled\\INFO")
+         + msg("MSG_ERR_FILE_INVALID", EN, "T:\\ban"),
+         exit_code=25, unchanged=True, builds=(ANSI,), ansi=True,
+         drives={"T": lambda root: (two_bins(root), build_bin(INFO, STANDARD)(root))}),
+    Case("en ANSI build: a restore target whose ANSI form lies in another bin", ["T:\\Recycled", "1", "/Y", LOSSY_BIN + "\\"],
+         stdout=out(EN, head(INFO), detail_block(INFO, NOTES, 1), restoring(INFO, NOTES, "T:\\ban\\notes.txt"),
+                    msg("MSG_ERR_RESTORE_FAILED", EN, "T:\\ban\\notes.txt")),
+         exit_code=62, unchanged=True, builds=(ANSI,), ansi=True,
+         drives={"T": lambda root: (two_bins(root), build_bin(INFO, STANDARD)(root))}),
+]
+
+# The program's own conversion: an entry whose original path lies in
+# "T:\bān". The ANSI-only build cannot write that path; restored to its
+# lossy form it would land in the decoy bin's folder.
+IN_BAAN = Item(0, "MACRN1", "T:\\b\u0101n\\notes.txt", T2, 4096)
+for L in (INFO2, ITEMS):
+    def in_baan(root, L=L):
+        two_bins(root)
+        build_bin(L, [IN_BAAN])(root)
+    CASES += [
+        Case(f"en {L.key}: the ANSI build refuses to restore to a path outside the code page", [L.folder, "1", "/Y"],
+             stdout=out(EN, head(L), detail_block(L, IN_BAAN, 1), restoring(L, IN_BAAN, IN_BAAN.path),
+                        msg("MSG_ERR_RESTORE_FAILED", EN, IN_BAAN.path)),
+             exit_code=62, unchanged=True, drives={"T": in_baan}, builds=(ANSI,), ansi=True),
+        Case(f"en {L.key}: the wide builds restore to a path outside the code page", [L.folder, "1", "/Y"],
+             stdout=out(EN, head(L), detail_block(L, IN_BAAN, 1), restoring(L, IN_BAAN, IN_BAAN.path),
+                        msg("MSG_RESTORE_OK", EN)),
+             exit_code=0, drives={"T": in_baan}, builds=(NATIVE, EXE),
+             check=restored_check(L, IN_BAAN, [IN_BAAN], "b\u0101n/notes.txt")),
+    ]
