@@ -644,3 +644,85 @@ for L in (INFO2, ITEMS):
              exit_code=0, drives={"T": in_baan}, builds=(NATIVE, EXE),
              check=restored_check(L, IN_BAAN, [IN_BAAN], "b\u0101n/notes.txt")),
     ]
+
+
+# ----------------------------------------------------------------- 6. sizes past 32 bits
+
+HUGE = 5 << 30                 # a sparse file of 5 GiB
+HUGE_PATH = "T:\\work\\huge.bin"
+
+
+def huge_drive(layout, items=STANDARD):
+    def extra(root, folder):
+        path = os.path.join(root, "work", "huge.bin")
+        open(path, "wb").close()
+        os.truncate(path, HUGE)
+    return {"T": build_bin(layout, items, extra=extra)}
+
+
+def large_mask(rel, data):
+    """throw_mask for trees that hold a rig.LargeFile."""
+    if isinstance(data, rig.LargeFile):
+        return throw_mask(rel, b"")[0], data
+    return throw_mask(rel, data)
+
+
+def huge_thrown(layout):
+    """The $I file holds the whole 64-bit size; an index record's 32-bit
+    size field and the header's total hold 0xFFFFFFFF, not a wrapped value."""
+    def check(result):
+        before, after = result.before["T"], result.after["T"]
+        assert isinstance(before["work/huge.bin"], rig.LargeFile) and len(before["work/huge.bin"]) == HUGE
+        new = {k: v for k, v in after.items() if k not in before}
+        if layout.items:
+            info_rel = [k for k in new if k.rsplit("/", 1)[1].startswith("$I")]
+            assert len(new) == 2 and len(info_rel) == 1, sorted(new)
+            info = after[info_rel[0]]
+            version, size = struct.unpack_from("<QQ", info)
+            assert (version, size) == (1, HUGE), f"$I version {version}, size {size:#x}"
+            assert info[24:] == bl.item_info_v1(0, 0, HUGE_PATH)[24:], "the $I file's path"
+            data_rel = info_rel[0].replace("/$I", "/$R")
+            assert after.get(data_rel) == before["work/huge.bin"], f"{data_rel} is not the thrown file"
+            changed_only(result, {"work/huge.bin": None, **new})
+            return
+        old, index = before[index_rel(layout)], after[index_rel(layout)]
+        assert len(index) == len(old) + layout.record_size and index[20:len(old)] == old[20:]
+        fields = record_at(index, len(old))
+        assert (fields["number"], fields["size"]) == (2, 0xFFFFFFFF), f"record {fields}"
+        header = struct.unpack_from("<5I", index)
+        assert header == (layout.version, 4, 4, layout.record_size, 0xFFFFFFFF), f"header {header}"
+        assert after.get(layout.rel + "/Dt2.bin") == before["work/huge.bin"], "Dt2.bin is not the thrown file"
+        changed_only(result, {"work/huge.bin": None, layout.rel + "/Dt2.bin": after[layout.rel + "/Dt2.bin"],
+                              index_rel(layout): index})
+    return check
+
+
+for L in LAYOUTS:
+    CASES.append(Case(
+        f"en {L.key}: a 5 GiB file is thrown with its size kept or saturated", [L.folder, "/f", HUGE_PATH, "/Y"],
+        stdout=banner() + msg("MSG_BIN_PATH", EN, L.folder) + msg("MSG_READING", EN, L.reading())
+        + HUGE_PATH + "\n" + msg("MSG_THROW_OK", EN),
+        exit_code=0, drives=huge_drive(L), check=huge_thrown(L), mask=large_mask, timeout=60))
+
+# Sizes that fit one by one but not summed: the header's total saturates.
+BIG_RECORD = dict(number=0, drive=T_DRIVE, time=bl.filetime(T1), size=0xFFFFF000, ansi=b"T:\\old\\big.iso",
+                  wide="T:\\old\\big.iso")
+
+
+def total_saturated(layout):
+    def check(result):
+        old, index = result.before["T"][index_rel(layout)], result.after["T"][index_rel(layout)]
+        fields, size = appended(result, layout, len(old), 1, NEW, NEW_BYTES)
+        header = struct.unpack_from("<5I", index)
+        assert header == (layout.version, 2, 2, layout.record_size, 0xFFFFFFFF), f"header {header}"
+        changed_only(result, {"work/new.txt": None, layout.rel + "/Dt1.txt": NEW_BYTES, index_rel(layout): index})
+    return check
+
+
+for L in (INFO, INFO2):
+    CASES.append(Case(
+        f"en {L.key}: the header's total saturates", [L.folder, "/f", NEW, "/Y"],
+        stdout=banner() + msg("MSG_BIN_PATH", EN, L.folder) + msg("MSG_READING", EN, L.reading())
+        + NEW + "\n" + msg("MSG_THROW_OK", EN),
+        exit_code=0, drives=index_drive(L, [BIG_RECORD], files={"work/new.txt": NEW_BYTES}),
+        check=total_saturated(L), mask=throw_mask))
