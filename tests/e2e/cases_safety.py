@@ -28,19 +28,19 @@ import fcntl
 import os
 import re
 import struct
+import subprocess
 import threading
 import time
 
 import binlayout as bl
 from cases_empty import deleting, emptied_check, full_bin
-from cases_entry import (INFO, INFO2, ITEMS, LAYOUTS, NOTES, PROJECT, REPORT, STANDARD, SID,
-                         T_DRIVE, GONE, Item, Layout, T1, T2, T3, build_bin, changed_only,
-                         deleted_check, detail_block, free_number, head, out, records_of,
-                         restored_check, source_of, restoring)
+from cases_entry import (INFO, INFO2, ITEMS, LAYOUTS, NOTES, PROJECT, REPORT, SID, STANDARD, T1, T2, T3,
+                         T_DRIVE, Item, Layout, build_bin, changed_only, deleted_check, detail_block, head, out,
+                         records_of, restored_check, restoring, source_of)
 from cases_store import FILE, FOLDER, listing, shown_time
 from cases_throw import Rerun, cluster_of, filetime_now_window, rounded, throw_mask
 import rig
-from rig import ANSI, DIR, EXE, NATIVE, Case, banner
+from rig import ANSI, EXE, NATIVE, Case, banner
 from texts import EN, msg
 
 CASES = []
@@ -117,15 +117,6 @@ def view_rows(items=STANDARD):
 
 def index_rel(layout):
     return layout.rel + "/" + layout.index_name
-
-
-def live_numbers(data):
-    return [struct.unpack_from("<I", rec, 260)[0] for _, rec in records_of(data) if rec[0] != 0]
-
-
-def bin_names(tree, layout):
-    prefix = layout.rel + "/"
-    return [k[len(prefix):] for k in tree if k.startswith(prefix) and "/" not in k[len(prefix):]]
 
 
 # ----------------------------------------------------------------- 1. the bin refuses itself
@@ -274,8 +265,9 @@ def lock_file(layout):
 def hold_lock(layout, until_notice=False):
     """A before_run hook: another process's lock on the bin (an open file
     description lock on the byte the program locks, as Wine's LockFileEx
-    takes it too). With until_notice it is let go 0.5 s after the program
-    has said that it waits (or after 5 s), else once the run has ended."""
+    takes it too). With until_notice it is let go 1 s after the program
+    has said that it waits, else (or if it never says so) once the run has
+    ended."""
     def before_run(folders, stdout_path):
         stream = open(os.path.join(folders["T"], *lock_file(layout).split("/")), "r+b")
         fcntl.fcntl(stream.fileno(), fcntl.F_OFD_SETLK,
@@ -283,18 +275,25 @@ def hold_lock(layout, until_notice=False):
         if not until_notice:
             return stream.close
 
+        ended = threading.Event()
+
         def let_go():
-            end = time.monotonic() + 5
-            while time.monotonic() < end:
+            while not ended.is_set():
                 with open(stdout_path, "rb") as f:
                     if WAIT_NOTICE in f.read():
+                        # Held on a while, so that a notice repeated as the
+                        # wait goes on would show.
+                        ended.wait(1.0)
                         break
-                time.sleep(0.02)
-            time.sleep(0.5)
+                ended.wait(0.02)
             stream.close()
         helper = threading.Thread(target=let_go, daemon=True)
         helper.start()
-        return helper.join
+
+        def after_run():
+            ended.set()
+            helper.join()
+        return after_run
     return before_run
 
 
@@ -360,7 +359,8 @@ for L in LAYOUTS:
         Case(f"en {L.key}: list while another process holds the bin", [L.folder, "/view"],
              stdout=listing(EN, L.folder, L.reading(), view_rows()), exit_code=0, unchanged=True, **held),
     ]
-    # The lock let go while the command waits: one notice, then the work.
+    # The lock let go while the command waits: one notice (the lock is held
+    # on for twice the time before it), then the work.
     waited = dict(env=LONG_WAIT, before_run=hold_lock(L, until_notice=True), timeout=20)
     CASES += [
         Case(f"en {L.key}: throw waits for the bin", [L.folder, "/f", FRESH, "/Y"],
@@ -726,3 +726,99 @@ for L in (INFO, INFO2):
         + NEW + "\n" + msg("MSG_THROW_OK", EN),
         exit_code=0, drives=index_drive(L, [BIG_RECORD], files={"work/new.txt": NEW_BYTES}),
         check=total_saturated(L), mask=throw_mask))
+
+
+# ----------------------------------------------------------------- 7. emptying what cannot all go
+
+def stuck_inside(layout):
+    """A before_run hook: a file deep in the folder item that the file
+    system will not let anyone remove, root included (the immutable flag;
+    read-only where the flag cannot be set, which every build also leaves),
+    let go once the run has ended."""
+    def before_run(folders, stdout_path):
+        path = os.path.join(folders["T"], *layout.rel.split("/"), PROJECT.data_name(layout), "deep", "stuck.txt")
+        if subprocess.run(["chattr", "+i", path], capture_output=True).returncode == 0:
+            return lambda: subprocess.run(["chattr", "-i", path], check=True)
+        os.chmod(path, 0o444)
+        return None
+    return before_run
+
+
+def stuck_drive(layout):
+    def extra(root, folder):
+        bl.write(os.path.join(folder, PROJECT.data_name(layout), "deep", "stuck.txt"), b"cannot go\n")
+        os.chmod(os.path.join(folder, NOTES.data_name(layout)), 0o444)   # a read-only data item
+    return {"T": build_bin(layout, STANDARD, extra=with_marker(layout, extra))}
+
+
+def stuck_listed(layout):
+    """The read-only item and the folder item keep their records (or $I
+    files) and stay listed; the folder item lost what could go; REPORT's
+    record is marked removed, or its $I file gone; the header counts what
+    is left."""
+    def check(result):
+        before = result.before["T"]
+        project = layout.rel + "/" + PROJECT.data_name(layout)
+        changes = {project + "/inside.txt": None}
+        changes.update({k: None for k in before if k.startswith(layout.rel + "/" + REPORT.data_name(layout))})
+        if layout.items:
+            changes[layout.rel + "/$I" + REPORT.code + REPORT.ext()] = None
+        else:
+            index = bytearray(before[index_rel(layout)])
+            for off, rec in records_of(bytes(index)):
+                if rec[0] != 0 and struct.unpack_from("<I", rec, 260)[0] == REPORT.number:
+                    index[off] = 0
+            struct.pack_into("<5I", index, 0, layout.version, 2, 2, layout.record_size, NOTES.size + PROJECT.size)
+            changes[index_rel(layout)] = bytes(index)
+        changed_only(result, changes)
+        with Rerun(result) as rerun:
+            code, text = rerun(["/nologo", layout.folder, "/view"])
+        assert code == 0 and listed(text) == [NOTES.path, PROJECT.path], f"/view: {code} {text!r}"
+    return check
+
+
+def removal_list(layout):
+    names = (["$IAAAAA1.txt", "$RAAAAA1.txt", "$IBBBBB2", "$RBBBBB2", "$ICCCCC3.doc", "$RCCCCC3.doc"]
+             if layout.items else ["Dt0.txt", "Dt1", "Dt3.doc"])
+    return msg("MSG_DELETING", EN) + "".join(f"{layout.folder}\\{n}\n" for n in names) + "\n" + msg("MSG_FINISHED", EN)
+
+
+for L in LAYOUTS:
+    CASES.append(Case(
+        f"en {L.key}: empty keeps the items it cannot remove listed", [L.folder, "/empty", "/Y"],
+        stdout=out(EN, head(L), removal_list(L), msg("MSG_ERR_EMPTY_FAILED", EN, L.folder)), exit_code=64,
+        drives=stuck_drive(L), before_run=stuck_inside(L), check=stuck_listed(L)))
+
+
+# ----------------------------------------------------------------- 8. the index an emptying leaves
+
+def header_alone(layout):
+    def check(result):
+        index = result.after["T"][index_rel(layout)]
+        assert index == struct.pack("<5I", layout.version, 0, 0, layout.record_size, 0), \
+            f"index of {len(index)} bytes: {index[:40].hex()}"
+        emptied_check(layout)(result)
+    return check
+
+
+def with_tail(tail):
+    def extra(root, folder):
+        for name in ("INFO", "INFO2"):
+            path = os.path.join(folder, name)
+            if os.path.exists(path):
+                with open(path, "ab") as f:
+                    f.write(tail)
+    return extra
+
+
+RECYCLER = "Recycler\\" + SID
+for label, layout, tail in (
+        ("INFO, version 0, 280-byte records", INFO, b""),
+        ("INFO2, version 4, 280-byte records", Layout("INFO2", RECYCLER, "INFO2", 280, version=4), b""),
+        ("INFO2, version 5, 800-byte records", INFO2, b""),
+        ("INFO2 ending in a piece of a record", INFO2, b"\x41" * 300),
+        ("INFO2, version 6, 1000-byte records", Layout("INFO2", RECYCLER, "INFO2", 1000, version=6), b"")):
+    CASES.append(Case(
+        f"en {label}: empty leaves the header alone, version and record size kept", [layout.folder, "/empty", "/Y"],
+        stdout=out(EN, head(layout), deleting(layout), msg("MSG_EMPTIED", EN)), exit_code=0,
+        drives=full_bin(layout, with_tail(tail)), check=header_alone(layout)))
