@@ -54,6 +54,48 @@ class _Dir:
         return "<dir>"
 
 
+class LargeFile:
+    """A file too big to hold in memory, as a snapshot keeps it: its size and
+    a digest of its content that does not depend on where its holes are."""
+
+    CHUNK = 1 << 20
+
+    def __init__(self, path, size):
+        self.size = size
+        digest = hashlib.sha256()
+        zero = hashlib.sha256(bytes(self.CHUNK)).digest()
+        with open(path, "rb") as f:
+            fd = f.fileno()
+            for start in range(0, size, self.CHUNK):
+                length = min(self.CHUNK, size - start)
+                try:
+                    in_hole = os.lseek(fd, start, os.SEEK_DATA) >= start + length
+                except OSError:  # no data after `start`
+                    in_hole = True
+                if in_hole and length == self.CHUNK:
+                    digest.update(zero)
+                else:
+                    f.seek(start)
+                    digest.update(hashlib.sha256(f.read(length)).digest())
+        self.digest = digest.hexdigest()
+
+    def __eq__(self, other):
+        return isinstance(other, LargeFile) and (self.size, self.digest) == (other.size, other.digest)
+
+    def __hash__(self):
+        return hash((self.size, self.digest))
+
+    def __len__(self):
+        return self.size
+
+    def __repr__(self):
+        return f"<{self.size} bytes, sha256 of chunks {self.digest[:12]}>"
+
+
+# Files larger than this are kept as LargeFile in snapshots.
+LARGE_FILE = 64 << 20
+
+
 # Value of a directory in a tree (files map to their bytes).
 DIR = _Dir()
 # Value of a drive that is mapped to a folder that does not exist.
@@ -82,6 +124,8 @@ class Case:
     mask: object = None           # callable(relpath, data) -> (relpath, data) or None
     tz: str = "UTC"
     timeout: float = 30.0
+    env: dict = None              # more environment variables for the run
+    before_run: object = None     # callable(folders, stdout_path) -> callable or None, see README
 
     def __post_init__(self):
         if self.drives is None:
@@ -158,6 +202,8 @@ def snapshot(folder):
                 tree[rel] = b"<link to " + os.readlink(path) + b">"
             elif os.path.isdir(path):
                 tree[rel] = DIR
+            elif os.path.getsize(path) > LARGE_FILE:
+                tree[rel] = LargeFile(path, os.path.getsize(path))
             else:
                 with open(path, "rb") as f:
                     tree[rel] = f.read()
@@ -181,6 +227,8 @@ def describe_tree(tree):
         data = tree[rel]
         if data is DIR:
             lines.append(f"{rel}/")
+        elif isinstance(data, LargeFile):
+            lines.append(f"{rel}  {data!r}")
         else:
             digest = hashlib.sha256(data).hexdigest()[:12]
             lines.append(f"{rel}  {len(data)} bytes  {digest}")
@@ -425,33 +473,8 @@ def _kill(proc):
     proc.wait()
 
 
-def run_once(case, build, builds, prefix, folder_of, work):
-    """Runs one build of the case in `prefix`; the drive folders are made fresh."""
-    notes = []
-    folders = {}
-    for letter, spec in case.drives.items():
-        folder = os.path.join(work, letter)
-        if spec is MISSING:
-            folders[letter] = folder  # mapped, never created
-            continue
-        lay_out(folder, spec)
-        folders[letter] = folder
-    cwd = folder_of(case.cwd, folders)
-    before = {k: snapshot(v) for k, v in folders.items()}
-    map_drives(prefix, folders)
-
-    env = wine_env(prefix)
-    env["LC_ALL"] = env["LANG"] = LOCALES[case.lang]
-    env["TZ"] = case.tz
-    # Wine's error channel only: silent in a normal run, telling when Wine
-    # itself fails (the wrapper's wine32 hint stays off with "-all" first).
-    env["WINEDEBUG"] = "-all,err+all"
-    codec = CODE_PAGE[case.lang]
-    out_path = os.path.join(work, "stdout")
-    err_path = os.path.join(work, "stderr")
-    cmd = builds.command(build, case.args)
-
-    started = time.monotonic()
+def _run_program(case, build, cmd, cwd, env, codec, out_path, err_path, notes):
+    """Runs the command with the case's input; (process, timed out)."""
     master = None
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
         if case.keys is not None:
@@ -482,6 +505,47 @@ def run_once(case, build, builds, prefix, folder_of, work):
             timed_out = True
             notes.append(f"timed out after {case.timeout:.0f}s and was killed")
             _kill(proc)
+    return proc, timed_out
+
+
+def run_once(case, build, builds, prefix, folder_of, work):
+    """Runs one build of the case in `prefix`; the drive folders are made fresh."""
+    notes = []
+    folders = {}
+    for letter, spec in case.drives.items():
+        folder = os.path.join(work, letter)
+        if spec is MISSING:
+            folders[letter] = folder  # mapped, never created
+            continue
+        lay_out(folder, spec)
+        folders[letter] = folder
+    cwd = folder_of(case.cwd, folders)
+    before = {k: snapshot(v) for k, v in folders.items()}
+    map_drives(prefix, folders)
+
+    env = wine_env(prefix)
+    env["LC_ALL"] = env["LANG"] = LOCALES[case.lang]
+    env["TZ"] = case.tz
+    # Wine's error channel only: silent in a normal run, telling when Wine
+    # itself fails (the wrapper's wine32 hint stays off with "-all" first).
+    env["WINEDEBUG"] = "-all,err+all"
+    if case.env:
+        env.update(case.env)
+    codec = CODE_PAGE[case.lang]
+    out_path = os.path.join(work, "stdout")
+    err_path = os.path.join(work, "stderr")
+    cmd = builds.command(build, case.args)
+
+    started = time.monotonic()
+    # What the case does beside the run (holding a lock, say) starts now and
+    # is undone once the run has ended, before the drives are read back.
+    open(out_path, "wb").close()
+    after_run = case.before_run(folders, out_path) if case.before_run is not None else None
+    try:
+        proc, timed_out = _run_program(case, build, cmd, cwd, env, codec, out_path, err_path, notes)
+    finally:
+        if after_run is not None:
+            after_run()
     seconds = time.monotonic() - started
 
     stdout = open(out_path, "rb").read()

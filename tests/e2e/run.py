@@ -101,8 +101,10 @@ def find_builds(args):
     native = os.path.abspath(args.native)
     if not os.access(native, os.X_OK):
         sys.exit(f"e2e: native build {native} not found (cmake --build build/native)")
-    exe = os.path.join(args.windows_dir, "dustpail.exe")
-    ansi = os.path.join(args.windows_dir, "dustpail-ansi.exe")
+    # Absolute: every build runs with a drive folder as its working directory.
+    windows_dir = os.path.abspath(args.windows_dir)
+    exe = os.path.join(windows_dir, "dustpail.exe")
+    ansi = os.path.join(windows_dir, "dustpail-ansi.exe")
     available = [rig.NATIVE]
     for build, path in ((rig.EXE, exe), (rig.ANSI, ansi)):
         if os.path.isfile(path):
