@@ -1341,9 +1341,8 @@ DWORD ResolveParts(const PathParts* parts, int upto, char* out, size_t capacity,
         bool last = i == upto - 1;
         if (HasInvalidNameChar(name, length)) return ERROR_INVALID_NAME;
         if (i > 0 && !IsDirectory(out)) return ERROR_PATH_NOT_FOUND;
-        // A colon names a stream of a file, which no Unix file has.
-        for (size_t k = 0; k < length; ++k)
-            if (name[k] == ':') return last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+        // A colon is a character like any other on a Unix drive (Wine keeps
+        // no streams there): "a:b" is a name.
         char found[NAME_UNITS * 4];
         if (!FindEntry(out, name, length, found, sizeof found)) {
             if (!last) return ERROR_PATH_NOT_FOUND;
