@@ -1976,12 +1976,19 @@ BOOL MoveFileW(const WCHAR* existing, const WCHAR* target) {
     }
     if (error == 0 && RenameNoReplace(from, to, S_ISDIR(source.st_mode)) != 0) {
         if (errno == EXDEV) {
-            if (!S_ISREG(source.st_mode))
+            if (!S_ISREG(source.st_mode)) {
                 error = ERROR_ACCESS_DENIED;
-            else if (!CopyAcross(from, to) || unlink(from) != 0)
+            } else if (!CopyAcross(from, to)) {
                 error = ErrorFromErrno(errno);
-            else
+            } else if (unlink(from) != 0) {
+                // Wine reports success here and leaves the file in both
+                // places; this build takes the copy back and fails, so that
+                // a move never ends with two of a file.
+                error = ErrorFromErrno(errno);
+                unlink(to);
+            } else {
                 sLastError = 0;
+            }
         } else {
             error = ErrorFromErrno(errno);
         }
