@@ -921,6 +921,8 @@ struct PathParts {
     int drive;  // 1 = A ... 26 = Z, or 0: the Unix root (cwd outside every drive)
     int count;
     bool trailingSeparator;
+    bool literal;     // "\\?\" or "\\.\" before the drive: no name is a device
+    bool lastIsName;  // the path ends in a name as written, not in "." or ".."
     size_t used;
     uint32_t start[MAX_PATH_PARTS];
     uint32_t length[MAX_PATH_PARTS];
@@ -970,15 +972,18 @@ DWORD ParseDosPath(const WCHAR* path, PathParts* parts) {
     parts->count = 0;
     parts->used = 0;
     parts->trailingSeparator = false;
+    parts->literal = false;
+    parts->lastIsName = false;
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     if (path[0] == 0) return ERROR_PATH_NOT_FOUND;
     const WCHAR* p = path;
     if (IsSeparator(p[0]) && IsSeparator(p[1])) {
         // "\\?\X:\..." and "\\.\X:\..." name a drive path; anything else is a
         // network name, which no drive here serves.
-        if ((p[2] == '?' || p[2] == '.') && IsSeparator(p[3]) && IsAsciiLetter(p[4]) && p[5] == ':')
+        if ((p[2] == '?' || p[2] == '.') && IsSeparator(p[3]) && IsAsciiLetter(p[4]) && p[5] == ':') {
             p += 4;
-        else
+            parts->literal = true;
+        } else
             return POSIX_ERROR_BAD_DEV_TYPE;
     }
     char cwd[UNIX_PATH_BYTES];
@@ -1027,8 +1032,12 @@ DWORD ParseDosPath(const WCHAR* path, PathParts* parts) {
             --parts->length[last];
             --parts->used;
         }
-        if (parts->length[last] == 0) RemoveLastPart(parts);
+        if (parts->length[last] == 0) {
+            RemoveLastPart(parts);
+            lastWasName = false;
+        }
     }
+    parts->lastIsName = lastWasName;
     return 0;
 }
 
@@ -1342,9 +1351,8 @@ DWORD ResolveParts(const PathParts* parts, int upto, char* out, size_t capacity,
         bool last = i == upto - 1;
         if (HasInvalidNameChar(name, length)) return ERROR_INVALID_NAME;
         if (i > 0 && !IsDirectory(out)) return ERROR_PATH_NOT_FOUND;
-        // A colon names a stream of a file, which no Unix file has.
-        for (size_t k = 0; k < length; ++k)
-            if (name[k] == ':') return last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+        // A colon is a character like any other on a Unix drive (Wine keeps
+        // no streams there): "a:b" is a name.
         char found[NAME_UNITS * 4];
         if (!FindEntry(out, name, length, found, sizeof found)) {
             if (!last) return ERROR_PATH_NOT_FOUND;
@@ -1356,10 +1364,102 @@ DWORD ResolveParts(const PathParts* parts, int upto, char* out, size_t capacity,
     return 0;
 }
 
-// The Unix path of a whole DOS path whose last name must exist.
-DWORD ResolveExisting(const WCHAR* path, PathParts* parts, char* out, size_t capacity) {
+// ---------------------------------------------------------------------------
+// DOS devices. Wine takes a path's last name for a device when its base (up
+// to its first '.' or ':', blanks at the end dropped) is NUL, CON, AUX, PRN,
+// COM1-COM9 or LPT1-LPT9 in any case, whatever the folder holds, unless the
+// path starts "\\?\" or "\\.\". The folder must exist all the same.
+// A port (AUX stands for COM1, PRN for LPT1) is there when the prefix's
+// dosdevices folder has it. The calls' answers are in platform-facts.md.
+
+enum DeviceKind {
+    DEVICE_NONE,
+    DEVICE_NUL,
+    DEVICE_CON,      // the console, which a process of this build never has
+    DEVICE_PORT,     // a port the prefix maps
+    DEVICE_NO_PORT,  // a port it does not map
+};
+
+struct Device {
+    DeviceKind kind;
+    size_t baseLength;  // the device's name as typed: the last name's first units
+};
+
+bool PrefixHasDevice(const char* name) {
+    LoadDrives();
+    if (sDrives.prefix[0] == 0) return false;
+    char path[UNIX_PATH_BYTES + 32];
+    std::snprintf(path, sizeof path, "%s/dosdevices/%s", sDrives.prefix, name);
+    struct stat info;
+    return stat(path, &info) == 0;
+}
+
+Device DeviceOf(const PathParts* parts) {
+    Device device = {DEVICE_NONE, 0};
+    if (parts->literal || !parts->lastIsName || parts->trailingSeparator || parts->count == 0)
+        return device;
+    const WCHAR* name = PartText(parts, parts->count - 1);
+    size_t length = parts->length[parts->count - 1];
+    size_t base = 0;
+    while (base < length && name[base] != '.' && name[base] != ':') ++base;
+    while (base > 0 && name[base - 1] == ' ') --base;
+    if (base != 3 && base != 4) return device;
+    char lower[5];
+    for (size_t i = 0; i < base; ++i) {
+        WCHAR ch = name[i];
+        lower[i] = (char)((ch >= 'A' && ch <= 'Z') ? ch + 32 : (ch < 0x80 ? ch : '?'));
+    }
+    lower[base] = 0;
+    if (base == 3 && std::strcmp(lower, "nul") == 0) {
+        device.kind = DEVICE_NUL;
+    } else if (base == 3 && std::strcmp(lower, "con") == 0) {
+        device.kind = DEVICE_CON;
+    } else if (base == 3 && (std::strcmp(lower, "aux") == 0 || std::strcmp(lower, "prn") == 0)) {
+        const char* port = lower[0] == 'a' ? "com1" : "lpt1";
+        device.kind = PrefixHasDevice(lower) || PrefixHasDevice(port) ? DEVICE_PORT : DEVICE_NO_PORT;
+    } else if (base == 4 && (std::strncmp(lower, "com", 3) == 0 || std::strncmp(lower, "lpt", 3) == 0) &&
+               lower[3] >= '1' && lower[3] <= '9') {
+        device.kind = PrefixHasDevice(lower) ? DEVICE_PORT : DEVICE_NO_PORT;
+    }
+    if (device.kind != DEVICE_NONE) device.baseLength = base;
+    return device;
+}
+
+// The folder of a device name: 0 when it is there, else the error that
+// every call gives for the device (ERROR_PATH_NOT_FOUND, even on a drive
+// that maps nothing).
+DWORD DeviceFolderError(const PathParts* parts) {
+    char folder[UNIX_PATH_BYTES];
+    bool missing = false;
+    DWORD error = ResolveParts(parts, parts->count - 1, folder, sizeof folder, &missing);
+    if (error == ERROR_FILE_NOT_FOUND || (error == 0 && (missing || !IsDirectory(folder))))
+        error = ERROR_PATH_NOT_FOUND;
+    return error;
+}
+
+// What deleting a device, moving it away or asking for its identity gives.
+DWORD DeviceUseError(DeviceKind kind) {
+    switch (kind) {
+        case DEVICE_CON:
+            return ERROR_INVALID_HANDLE;
+        case DEVICE_NO_PORT:
+            return ERROR_FILE_NOT_FOUND;
+        default:
+            return ERROR_INVALID_PARAMETER;
+    }
+}
+
+// The Unix path of a whole DOS path whose last name must exist. A device
+// name (only where `device` is given) is not looked up: device->kind tells
+// it, and the result is then 0 or the error of its folder.
+DWORD ResolveExisting(const WCHAR* path, PathParts* parts, char* out, size_t capacity, Device* device) {
     DWORD error = ParseDosPath(path, parts);
+    if (device != nullptr) *device = Device{DEVICE_NONE, 0};
     if (error != 0) return error;
+    if (device != nullptr) {
+        *device = DeviceOf(parts);
+        if (device->kind != DEVICE_NONE) return DeviceFolderError(parts);
+    }
     bool missing;
     error = ResolveParts(parts, parts->count, out, capacity, &missing);
     if (error != 0) return error;
@@ -1603,13 +1703,17 @@ HANDLE StartSearch(const WCHAR* pattern) {
     // A bare drive ("X:") names no entry, even where its directory is not the root.
     bool bareDrive = pattern != nullptr && IsAsciiLetter(pattern[0]) && pattern[1] == ':' && pattern[2] == 0;
     if (error == 0 && (parts->count == 0 || parts->trailingSeparator || bareDrive)) error = ERROR_FILE_NOT_FOUND;
+    Device device = {DEVICE_NONE, 0};
+    if (error == 0) device = DeviceOf(parts);
     char folder[UNIX_PATH_BYTES];
     bool missing = false;
-    if (error == 0) {
+    if (error == 0 && device.kind != DEVICE_NONE) {
+        error = DeviceFolderError(parts);
+    } else if (error == 0) {
         error = ResolveParts(parts, parts->count - 1, folder, sizeof folder, &missing);
         if (error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;  // the folder is missing
     }
-    if (error == 0 && (missing || !IsDirectory(folder)))
+    if (error == 0 && device.kind == DEVICE_NONE && (missing || !IsDirectory(folder)))
         error = parts->count >= 2 && !missing ? ERROR_INVALID_NAME : ERROR_PATH_NOT_FOUND;
     Search* search = nullptr;
     if (error == 0) {
@@ -1631,7 +1735,13 @@ HANDLE StartSearch(const WCHAR* pattern) {
     char exact[NAME_UNITS * 4];
     struct stat st;
     char exactPath[UNIX_PATH_BYTES];
-    if (!HasWildcard(mask, maskLength) && WideToUnix(mask, maskLength, exact, sizeof exact) &&
+    if (device.kind != DEVICE_NONE) {
+        // The device alone, named as typed, with a wildcard in the name or not.
+        FileInfo info = {};
+        info.attributes = FILE_ATTRIBUTE_ARCHIVE;
+        WCHAR none[1] = {0};
+        ok = AddFound(search, info, mask, device.baseLength, none);
+    } else if (!HasWildcard(mask, maskLength) && WideToUnix(mask, maskLength, exact, sizeof exact) &&
         std::snprintf(exactPath, sizeof exactPath, "%s/%s", folder, exact) < (int)sizeof exactPath &&
         lstat(exactPath, &st) == 0) {
         // A plain name that exists as typed is the one entry.
@@ -1771,6 +1881,15 @@ int RenameNoReplace(const char* from, const char* to, bool directory) {
     return 0;
 }
 
+// Wine holds its working directory open without leave to delete it, so
+// that folder itself can be neither moved nor removed (its parent can).
+// Only this process's own working directory counts here.
+bool IsWorkingDirectory(const struct stat& info) {
+    struct stat cwd;
+    return S_ISDIR(info.st_mode) && stat(".", &cwd) == 0 && cwd.st_dev == info.st_dev &&
+           cwd.st_ino == info.st_ino;
+}
+
 }  // namespace
 
 // ===========================================================================
@@ -1892,7 +2011,12 @@ DWORD GetFileAttributesW(const WCHAR* path) {
         return INVALID_FILE_ATTRIBUTES;
     }
     char unixPath[UNIX_PATH_BYTES];
-    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath);
+    Device device;
+    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
+    if (error == 0 && device.kind != DEVICE_NONE) {
+        std::free(parts);
+        return FILE_ATTRIBUTE_ARCHIVE;  // any device, the console and a missing port too
+    }
     FileInfo info;
     if (error == 0 && !GetFileInfo(unixPath, parts->count > 0 ? LastUnixName(unixPath) : nullptr, &info))
         error = ERROR_FILE_NOT_FOUND;
@@ -1916,7 +2040,9 @@ BOOL DeleteFileW(const WCHAR* path) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
     if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     char unixPath[UNIX_PATH_BYTES];
-    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath);
+    Device device;
+    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
+    if (error == 0 && device.kind != DEVICE_NONE) error = DeviceUseError(device.kind);
     if (error == 0 && parts->count == 0) error = ERROR_ACCESS_DENIED;
     struct stat target;
     if (error == 0 && stat(unixPath, &target) != 0) error = ERROR_FILE_NOT_FOUND;
@@ -1931,16 +2057,25 @@ BOOL DeleteFileW(const WCHAR* path) {
 
 BOOL DeleteFileA(const char* path) { return CallWithWidePath(path, (BOOL)FALSE, DeleteFileW); }
 
-// Removing an empty folder; a link to a folder is removed itself.
+// Removing an empty folder; a link to a folder is removed itself. The
+// working directory is not removed, as under Wine, which holds it open.
 BOOL RemoveDirectoryW(const WCHAR* path) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
     if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     char unixPath[UNIX_PATH_BYTES];
-    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath);
+    Device device;
+    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
+    if (device.kind != DEVICE_NONE) {
+        // A device's missing folder is an invalid name here, unlike elsewhere.
+        error = error != 0                        ? ERROR_INVALID_NAME
+                : device.kind == DEVICE_NO_PORT ? ERROR_FILE_NOT_FOUND
+                                                : ERROR_INVALID_HANDLE;
+    }
     if (error == 0 && parts->count == 0) error = ERROR_ACCESS_DENIED;
     struct stat own, target;
     if (error == 0 && (lstat(unixPath, &own) != 0 || stat(unixPath, &target) != 0))
         error = ERROR_FILE_NOT_FOUND;
+    if (error == 0 && IsWorkingDirectory(own)) error = ERROR_SHARING_VIOLATION;
     if (error == 0 && !S_ISDIR(target.st_mode)) error = POSIX_ERROR_DIRECTORY;
     if (error == 0) {
         int result = S_ISLNK(own.st_mode) ? unlink(unixPath) : rmdir(unixPath);
@@ -1956,18 +2091,28 @@ BOOL RemoveDirectoryA(const char* path) {
 }
 
 // Moving never replaces: an existing target fails, unless it is the source
-// itself under another case (then nothing changes, as in Wine).
+// itself under another case (then nothing changes, as in Wine). The working
+// directory stays where it is, as under Wine, which holds it open.
 BOOL MoveFileW(const WCHAR* existing, const WCHAR* target) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
     if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     char from[UNIX_PATH_BYTES], to[UNIX_PATH_BYTES];
     struct stat source, other;
-    DWORD error = ResolveExisting(existing, parts, from, sizeof from);
+    Device device;
+    DWORD error = ResolveExisting(existing, parts, from, sizeof from, &device);
+    if (error == 0 && device.kind != DEVICE_NONE) error = DeviceUseError(device.kind);
     if (error == 0 && parts->count == 0) error = ERROR_ACCESS_DENIED;
     if (error == 0 && (lstat(from, &source) != 0 || (S_ISLNK(source.st_mode) && stat(from, &other) != 0)))
         error = ERROR_FILE_NOT_FOUND;
+    if (error == 0 && IsWorkingDirectory(source)) error = ERROR_SHARING_VIOLATION;
     bool missing = false;
     if (error == 0) error = ParseDosPath(target, parts);
+    if (error == 0) device = DeviceOf(parts);
+    if (error == 0 && device.kind != DEVICE_NONE) {
+        // A port that is there exists as a name; nothing else can be a target.
+        error = DeviceFolderError(parts);
+        if (error == 0) error = device.kind == DEVICE_PORT ? ERROR_ALREADY_EXISTS : POSIX_ERROR_BAD_DEV_TYPE;
+    }
     if (error == 0) error = ResolveParts(parts, parts->count, to, sizeof to, &missing);
     if (error == 0 && !missing) {
         if (lstat(to, &other) == 0 && other.st_dev == source.st_dev && other.st_ino == source.st_ino) {
@@ -1978,12 +2123,19 @@ BOOL MoveFileW(const WCHAR* existing, const WCHAR* target) {
     }
     if (error == 0 && RenameNoReplace(from, to, S_ISDIR(source.st_mode)) != 0) {
         if (errno == EXDEV) {
-            if (!S_ISREG(source.st_mode))
+            if (!S_ISREG(source.st_mode)) {
                 error = ERROR_ACCESS_DENIED;
-            else if (!CopyAcross(from, to) || unlink(from) != 0)
+            } else if (!CopyAcross(from, to)) {
                 error = ErrorFromErrno(errno);
-            else
+            } else if (unlink(from) != 0) {
+                // Wine reports success here and leaves the file in both
+                // places; this build takes the copy back and fails, so that
+                // a move never ends with two of a file.
+                error = ErrorFromErrno(errno);
+                unlink(to);
+            } else {
                 sLastError = 0;
+            }
         } else {
             error = ErrorFromErrno(errno);
         }
@@ -2071,7 +2223,7 @@ BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesP
         if (wide == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
         PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
         DWORD error = parts == nullptr ? ERROR_NOT_ENOUGH_MEMORY
-                                       : ResolveExisting(wide, parts, folder, sizeof folder);
+                                       : ResolveExisting(wide, parts, folder, sizeof folder, nullptr);
         std::free(parts);
         std::free(wide);
         if (error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;
@@ -2093,6 +2245,34 @@ BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesP
 
 // ===========================================================================
 // The Windows C runtime
+
+namespace {
+
+// A device that _wfopen reaches. NUL reads nothing and takes every write.
+// Under Wine a port that the prefix maps is the Unix device itself, where a
+// read waits for input that may never come; this build opens any such port
+// as NUL instead, so that it never blocks and never writes to a line.
+FILE* OpenDevice(DeviceKind kind, DWORD folderError, const char* mode) {
+    int code = 0;
+    if (folderError != 0) {
+        code = ENOENT;
+        sLastError = folderError;
+    } else if (kind == DEVICE_CON) {
+        code = EBADF;  // no console here
+        sLastError = ERROR_INVALID_HANDLE;
+    } else if (kind == DEVICE_NO_PORT) {
+        code = ENOENT;
+        sLastError = ERROR_FILE_NOT_FOUND;
+    } else {
+        FILE* file = std::fopen("/dev/null", mode);
+        if (file == nullptr) sLastError = ErrorFromErrno(errno);
+        return file;
+    }
+    errno = code;
+    return nullptr;
+}
+
+}  // namespace
 
 FILE* _wfopen(const WCHAR* name, const WCHAR* mode) {
     if (name == nullptr || mode == nullptr) {
@@ -2122,6 +2302,13 @@ FILE* _wfopen(const WCHAR* name, const WCHAR* mode) {
     char unixPath[UNIX_PATH_BYTES];
     bool missing = false;
     DWORD error = ParseDosPath(name, parts);
+    Device device = {DEVICE_NONE, 0};
+    if (error == 0) device = DeviceOf(parts);
+    if (error == 0 && device.kind != DEVICE_NONE) {
+        error = DeviceFolderError(parts);
+        std::free(parts);
+        return OpenDevice(device.kind, error, narrowMode);
+    }
     if (error == 0) error = ResolveParts(parts, parts->count, unixPath, sizeof unixPath, &missing);
     int code = 0;  // errno for a failure found here
     if (error == 0 && parts->count == 0) {
@@ -2833,6 +3020,24 @@ FILE* OsCreateNewFileW(const WCHAR* path) {
     char unixPath[UNIX_PATH_BYTES];
     bool missing = false;
     DWORD error = ParseDosPath(path, parts);
+    Device device = {DEVICE_NONE, 0};
+    if (error == 0) device = DeviceOf(parts);
+    if (error == 0 && device.kind != DEVICE_NONE) {
+        // NUL is opened (nothing is made); a port that is there exists.
+        error = DeviceFolderError(parts);
+        if (error == 0 && device.kind != DEVICE_NUL)
+            error = device.kind == DEVICE_CON    ? ERROR_INVALID_HANDLE
+                    : device.kind == DEVICE_PORT ? ERROR_FILE_EXISTS
+                                                 : ERROR_FILE_NOT_FOUND;
+        std::free(parts);
+        if (error != 0) {
+            sLastError = error;
+            return nullptr;
+        }
+        FILE* null = std::fopen("/dev/null", "wb");
+        if (null == nullptr) sLastError = ErrorFromErrno(errno);
+        return null;
+    }
     if (error == 0) error = ResolveParts(parts, parts->count, unixPath, sizeof unixPath, &missing);
     if (error == 0 && parts->count == 0) error = ERROR_ACCESS_DENIED;
     if (error == 0 && parts->trailingSeparator) error = ERROR_INVALID_NAME;
@@ -2886,7 +3091,9 @@ BOOL OsFileIdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
     if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     char unixPath[UNIX_PATH_BYTES];
-    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath);
+    Device device;
+    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
+    if (error == 0 && device.kind != DEVICE_NONE) error = DeviceUseError(device.kind);
     FileInfo info;
     struct stat own;
     int described = error != 0 ? -1 : follow ? stat(unixPath, &own) : lstat(unixPath, &own);

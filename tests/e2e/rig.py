@@ -126,6 +126,8 @@ class Case:
     timeout: float = 30.0
     env: dict = None              # more environment variables for the run
     before_run: object = None     # callable(folders, stdout_path) -> callable or None, see README
+    teardown: object = None       # callable(folders) after each build's run, e.g. to unmount
+    skip: str = None              # why the case cannot run here (it is then skipped)
 
     def __post_init__(self):
         if self.drives is None:
@@ -552,6 +554,8 @@ def run_once(case, build, builds, prefix, folder_of, work):
     if build != NATIVE:
         stdout = stdout.replace(b"\r\n", b"\n")
     after = {k: snapshot(v) for k, v in folders.items()}
+    if case.teardown is not None:
+        case.teardown(folders)
     return Result(build=build, stdout=stdout, text=stdout.decode(codec, "replace"),
                   stderr=open(err_path, "rb").read(),
                   exit_code=None if timed_out else proc.returncode,

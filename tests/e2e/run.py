@@ -203,6 +203,11 @@ def cmd_cases(args):
         passed, failed, skipped = [], [], []
 
         def one(number, case):
+            if case.skip:
+                with lock:
+                    skipped.append(case.name)
+                    print(f"SKIP {case.name}: {case.skip}", flush=True)
+                return
             if case.lang == JA and not japanese:
                 with lock:
                     if IN_CI:
