@@ -248,6 +248,18 @@ enum ItemOutcome {
 
 // --- The per-item layout ---------------------------------------------------
 
+// Moves an item into the bin. A bin on another file system gets a copy and
+// the source is removed; a system that cannot remove it may still report
+// success (Wine does), which would leave the item in two places: the copy
+// in the bin is taken back and the move counts as failed.
+bool MovedWhole(const WCHAR* path, const WCHAR* target) {
+    if (!FsMoveFile(path, target)) return false;
+    if (FsGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES) return true;
+    RemovePath(target);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+}
+
 enum CreateOutcome { INDEX_CREATED, INDEX_NAME_TAKEN, INDEX_NOT_CREATED };
 
 // Writes the $I file under a name that no file had. A short $I file would
@@ -293,7 +305,7 @@ AttemptOutcome ThrowUnderName(const WCHAR* path, const WCHAR* indexName, const u
         return ATTEMPT_STOP;
     }
     dataName[ItemMarkerPosition(indexName)] = 'R';
-    bool moved = FsMoveFile(path, dataName) != 0;
+    bool moved = MovedWhole(path, dataName);
     DWORD error = FsLastError();
     MemFree(dataName);
     if (moved) return ATTEMPT_DONE;
@@ -476,7 +488,7 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
         return ITEM_STOP;  // reported
     }
     ItemOutcome outcome = ITEM_DONE;
-    if (FsMoveFile(path, dataName)) {
+    if (MovedWhole(path, dataName)) {
         gThrow.entryCount += 1;
         gThrow.totalSize += size;
     } else {

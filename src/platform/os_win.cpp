@@ -234,11 +234,12 @@ bool LeadsElsewhere(HANDLE file, const WCHAR* path) {
     if (FinalPathOf(file, final, LONG_PATH_UNITS) > 0 && fullLength > 0 && fullLength < LONG_PATH_UNITS &&
         (search = FindFirstFileW(full, &found)) != INVALID_HANDLE_VALUE) {
         FindClose(search);
-        // The parent folder: the full path up to its last separator, which
-        // stays when it is the root's.
+        // The parent folder: the full path up to and with its last
+        // separator. The separator is kept so that a folder named like a
+        // device ("nul") opens as the folder, not the device.
         WCHAR* slash = wcsrchr(full, L'\\');
         if (slash != nullptr) {
-            slash[(slash > full && slash[-1] == L':') ? 1 : 0] = 0;
+            slash[1] = 0;
             HANDLE parent = CreateFileW(full, 0, SHARE_ALL, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
             if (parent != INVALID_HANDLE_VALUE) {
