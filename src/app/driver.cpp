@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "ops/ops.h"
+#include "platform/entry.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "store/store.h"
@@ -73,6 +74,15 @@ bool KeepCopy(WCHAR** field, const WCHAR* value) {
     MemFree(*field);
     *field = copy;
     return true;
+}
+
+// A Unix path that no drive holds names no file the program can reach. It
+// is reported after the banner, as a drive error is, instead of the usage.
+void ReportNoDriveHolds(const WCHAR* argument) {
+    PrintBanner();
+    gRun.options |= OPT_NOLOGO;
+    PrintCatalogue(MSG_ERR_FILE_INVALID, argument);
+    gRun.exitCode = EXIT_FILE_INVALID;
 }
 
 bool TakeOption(const WCHAR* argument, bool indexSeen, bool* operandSeen) {
@@ -214,11 +224,23 @@ bool ParseCommandLine(int count, WCHAR** arguments) {
             optionsEnded = true;
             continue;
         }
+        WCHAR* drivePath = nullptr;
+        ArgumentPath kind = DrivePathOfArgument(argument, &drivePath);
         bool taken;
-        if (!optionsEnded && (argument[0] == '-' || argument[0] == '/'))
+        if (kind == ARGUMENT_NO_MEMORY) {
+            ReportParseNoMemory();
+            taken = false;
+        } else if (kind == ARGUMENT_NO_DRIVE) {
+            ReportNoDriveHolds(argument);
+            taken = false;
+        } else if (kind == ARGUMENT_DRIVE_PATH) {
+            taken = TakeOperand(drivePath, &indexSeen, &operandSeen);
+            MemFree(drivePath);
+        } else if (!optionsEnded && (argument[0] == '-' || argument[0] == '/')) {
             taken = TakeOption(argument, indexSeen, &operandSeen);
-        else
+        } else {
             taken = TakeOperand(argument, &indexSeen, &operandSeen);
+        }
         if (!taken) return false;
     }
     return !((gRun.options & OPT_THROW) && gRun.throwList.Length() == 0);

@@ -2712,6 +2712,99 @@ WCHAR** PosixWideArguments(int argc, char** argv, int* count) {
 }
 
 // ---------------------------------------------------------------------------
+// Unix paths given as arguments, turned into drive paths as Wine turns them
+// (measured with winepath -w and GetFullPathNameW, docs/platform-facts.md):
+// the longest leading part of the path that is the folder of a mapped drive
+// gives the drive, compared by identity so that a link to the folder counts
+// too, the lowest letter among drives of one folder. Wine looks no higher
+// than a ".." name; above it only the Unix root is tried. The names after
+// that part follow, with "." and ".." resolved by text.
+
+namespace {
+
+// The drive (1 = A) whose folder is the folder `path`, or 0.
+int DriveOfFolder(const char* path) {
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISDIR(info.st_mode)) return 0;
+    for (int i = 0; i < 26; ++i) {
+        const char* root = DriveRoot(i + 1);
+        struct stat rootInfo;
+        if (root != nullptr && stat(root, &rootInfo) == 0 && rootInfo.st_dev == info.st_dev &&
+            rootInfo.st_ino == info.st_ino)
+            return i + 1;
+    }
+    return 0;
+}
+
+// The drive of the first `length` units of a Unix path, or 0.
+int DriveOfLeadingPart(const WCHAR* path, size_t length) {
+    char unixPath[UNIX_PATH_BYTES];
+    if (!WideToUnix(path, length, unixPath, sizeof unixPath)) return 0;
+    return DriveOfFolder(unixPath);
+}
+
+// Finds the drive of a Unix path and where the names after its folder
+// begin; 0 when no mapped drive holds the path.
+int FindDriveOfUnixPath(const WCHAR* path, size_t* rest) {
+    size_t end = WideLen(path);
+    for (;;) {
+        int drive = DriveOfLeadingPart(path, end);
+        if (drive != 0) {
+            *rest = end;
+            return drive;
+        }
+        size_t nameEnd = end;
+        while (nameEnd > 0 && path[nameEnd - 1] == '/') --nameEnd;
+        if (nameEnd == 0) return 0;  // the root was tried
+        size_t nameStart = nameEnd;
+        while (nameStart > 0 && path[nameStart - 1] != '/') --nameStart;
+        if (nameEnd - nameStart == 2 && path[nameStart] == '.' && path[nameStart + 1] == '.') break;
+        end = nameStart;
+    }
+    *rest = 1;
+    return DriveOfLeadingPart(path, 1);
+}
+
+}  // namespace
+
+size_t PosixDrivePathOfUnixPath(const WCHAR* unixPath, WCHAR* out, size_t capacity) {
+    if (unixPath == nullptr || unixPath[0] != '/') return 0;
+    size_t rest = 0;
+    int drive = FindDriveOfUnixPath(unixPath, &rest);
+    if (drive == 0) return 0;
+    // "X:\" and the names after the drive's folder, then read as a DOS path,
+    // which resolves "." and ".." and drops what Windows drops.
+    size_t restLength = WideLen(unixPath + rest);
+    WCHAR* dosPath = static_cast<WCHAR*>(std::malloc((restLength + 4) * sizeof(WCHAR)));
+    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
+    size_t n = 0;
+    if (dosPath != nullptr && parts != nullptr) {
+        dosPath[0] = (WCHAR)('A' + drive - 1);
+        dosPath[1] = ':';
+        dosPath[2] = '\\';
+        for (size_t i = 0; i <= restLength; ++i) dosPath[3 + i] = unixPath[rest + i];
+        if (ParseDosPath(dosPath, parts) == 0) {
+            auto put = [&](WCHAR ch) {
+                if (out != nullptr && n < capacity) out[n] = ch;
+                ++n;
+            };
+            put(dosPath[0]);
+            put(':');
+            put('\\');
+            for (int i = 0; i < parts->count; ++i) {
+                if (i > 0) put('\\');
+                for (uint32_t k = 0; k < parts->length[i]; ++k) put(PartText(parts, i)[k]);
+            }
+            if (parts->trailingSeparator && parts->count > 0) put('\\');
+            if (out != nullptr && n < capacity) out[n] = 0;
+        }
+    }
+    std::free(parts);
+    std::free(dosPath);
+    return n;
+}
+
+// ---------------------------------------------------------------------------
 // For the unit tests.
 
 WCHAR PosixUpcase(WCHAR ch) { return Upcase(ch); }
