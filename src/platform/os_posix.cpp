@@ -2716,9 +2716,9 @@ WCHAR** PosixWideArguments(int argc, char** argv, int* count) {
 // (measured with winepath -w and GetFullPathNameW, docs/platform-facts.md):
 // the longest leading part of the path that is the folder of a mapped drive
 // gives the drive, compared by identity so that a link to the folder counts
-// too, the lowest letter among drives of one folder. Wine looks no higher
-// than a ".." name; above it only the Unix root is tried. The names after
-// that part follow, with "." and ".." resolved by text.
+// too, the lowest letter among drives of one folder. The leading parts are
+// cut name by name from the end, a ".." together with the name before it.
+// The names after that part follow, with "." and ".." resolved by text.
 
 namespace {
 
@@ -2743,26 +2743,39 @@ int DriveOfLeadingPart(const WCHAR* path, size_t length) {
     return DriveOfFolder(unixPath);
 }
 
+// Where the leading part one folder up from the first `end` units ends: a
+// "." name is passed over and a ".." name takes one more name along, the
+// folder it climbed out of. The root stays.
+size_t ParentEnd(const WCHAR* path, size_t end) {
+    int levels = 0;
+    while (levels < 1 && end > 1) {
+        size_t start = end;
+        while (start > 1 && path[start - 1] != '/') --start;
+        size_t length = end - start;
+        if (length == 2 && path[start] == '.' && path[start + 1] == '.')
+            --levels;
+        else if (length != 1 || path[start] != '.')
+            ++levels;
+        end = start;
+        while (end > 1 && path[end - 1] == '/') --end;
+    }
+    return end;
+}
+
 // Finds the drive of a Unix path and where the names after its folder
 // begin; 0 when no mapped drive holds the path.
 int FindDriveOfUnixPath(const WCHAR* path, size_t* rest) {
     size_t end = WideLen(path);
+    while (end > 1 && path[end - 1] == '/') --end;
     for (;;) {
         int drive = DriveOfLeadingPart(path, end);
         if (drive != 0) {
             *rest = end;
             return drive;
         }
-        size_t nameEnd = end;
-        while (nameEnd > 0 && path[nameEnd - 1] == '/') --nameEnd;
-        if (nameEnd == 0) return 0;  // the root was tried
-        size_t nameStart = nameEnd;
-        while (nameStart > 0 && path[nameStart - 1] != '/') --nameStart;
-        if (nameEnd - nameStart == 2 && path[nameStart] == '.' && path[nameStart + 1] == '.') break;
-        end = nameStart;
+        if (end <= 1) return 0;
+        end = ParentEnd(path, end);
     }
-    *rest = 1;
-    return DriveOfLeadingPart(path, 1);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ class UnixPaths : public ::testing::Test {
         ASSERT_NE(realpath(pattern, real), nullptr);
         base = real;
         Run("mkdir -p '" + base + "/prefix/dosdevices' '" + base + "/disk/sub/deeper' '" + base +
-            "/disk/docs' '" + base + "/elsewhere'");
+            "/disk/docs/inner' '" + base + "/elsewhere'");
         Link(base + "/disk", base + "/prefix/dosdevices/x:");
         Link(base + "/disk", base + "/prefix/dosdevices/v:");
         Link(base + "/disk/sub", base + "/prefix/dosdevices/y:");
@@ -116,8 +116,13 @@ TEST_F(UnixPaths, TheMostSpecificDriveAsWineGivesIt) {
         {"/disk/out/y", u"V:\\out\\y"},    // the link is a name of the drive
         {"/elsewhere/y", u"<none>"},
         {"/missing/x", u"<none>"},
-        // Wine looks no higher than a "..": then only the root is tried.
+        // Each step goes one folder up, so a ".." takes the name before it
+        // along: "docs/inner/.." is docs, and the next step up is disk.
+        {"/disk/docs/inner/../x", u"V:\\docs\\x"},
+        // "nothere/.." names no folder (nothere is missing); one up from it
+        // is the test's own folder, which no drive maps.
         {"/disk/nothere/../docs", u"<none>"},
+        {"/disk/out/../docs", u"<none>"},  // out/.. is the test's folder
         {"/disk/..", u"<none>"},
     };
     for (const Row& row : rows) EXPECT_EQ(DrivePath(row.path), row.drivePath) << row.path;
