@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "ops/ops.h"
+#include "platform/entry.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "store/store.h"
@@ -72,6 +73,60 @@ bool KeepCopy(WCHAR** field, const WCHAR* value) {
     }
     MemFree(*field);
     *field = copy;
+    return true;
+}
+
+// A Unix path that no drive holds names no file the program can reach. It
+// is reported after the banner, as a drive error is, instead of the usage.
+void ReportNoDriveHolds(const WCHAR* argument) {
+    PrintBanner();
+    gRun.options |= OPT_NOLOGO;
+    PrintCatalogue(MSG_ERR_FILE_INVALID, argument);
+    gRun.exitCode = EXIT_FILE_INVALID;
+}
+
+bool TakeOption(const WCHAR* argument, bool indexSeen, bool* operandSeen) {
+    // --view is -view; /-view is not an option.
+    if (argument[0] == '-' && argument[1] == '-') ++argument;
+    OptionFlags option = OptionForWord(argument + 1, indexSeen);
+    if (option == 0) return false;
+    gRun.options |= option;
+    if (option == OPT_THROW) *operandSeen = true;
+    return true;
+}
+
+// An argument that is not an option: after /f a name to throw, whatever it
+// begins with; else an index, a drive, the bin path or the restore path by
+// its place on the line.
+bool TakeOperand(const WCHAR* argument, bool* indexSeen, bool* operandSeen) {
+    if (gRun.options & OPT_THROW) {
+        if (gRun.throwList.Add(argument) >= 0) return true;
+        ReportParseNoMemory();
+        return false;
+    }
+    WCHAR first = argument[0];
+    if (first >= '0' && first <= '9') {
+        if (!NoOperationYet() && !(gRun.options & OPT_INDEX)) return false;
+        gRun.index = (int32_t)WideToLong(argument);
+        gRun.options |= OPT_INDEX;
+        *indexSeen = true;
+        *operandSeen = true;
+        return true;
+    }
+    if (*operandSeen) return *indexSeen && OnlyIndexSoFar() && KeepCopy(&gRun.restorePath, argument);
+    if (first != 0 && argument[1] == ':' && argument[2] == 0) {
+        if (!IsDriveAccessible(first)) {
+            PrintBanner();
+            gRun.options |= OPT_NOLOGO;
+            PrintCatalogue(MSG_ERR_DRIVE_ACCESS, (int)WideUpperAscii(first));
+            gRun.exitCode = EXIT_DRIVE_ACCESS;
+            return false;
+        }
+        gRun.drive = WideUpperAscii(first) - 'A' + 1;
+    } else if (!KeepCopy(&gRun.binPath, argument)) {
+        return false;
+    }
+    *operandSeen = true;
     return true;
 }
 
@@ -162,48 +217,31 @@ bool ParseCommandLine(int count, WCHAR** arguments) {
     gRun.options = 0;
     bool indexSeen = false;
     bool operandSeen = false;
+    bool optionsEnded = false;
     for (int i = 1; i < count; ++i) {
         const WCHAR* argument = arguments[i];
-        WCHAR first = argument[0];
-        if (first == '-' || first == '/') {
-            // --view is -view; /-view is not an option.
-            if (first == '-' && argument[1] == '-') ++argument;
-            OptionFlags option = OptionForWord(argument + 1, indexSeen);
-            if (option == 0) return false;
-            gRun.options |= option;
-            if (option == OPT_THROW) operandSeen = true;
-        } else if (first >= '0' && first <= '9') {
-            if (!NoOperationYet() && !(gRun.options & OPT_INDEX)) return false;
-            gRun.index = (int32_t)WideToLong(argument);
-            gRun.options |= OPT_INDEX;
-            indexSeen = true;
-            operandSeen = true;
-        } else if (operandSeen) {
-            if (gRun.options & OPT_THROW) {
-                if (gRun.throwList.Add(argument) < 0) {
-                    ReportParseNoMemory();
-                    return false;
-                }
-            } else if (indexSeen && OnlyIndexSoFar()) {
-                if (!KeepCopy(&gRun.restorePath, argument)) return false;
-            } else {
-                return false;
-            }
-        } else {
-            if (argument[0] != 0 && argument[1] == ':' && argument[2] == 0) {
-                if (!IsDriveAccessible(first)) {
-                    PrintBanner();
-                    gRun.options |= OPT_NOLOGO;
-                    PrintCatalogue(MSG_ERR_DRIVE_ACCESS, (int)WideUpperAscii(first));
-                    gRun.exitCode = EXIT_DRIVE_ACCESS;
-                    return false;
-                }
-                gRun.drive = WideUpperAscii(first) - 'A' + 1;
-            } else if (!KeepCopy(&gRun.binPath, argument)) {
-                return false;
-            }
-            operandSeen = true;
+        if (!optionsEnded && WideCompare(argument, WIDE("--")) == 0) {
+            optionsEnded = true;
+            continue;
         }
+        WCHAR* drivePath = nullptr;
+        ArgumentPath kind = DrivePathOfArgument(argument, &drivePath);
+        bool taken;
+        if (kind == ARGUMENT_NO_MEMORY) {
+            ReportParseNoMemory();
+            taken = false;
+        } else if (kind == ARGUMENT_NO_DRIVE) {
+            ReportNoDriveHolds(argument);
+            taken = false;
+        } else if (kind == ARGUMENT_DRIVE_PATH) {
+            taken = TakeOperand(drivePath, &indexSeen, &operandSeen);
+            MemFree(drivePath);
+        } else if (!optionsEnded && (argument[0] == '-' || argument[0] == '/')) {
+            taken = TakeOption(argument, indexSeen, &operandSeen);
+        } else {
+            taken = TakeOperand(argument, &indexSeen, &operandSeen);
+        }
+        if (!taken) return false;
     }
     return !((gRun.options & OPT_THROW) && gRun.throwList.Length() == 0);
 }

@@ -282,13 +282,18 @@ void RunEntryCommand() {
 }
 
 bool ComposeRestoreTarget(const WCHAR* originalPath) {
-    const WCHAR* given = gRun.restorePath;
+    WCHAR* given = gRun.restorePath;
     if (given == nullptr) return true;
+    // A folder typed with a trailing '/' is one with '\'.
+    UseBackslashes(given);
     size_t length = WideLength(given);
     if (length == 0 || given[length - 1] != '\\') return true;
-    const WCHAR* slash = WideFindLast(originalPath, '\\');
-    if (slash == nullptr) return true;
-    const WCHAR* name = slash + 1;
+    // The last name follows either separator: a record written with '/'
+    // (as earlier versions stored names typed so) keeps its own name too.
+    const WCHAR* name = nullptr;
+    for (const WCHAR* at = originalPath; *at != 0; ++at)
+        if (IsPathSeparator(*at)) name = at + 1;
+    if (name == nullptr) return true;
     size_t capacity = length + WideLength(name) + 1;
     WCHAR* target = static_cast<WCHAR*>(MemAlloc(capacity * sizeof(WCHAR)));
     if (target == nullptr) {

@@ -1,7 +1,7 @@
 // Full paths for the names given after /f: joined to the current directory
-// of their drive, then cleared of "." and ".." components. The name itself
-// never goes to the system's full-path service; only the current directory
-// of a drive is asked for.
+// of their drive, then cleared of "." and ".." components, with '\' for
+// every separator. The name itself never goes to the system's full-path
+// service; only the current directory of a drive is asked for.
 #include <cstring>
 
 #include "ops/ops.h"
@@ -75,6 +75,14 @@ void JoinDirectory(WCHAR* buffer, const WCHAR* name) {
 }  // namespace
 
 bool IsPathSeparator(WCHAR ch) { return ch == '\\' || ch == '/'; }
+
+// Windows' full paths (GetFullPathName) hold '\' only: a '/' typed as a
+// separator is stored and shown as '\', so that the record reads as the
+// system's own and its last name is found.
+void UseBackslashes(WCHAR* path) {
+    for (; *path != 0; ++path)
+        if (*path == '/') *path = '\\';
+}
 
 WCHAR* GetDriveDirectory(int drive, WCHAR* buffer, int capacity) {
     if (FsGetDriveDirectoryW(drive, buffer, capacity) != nullptr) return buffer;
@@ -155,6 +163,7 @@ WCHAR* MakeFullPath(const WCHAR* name) {
         std::memcpy(buffer, name, (nameLength + 1) * sizeof(WCHAR));
     }
     NormalisePath(buffer, buffer);
+    UseBackslashes(buffer);
     if (WideLength(buffer) > (size_t)FULL_PATH_CHARS) buffer[FULL_PATH_CHARS] = 0;
     return buffer;
 }

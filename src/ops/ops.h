@@ -64,6 +64,8 @@ const int FULL_PATH_CHARS = 260;
 WCHAR* MakeFullPath(const WCHAR* name);
 void NormalisePath(const WCHAR* source, WCHAR* destination);
 bool IsPathSeparator(WCHAR ch);
+// Turns every '/' of a path into '\', as the system's full paths have it.
+void UseBackslashes(WCHAR* path);
 WCHAR* GetDriveDirectory(int drive, WCHAR* buffer, int capacity);
 // Whether a full path, or a folder it lies in, is the folder `folder`
 // (compared by identity, so that another spelling of it is caught too).

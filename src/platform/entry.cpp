@@ -29,4 +29,20 @@ WCHAR** GetWideArguments(int argc, char** argv, int* count) {
     if (decoded == nullptr) return nullptr;
     return CopyWideArguments(*count, decoded);
 }
+
+ArgumentPath DrivePathOfArgument(const WCHAR* argument, WCHAR** drivePath) {
+    *drivePath = nullptr;
+    if (argument[0] != '/' || WideFindLast(argument + 1, '/') == nullptr) return ARGUMENT_AS_TYPED;
+    size_t length = PosixDrivePathOfUnixPath(argument, nullptr, 0);
+    if (length == 0) return ARGUMENT_NO_DRIVE;
+    WCHAR* path = static_cast<WCHAR*>(MemAlloc((length + 1) * sizeof(WCHAR)));
+    if (path == nullptr) return ARGUMENT_NO_MEMORY;
+    // The folders may have changed between the two calls.
+    if (PosixDrivePathOfUnixPath(argument, path, length + 1) != length) {
+        MemFree(path);
+        return ARGUMENT_NO_DRIVE;
+    }
+    *drivePath = path;
+    return ARGUMENT_DRIVE_PATH;
+}
 #endif

@@ -111,6 +111,12 @@ WCHAR** GetWideArguments(int argc, char** argv, int* count) {
     return wide;
 }
 
+// Arguments reach a Windows program as typed, also under Wine.
+ArgumentPath DrivePathOfArgument(const WCHAR*, WCHAR** drivePath) {
+    *drivePath = nullptr;
+    return ARGUMENT_AS_TYPED;
+}
+
 // The console's input records rather than _getch: _getch gives the first
 // byte of a character in the console's code page (sign-extended, so that
 // 0xFF reads as end of input) and drops the Esc key, and _getwch gives 224

@@ -147,6 +147,11 @@ int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
 // builds it from argv, decoded from the locale's character set as Wine does.
 // Returns an argument vector of `*count` wide strings (owned by the backend).
 WCHAR** PosixWideArguments(int argc, char** argv, int* count);
+// The drive path that Wine gives a Unix path ("/mnt/c/x" is "C:\x" when
+// dosdevices maps c: to /mnt/c). Returns the length it needs without the
+// zero, writing it whole only where `capacity` exceeds that; 0 when no
+// mapped drive holds the path.
+size_t PosixDrivePathOfUnixPath(const WCHAR* unixPath, WCHAR* out, size_t capacity);
 
 #endif  // _WIN32
 

@@ -63,7 +63,7 @@ CASES = [
     invalid(["/-help"]),
     invalid(["/"]),
     invalid(["-"]),
-    invalid(["--"]),
+    invalid(["---"]),
     invalid(["/help", "/help"]),
     invalid(["/delete", "3"]),
     invalid(["/delete"]),
@@ -75,7 +75,8 @@ CASES = [
     invalid(["/f", "a", "/view"]),
     invalid(["/f"]),
     invalid(["/f", "/Y"]),
-    invalid(["/f", "1.txt"]),
+    invalid(["/f", "--"]),
+    invalid(["/f", "-1.txt"]),
     invalid(["C:\\bin1", "C:\\bin2"]),
     invalid(["3", "/delete", "C:\\x"]),
     invalid(["T:", "T:"]),
@@ -113,6 +114,7 @@ CASES = [
            drives={"T": {}, "U": {}}),
     no_bin("en index without a bin path searches the current drive", ["3", "T:\\restored"], "T"),
     no_bin("ja drive T: searched", ["T:"], "T", lang=JA),
+    no_bin("en -- alone: no operand, the current drive is searched", ["--"], "T"),
 
     # Bin paths are taken as given; here none holds a store.
     bin_invalid("en bin path", ["T:\\nobin"], "T:\\nobin"),

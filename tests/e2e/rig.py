@@ -101,6 +101,20 @@ DIR = _Dir()
 # Value of a drive that is mapped to a folder that does not exist.
 MISSING = "<missing>"
 
+
+class UnixPath(str):
+    """An argument that is the Unix path of a place on a case's drive, known
+    only once the run has laid the drive out: UnixPath("T", "work/a.txt") is
+    T:'s folder followed by "/work/a.txt" ("<T>/work/a.txt" in case names)."""
+
+    def __new__(cls, letter, rest=""):
+        text = super().__new__(cls, f"<{letter.upper()}>" + (f"/{rest}" if rest else ""))
+        text.letter, text.rest = letter.upper(), rest
+        return text
+
+    def resolve(self, folders):
+        return folders[self.letter] + (f"/{self.rest}" if self.rest else "")
+
 # Set by the runner before the case modules are imported: the three banner
 # lines exactly as the program prints them (title, copyright, empty line).
 BANNER = None
@@ -536,7 +550,7 @@ def run_once(case, build, builds, prefix, folder_of, work):
     codec = CODE_PAGE[case.lang]
     out_path = os.path.join(work, "stdout")
     err_path = os.path.join(work, "stderr")
-    cmd = builds.command(build, case.args)
+    cmd = builds.command(build, [a.resolve(folders) if isinstance(a, UnixPath) else a for a in case.args])
 
     started = time.monotonic()
     # What the case does beside the run (holding a lock, say) starts now and

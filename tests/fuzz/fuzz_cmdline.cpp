@@ -1,7 +1,8 @@
 // The command line: any arguments parsed into the run state. The fuzzer's
 // bytes are UTF-16LE units; a zero unit ends an argument. A line the parser
 // accepts must name at most one operation, in a combination the grammar
-// allows; a line it refuses leaves no code but a drive or memory error.
+// allows; a line it refuses leaves no code but a drive or memory error, or
+// that of a Unix path no drive holds.
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -68,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (gRun.index < 0) __builtin_trap();
         if (gRun.drive < 0 || gRun.drive > 26) __builtin_trap();
     } else if (gRun.exitCode != 0 && gRun.exitCode != EXIT_DRIVE_ACCESS &&
-               gRun.exitCode != EXIT_NO_MEMORY) {
+               gRun.exitCode != EXIT_FILE_INVALID && gRun.exitCode != EXIT_NO_MEMORY) {
         __builtin_trap();
     }
     ResetRun();

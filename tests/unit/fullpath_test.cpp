@@ -181,7 +181,9 @@ TEST_F(FullPathTest, RelativeNamesJoinTheCurrentDirectory) {
         {u".\\notes.txt", u"C:\\work\\notes.txt"},
         {u"..\\notes.txt", u"C:\\notes.txt"},
         {u"sub\\..\\notes.txt", u"C:\\work\\notes.txt"},
-        {u"sub/./x", u"C:\\work\\sub/x"},
+        {u"sub/./x", u"C:\\work\\sub\\x"},
+        {u"docs/my report.txt", u"C:\\work\\docs\\my report.txt"},
+        {u"docs/", u"C:\\work\\docs\\"},
         {u"*.txt", u"C:\\work\\*.txt"},
         {u".", u"C:\\work"},
         {u"..", u"C:"},
@@ -217,10 +219,32 @@ TEST_F(FullPathTest, AbsoluteNamesAreOnlyNormalised) {
 // The system roots "X:/" at the drive and "\dir" at the current drive; a
 // network name stands as it is.
 TEST_F(FullPathTest, RootedAndNetworkNamesResolveAsTheSystemDoes) {
-    EXPECT_EQ(Full(u"C:/a/./b"), u"C:/a/b");
+    EXPECT_EQ(Full(u"C:/a/./b"), u"C:\\a\\b");
     EXPECT_EQ(Full(u"\\tmp\\x.txt"), u"C:\\tmp\\x.txt");
-    EXPECT_EQ(Full(u"/tmp/../x.txt"), u"C:/x.txt");
+    EXPECT_EQ(Full(u"/tmp/../x.txt"), u"C:\\x.txt");
     EXPECT_EQ(Full(u"\\\\server\\share\\..\\x"), u"\\\\server\\x");
+    EXPECT_EQ(Full(u"//server/share/x"), u"\\\\server\\share\\x");
+}
+
+// GetFullPathNameW gives "T:\docs\my report.txt" for "T:\docs/my report.txt"
+// (measured under Wine): a full path holds '\' only, wherever the '/' was.
+TEST_F(FullPathTest, SlashesBecomeBackslashes) {
+    const Case cases[] = {
+        {u"C:\\docs/my report.txt", u"C:\\docs\\my report.txt"},
+        {u"C:/docs/a/../b.txt", u"C:\\docs\\b.txt"},
+        {u"d:a/b", u"D:\\data\\a\\b"},
+        {u"/x", u"C:\\x"},
+        {u"C:\\dest/", u"C:\\dest\\"},
+        {u"q:a/b", u"q:a\\b"},  // no directory for q: the name stays, but with '\'
+    };
+    for (const Case& c : cases) {
+        std::u16string full = Full(c.input);
+        EXPECT_EQ(Narrow(W(full)), Narrow(W(c.expected))) << Narrow(W(c.input));
+        EXPECT_EQ(full.find(u'/'), std::u16string::npos) << Narrow(W(c.input));
+    }
+    WCHAR path[] = u"a/b\\c//d";
+    UseBackslashes(path);
+    EXPECT_EQ(Text(path), u"a\\b\\c\\\\d");
 }
 
 TEST_F(FullPathTest, DriveWithoutDirectoryLeavesTheNameAsTyped) {

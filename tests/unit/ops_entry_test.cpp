@@ -96,6 +96,12 @@ TEST_F(EntryTest, ComposeRestoreTarget) {
         {WIDE("D:\\keep\\old.txt"), WIDE("C:\\work\\notes.txt"), "D:\\keep\\old.txt"},
         {WIDE("D:\\keep\\"), WIDE("notes.txt"), "D:\\keep\\"},
         {WIDE(""), WIDE("C:\\work\\notes.txt"), ""},
+        // A folder typed with '/' is one with '\', and the target has '\' only.
+        {WIDE("D:\\keep/"), WIDE("C:\\work\\notes.txt"), "D:\\keep\\notes.txt"},
+        {WIDE("D:/keep/new.txt"), WIDE("C:\\work\\notes.txt"), "D:\\keep\\new.txt"},
+        // A record written with '/' still gives its own last name.
+        {WIDE("D:\\keep\\"), WIDE("C:\\docs/my report.txt"), "D:\\keep\\my report.txt"},
+        {WIDE("D:\\keep\\"), WIDE("C:/notes.txt"), "D:\\keep\\notes.txt"},
     };
     for (const Row& row : rows) {
         indexbytes::ClearRun();

@@ -1,6 +1,7 @@
 // The command-line grammar, argument by argument.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "app/messages.h"
@@ -81,13 +82,69 @@ TEST(Parser, IndexValues) {
     EXPECT_EQ(Parse({WIDE("4294967296")}).index, 2147483647);
 }
 
-TEST(Parser, ThrowNames) {
-    EXPECT_FALSE(Parse({WIDE("/f")}).valid);
-    EXPECT_FALSE(Parse({WIDE("/f"), WIDE("1.txt")}).valid);
-    Parsed parsed = Parse({WIDE("/f"), WIDE("a.txt"), WIDE("b*.txt"), WIDE("/Y")});
-    EXPECT_TRUE(parsed.valid);
-    ASSERT_EQ(gRun.throwList.Length(), 2);
-    EXPECT_EQ(WideCompare(gRun.throwList.At(1), WIDE("b*.txt")), 0);
+std::u16string Text(const WCHAR* text) { return text != nullptr ? std::u16string(text) : u"<none>"; }
+
+std::u16string ThrowNames() {
+    std::u16string names;
+    for (int32_t i = 0; i < gRun.throwList.Length(); ++i) names += Text(gRun.throwList.At(i)) + u"|";
+    return names;
+}
+
+// Where the operands go: after /f every one is a name, also one that begins
+// with a digit; "--" ends the options, so that what follows it is an operand
+// by the usual rules.
+TEST(Parser, OperandsAfterThrowAndAfterTheEndOfOptions) {
+    struct Row {
+        std::vector<const WCHAR*> words;
+        bool valid;
+        OptionFlags options = 0;
+        const char16_t* names = u"";  // throw names, each followed by '|'
+        const char16_t* binPath = u"<none>";
+        int32_t index = 0;
+        const char16_t* restorePath = u"<none>";
+    };
+    const OptionFlags THROW = OPT_THROW, INDEX = OPT_INDEX;
+    const Row rows[] = {
+        {{WIDE("/f"), WIDE("a.txt"), WIDE("b*.txt"), WIDE("/Y")}, true, THROW | OPT_YES, u"a.txt|b*.txt|", u"<none>", 0, u"<none>"},
+        {{WIDE("/f"), WIDE("1.txt")}, true, THROW, u"1.txt|", u"<none>", 0, u"<none>"},
+        {{WIDE("/f"), WIDE("2024-report.txt"), WIDE("/Y")}, true, THROW | OPT_YES, u"2024-report.txt|", u"<none>", 0, u"<none>"},
+        {{WIDE("/f"), WIDE("a"), WIDE("3"), WIDE("/nologo"), WIDE("4b")}, true, THROW | OPT_NOLOGO, u"a|3|4b|", u"<none>", 0, u"<none>"},
+        {{WIDE("T:\\bin"), WIDE("/f"), WIDE("0")}, true, THROW, u"0|", u"T:\\bin", 0, u"<none>"},
+        {{WIDE("/f"), WIDE("--"), WIDE("-x.txt"), WIDE("/Y"), WIDE("--"), WIDE("7")}, true, THROW, u"-x.txt|/Y|--|7|", u"<none>", 0, u"<none>"},
+        {{WIDE("--"), WIDE("/view")}, true, 0, u"", u"/view", 0, u"<none>"},
+        {{WIDE("--"), WIDE("--")}, true, 0, u"", u"--", 0, u"<none>"},
+        {{WIDE("--")}, true, 0, u"", u"<none>", 0, u"<none>"},
+        {{WIDE("/nologo"), WIDE("--"), WIDE("3"), WIDE("-dest")}, true, INDEX | OPT_NOLOGO, u"", u"<none>", 3, u"-dest"},
+        {{WIDE("/Y"), WIDE("--"), WIDE("5"), WIDE("/delete")}, true, INDEX | OPT_YES, u"", u"<none>", 5, u"/delete"},
+        {{WIDE("--view")}, true, OPT_VIEW, u"", u"<none>", 0, u"<none>"},
+        // Still refused.
+        {{WIDE("/f")}, false},
+        {{WIDE("/f"), WIDE("/Y")}, false},
+        {{WIDE("/f"), WIDE("--")}, false},
+        {{WIDE("/f"), WIDE("-x.txt")}, false},  // an unknown option, as before "--"
+        {{WIDE("/f"), WIDE("a"), WIDE("/view")}, false},
+        {{WIDE("3"), WIDE("/f"), WIDE("a")}, false},
+        {{WIDE("/view"), WIDE("3")}, false},
+        {{WIDE("T:\\bin"), WIDE("--"), WIDE("/f"), WIDE("a")}, false},  // a second bin path
+        {{WIDE("3"), WIDE("/delete"), WIDE("--"), WIDE("T:\\x")}, false},
+        {{WIDE("-")}, false},
+        {{WIDE("---")}, false},
+    };
+    for (const Row& row : rows) {
+        std::u16string line;
+        for (const WCHAR* word : row.words) line += Text(word) + u" ";
+        SCOPED_TRACE(std::string(line.begin(), line.end()));
+        Parsed parsed = Parse(row.words);
+        EXPECT_EQ(parsed.valid, row.valid);
+        EXPECT_EQ(gRun.exitCode, 0);
+        if (!row.valid) continue;
+        EXPECT_EQ(parsed.options, row.options);
+        EXPECT_EQ(ThrowNames(), row.names);
+        EXPECT_EQ(Text(gRun.binPath), row.binPath);
+        EXPECT_EQ(parsed.index, row.index);
+        EXPECT_EQ(Text(gRun.restorePath), row.restorePath);
+    }
+    ResetRun();
 }
 
 TEST(Parser, BinPathAndRestorePath) {
