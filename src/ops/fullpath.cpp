@@ -21,12 +21,19 @@ bool IsDotComponent(const WCHAR* at, size_t dots) {
     return at[dots] == 0 || IsPathSeparator(at[dots]);
 }
 
+// Past a run of separators after the one at `in - 1`: the system reads a
+// run as one, and so is it stored ("T:\a\\b" is "T:\a\b").
+size_t SkipExtraSeparators(const WCHAR* source, size_t in) {
+    while (IsPathSeparator(source[in])) ++in;
+    return in;
+}
+
 // Copies one component and the separator after it, if any. Returns the
 // position after what was read.
 size_t CopyComponent(const WCHAR* source, size_t in, WCHAR* out, size_t* used) {
     while (source[in] != 0 && !IsPathSeparator(source[in])) out[(*used)++] = source[in++];
     if (source[in] != 0) out[(*used)++] = source[in++];
-    return in;
+    return SkipExtraSeparators(source, in);
 }
 
 // The normalised form of `source` into `out`; false when a ".." would climb
@@ -48,14 +55,14 @@ bool NormaliseInto(const WCHAR* source, WCHAR* out) {
         if (IsDotComponent(at, 1)) {
             --used;  // the separator before "."
             if (at[1] != 0) out[used++] = at[1];
-            in += at[1] != 0 ? 2 : 1;
+            in = SkipExtraSeparators(source, in + (at[1] != 0 ? 2 : 1));
         } else if (IsDotComponent(at, 2)) {
             size_t walk = used - 1;  // on the separator before ".."
             while (walk > floor && !IsPathSeparator(out[walk - 1])) --walk;
             if (walk == floor) return false;
             used = walk - 1;  // drops the previous component and both separators
             if (at[2] != 0) out[used++] = at[2];
-            in += at[2] != 0 ? 3 : 2;
+            in = SkipExtraSeparators(source, in + (at[2] != 0 ? 3 : 2));
         } else {
             in = CopyComponent(source, in, out, &used);
         }

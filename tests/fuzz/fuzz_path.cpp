@@ -63,7 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (full == nullptr) __builtin_trap();
     if (WideLength(full) > (size_t)FULL_PATH_CHARS) __builtin_trap();
     bool driveGiven = length >= 3 && name[1] == ':' && IsPathSeparator(name[2]);
-    if (driveGiven && (full[0] != name[0] || full[1] != ':')) __builtin_trap();
+    // Kept, but for a '/' in its place, which full paths hold as '\'.
+    bool sameFirst = IsPathSeparator(name[0]) ? full[0] == '\\' : full[0] == name[0];
+    if (driveGiven && (!sameFirst || full[1] != ':')) __builtin_trap();
     MemFree(full);
     return 0;
 }

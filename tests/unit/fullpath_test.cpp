@@ -118,8 +118,10 @@ TEST(NormalisePath, Table) {
         {u"C:\\x\\..", u"C:"},
         {u"C:\\a\\..\\", u"C:\\"},
         {u"C:\\a\\b\\c\\..\\..\\d", u"C:\\a\\d"},
-        // An empty component is a component: ".." removes it.
-        {u"C:\\a\\\\..\\b", u"C:\\a\\b"},
+        // A run of separators is one, as the system reads it: ".." then
+        // removes the name before the run.
+        {u"C:\\a\\\\..\\b", u"C:\\b"},
+        {u"C:\\a\\.\\\\b", u"C:\\a\\b"},
         // Climbing over the first component keeps the whole source, even
         // where earlier components were already removed.
         {u"C:\\..", u"C:\\.."},
@@ -134,11 +136,12 @@ TEST(NormalisePath, Table) {
         // The first component is copied whatever it is.
         {u".\\x", u".\\x"},
         {u".\\x\\.", u".\\x"},
-        // Separators stay as typed, doubled ones too.
+        // Separators stay as typed; a doubled one is one.
         {u"C:/a/./b", u"C:/a/b"},
         {u"C:/a/b/../c", u"C:/a/c"},
         {u"C:\\a/..\\b", u"C:\\b"},
-        {u"C:\\a\\\\b", u"C:\\a\\\\b"},
+        {u"C:\\a\\\\b", u"C:\\a\\b"},
+        {u"C:\\a\\\\\\b\\\\", u"C:\\a\\b\\"},
         {u"C:\\a\\b\\", u"C:\\a\\b\\"},
         // Network names: the two leading separators are the floor.
         {u"\\\\server\\share\\..\\x", u"\\\\server\\x"},
