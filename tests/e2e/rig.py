@@ -194,6 +194,12 @@ def decode_output(data, build, lang, console):
         return data.decode(codec, "replace"), f"output is not valid {codec}: {data[max(0, e.start - 20):e.end + 20]!r}"
 
 
+def output_text(data, build, lang=EN):
+    """A redirected run's output (CRLF folded) as the rig compares it: decoded
+    with the build's character set, then taken through the code page."""
+    return code_page_text(decode_output(data, build, lang, False)[0], lang)
+
+
 def expected_text(case):
     """The case's `stdout` as text in the code page, or None."""
     if case.stdout is None or isinstance(case.stdout, str):
