@@ -187,3 +187,18 @@ for lang in (EN, JA):
         + msg("MSG_READING", lang, T_RECYCLER + "\\INFO2") + done,
         lang=lang, console=True, keys=["y"], check=thrown, mask=zero_times,
         drives={"T": with_work(info2_bin([]))}))
+
+
+# A listing longer than the .exe's console buffer: written in several
+# console writes, in order, nothing lost between them.
+LONG_PATHS = ["C:\\docs\\\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac %03d \U0001F600.txt" % n for n in range(400)]
+
+
+def long_listing(lang):
+    text = banner() + msg("MSG_BIN_PATH", lang, T_RECYCLER) + msg("MSG_READING", lang, T_RECYCLER + "\\INFO2")
+    text += "\n" + msg("MSG_FILE_COUNT", lang, len(LONG_PATHS)) + msg("MSG_LIST_HEADER", lang)
+    return text + "".join(row(lang, n, 3, path) for n, path in enumerate(LONG_PATHS, 1))
+
+
+CASES.append(shown_case("en a long listing on the .exe's console", [T_RECYCLER, "/view"], long_listing(EN),
+                        console=True, unchanged=True, drives={"T": info2_bin(LONG_PATHS)}))
