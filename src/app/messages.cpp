@@ -307,6 +307,21 @@ int PrintCatalogue(int id, ...) {
     return n;
 }
 
+void PrintShownText(const WCHAR* text) {
+    static const WCHAR kShownControl = SHOWN_CONTROL;
+    while (*text != 0) {
+        size_t run = 0;
+        while (text[run] != 0 && !IsControlCharacter(text[run])) ++run;
+        if (run == 0) {
+            WriteOutput(&kShownControl, 1);
+            ++text;
+            continue;
+        }
+        WriteOutput(text, run);
+        text += run;
+    }
+}
+
 size_t ShownAnsiWidth(const WCHAR* text) {
     size_t width = 0;
     while (*text != 0) {

@@ -62,6 +62,9 @@ const WCHAR* MessageText(int id);
 int PrintMessage(const WCHAR* format, ...);
 // The catalogue text of id with its arguments.
 int PrintCatalogue(int id, ...);
+// Writes text as it is, but for its control characters, shown as '?' as
+// PrintMessage shows an argument's.
+void PrintShownText(const WCHAR* text);
 // The width of text in a listing's column: its bytes in the ANSI code page
 // as PrintMessage shows it (a control character as '?'), the count a
 // redirected Windows listing has always padded by. Every build pads the

@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "ops/ops.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -25,28 +26,42 @@ int NumberWidth(int32_t count) { return count < 10 ? 1 : (count < 100 ? 2 : 3); 
 // Blanks that pad a path to its column.
 const WCHAR PATH_COLUMN_BLANKS[] = WIDE("                                       ");
 static_assert(sizeof PATH_COLUMN_BLANKS / sizeof(WCHAR) == PATH_COLUMN_WIDTH + 1, "one blank a column");
-const size_t NUMBER_TEXT_CHARS = 16;
+// "[n] " before the path, " time attributes" and the line break after it.
+const size_t LINE_HEAD_CHARS = 24;
+const size_t LINE_TAIL_CHARS = 48;
 
+// ASCII text (numbers, times, attributes) as wide text.
+void WidenAscii(const char* text, WCHAR* out) {
+    while ((*out++ = (WCHAR)(unsigned char)*text++) != 0) {
+    }
+}
+
+// The line is put together from its columns rather than formatted: a big
+// bin's listing is thousands of lines.
 void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
     char time[24];
     FormatDeletionTime(entry->deletionTime, time, sizeof time);
-    char attributes[16];
-    std::snprintf(attributes, sizeof attributes, "%-6s%c%c%c%c",
+    char text[LINE_TAIL_CHARS];
+    WCHAR head[LINE_HEAD_CHARS], tail[LINE_TAIL_CHARS];
+    std::snprintf(text, sizeof text, "[%*u] ", width, (unsigned)number);
+    WidenAscii(text, head);
+    std::snprintf(text, sizeof text, " %s %-6s%c%c%c%c\n", time,
                   (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) ? "<DIR>" : "",
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_ARCHIVE, 'A'),
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_SYSTEM, 'S'),
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_HIDDEN, 'H'),
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_READONLY, 'R'));
+    WidenAscii(text, tail);
     WCHAR* path = WideOriginalPath(entry);
     // A line without its path must not pass for a complete listing.
     if (entry->originalPath != nullptr && path == nullptr) ReportNoMemory();
     const WCHAR* shown = path != nullptr ? path : WIDE("");
     size_t used = ShownAnsiWidth(shown);
-    WCHAR numberText[NUMBER_TEXT_CHARS];
-    FormatWide(numberText, NUMBER_TEXT_CHARS, WIDE("[%*u]"), width, (unsigned)number);
-    PrintMessage(WIDE("%s %s%s %hs %hs\n"), numberText, shown,
-                 PATH_COLUMN_BLANKS + (used < (size_t)PATH_COLUMN_WIDTH ? used : (size_t)PATH_COLUMN_WIDTH), time,
-                 attributes);
+    const WCHAR* blanks = PATH_COLUMN_BLANKS + (used < (size_t)PATH_COLUMN_WIDTH ? used : (size_t)PATH_COLUMN_WIDTH);
+    WriteOutput(head, WideLength(head));
+    PrintShownText(shown);
+    WriteOutput(blanks, WideLength(blanks));
+    WriteOutput(tail, WideLength(tail));
     MemFree(path);
 }
 
