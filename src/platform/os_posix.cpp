@@ -2387,9 +2387,10 @@ ConsoleKey ReadConsoleKey() {
 
 // ---------------------------------------------------------------------------
 // Standard output, in the locale's character set to terminals and pipes
-// alike, so that a name keeps every character a UTF-8 terminal can show;
-// a character the set lacks is '?', as in a name. Wine writes the ANSI code
-// page's bytes when redirected and UTF-8 to its console.
+// alike, so that a name keeps every character and a pipe carries text that
+// other tools read (the .exe under Wine writes its console in UTF-8 too, but
+// the ANSI code page when redirected). A character the set lacks is '?', as
+// in a name; no look-alike, which could pass for another name.
 
 namespace {
 
