@@ -16,9 +16,9 @@ RunState gRun;
 
 namespace {
 
-const char PROGRAM_BANNER[] = "Dustpail Manager version 1.06.1";
+const WCHAR PROGRAM_BANNER[] = WIDE("Dustpail Manager version 1.06.1");
 const size_t STDOUT_BUFFER_BYTES = 1 << 16;
-const char PROGRAM_COPYRIGHT[] = "Copyright (C) 2026 The Dustpail Manager developers.";
+const WCHAR PROGRAM_COPYRIGHT[] = WIDE("Copyright (C) 2026 The Dustpail Manager developers.");
 // How long a command waits for a bin that another run is changing. Tests
 // shorten it with DUSTPAIL_LOCK_WAIT_MS.
 const uint32_t LOCK_WAIT_MS = 10000;
@@ -204,8 +204,7 @@ bool IsDriveAccessible(WCHAR letter) {
 
 void PrintBanner() {
     if (gRun.options & OPT_NOLOGO) return;
-    std::printf("%s\n", PROGRAM_BANNER);
-    std::printf("%s\n\n", PROGRAM_COPYRIGHT);
+    PrintMessage(WIDE("%s\n%s\n\n"), PROGRAM_BANNER, PROGRAM_COPYRIGHT);
 }
 
 void PrintUsage() {
@@ -247,9 +246,10 @@ bool ParseCommandLine(int count, WCHAR** arguments) {
 }
 
 int32_t RunProgram(int count, WCHAR** arguments) {
-    // The Windows runtime writes unbuffered console output one call at a
-    // time; a listing of thousands of lines wants one buffer. The prompts
-    // flush before they wait, so the order on screen stays that of the calls.
+    // Text that goes through the runtime's stdout (all but a Windows
+    // console's) waits in one big buffer: a listing of thousands of lines
+    // is then a few writes. The prompts flush before they wait, so the order
+    // on screen stays that of the calls.
     std::setvbuf(stdout, nullptr, _IOFBF, STDOUT_BUFFER_BYTES);
     gRun.lockWaitMs = LockWaitFromEnvironment();
     gRun.language = IsJapaneseCodePage() ? LANGUAGE_JAPANESE : LANGUAGE_ENGLISH;
@@ -268,7 +268,7 @@ int32_t RunProgram(int count, WCHAR** arguments) {
         PrintBanner();
         if (gRun.exitCode == 0) {
             PrintCatalogue(MSG_ERR_COMMAND_LINE);
-            std::printf("\n");
+            PrintMessage(WIDE("\n"));
             gRun.exitCode = EXIT_COMMAND_LINE;
             PrintUsage();
         }

@@ -2,10 +2,9 @@
 
 #include <climits>
 #include <cstdarg>
-#include <cstdio>
-#include <cstring>
 
 #include "app/runstate.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -152,32 +151,11 @@ const WCHAR* const kCatalogue[MSG_COUNT][2] = {
 // Most messages fit here, so printing needs no heap (and still works when
 // memory has run out).
 const int STACK_WIDE_CHARS = 1024;
-const int STACK_ANSI_BYTES = 4096;
-// The longest character of an ANSI code page: UTF-8's four bytes.
-const int ANSI_CHARACTER_BYTES = 4;
-
-void WriteWide(const WCHAR* text) {
-    char stackBytes[STACK_ANSI_BYTES];
-    if (WideToAnsiBuffer(stackBytes, STACK_ANSI_BYTES, text) > 0 || text[0] == 0) {
-        if (text[0] != 0) std::fputs(stackBytes, stdout);
-        return;
-    }
-    char* bytes = WideToAnsiAlloc(text);
-    if (bytes == nullptr) return;
-    std::fputs(bytes, stdout);
-    MemFree(bytes);
-}
 
 // A name may hold control characters (C0, DEL, C1); printed as they are,
 // they would clear the screen, retitle the terminal or start a forged line.
 bool IsControlCharacter(uint32_t ch) { return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F); }
 const char SHOWN_CONTROL = '?';
-
-bool HasControl(const WCHAR* text) {
-    for (; *text != 0; ++text)
-        if (IsControlCharacter(*text)) return true;
-    return false;
-}
 
 void MaskControls(WCHAR* text, size_t length) {
     for (size_t i = 0; i < length; ++i)
@@ -291,7 +269,7 @@ int PrintMessageV(const WCHAR* format, va_list args) {
     va_end(first);
     if (n < 0) return 0;
     if (n < STACK_WIDE_CHARS) {
-        WriteWide(stackText);
+        WriteOutput(stackText, (size_t)n);
         return n;
     }
     WCHAR* text = static_cast<WCHAR*>(MemAlloc(sizeof(WCHAR) * ((size_t)n + 1)));
@@ -300,30 +278,9 @@ int PrintMessageV(const WCHAR* format, va_list args) {
     va_copy(second, args);
     int written = ComposeMessage(text, (size_t)n + 1, format, &second);
     va_end(second);
-    if (written >= 0) WriteWide(text);
+    if (written >= 0) WriteOutput(text, (size_t)written);
     MemFree(text);
     return written < 0 ? 0 : written;
-}
-
-// The length of the ANSI character at text: the fewest bytes that the code
-// page reads as one character (a double-byte character, or a UTF-8
-// sequence), and its first unit; 1 and U+FFFD for a byte that starts none.
-size_t AnsiCharacterAt(const char* text, WCHAR* unit) {
-    for (int n = 1; n <= ANSI_CHARACTER_BYTES && text[n - 1] != 0; ++n) {
-        WCHAR units[2];
-        if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, n, units, 2) > 0) {
-            *unit = units[0];
-            return (size_t)n;
-        }
-    }
-    *unit = 0xFFFD;
-    return 1;
-}
-
-bool IsPrintableAscii(const char* text) {
-    for (; *text != 0; ++text)
-        if (*text < 0x20 || *text > 0x7E) return false;
-    return true;
 }
 
 }  // namespace
@@ -350,39 +307,33 @@ int PrintCatalogue(int id, ...) {
     return n;
 }
 
-char* ConsoleTextFromWide(const WCHAR* text) {
-    if (!HasControl(text)) return WideToAnsiAlloc(text);
-    WCHAR* shown = WideDuplicate(text);
-    if (shown == nullptr) return nullptr;
-    MaskControls(shown, WideLength(shown));
-    char* bytes = WideToAnsiAlloc(shown);
-    MemFree(shown);
-    return bytes;
+void PrintShownText(const WCHAR* text) {
+    static const WCHAR kShownControl = SHOWN_CONTROL;
+    while (*text != 0) {
+        size_t run = 0;
+        while (text[run] != 0 && !IsControlCharacter(text[run])) ++run;
+        if (run == 0) {
+            WriteOutput(&kShownControl, 1);
+            ++text;
+            continue;
+        }
+        WriteOutput(text, run);
+        text += run;
+    }
 }
 
-char* ConsoleTextFromAnsi(const char* text) {
-    size_t size = std::strlen(text) + 1;
-    char* shown = static_cast<char*>(MemAlloc(size));
-    if (shown == nullptr) return nullptr;
-    if (IsPrintableAscii(text)) {
-        std::memcpy(shown, text, size);
-        return shown;
-    }
-    // By the characters the code page gives the bytes, not by their values:
-    // 1252 reads 0x81 as U+0081 but 0x9B as U+203A, and the second byte of
-    // a double-byte character may have a control's value.
-    size_t length = 0;
-    for (size_t i = 0; text[i] != 0;) {
-        WCHAR unit;
-        size_t n = AnsiCharacterAt(text + i, &unit);
-        if (IsControlCharacter(unit)) {
-            shown[length++] = SHOWN_CONTROL;
-        } else {
-            std::memcpy(shown + length, text + i, n);
-            length += n;
+size_t ShownAnsiWidth(const WCHAR* text) {
+    size_t width = 0;
+    while (*text != 0) {
+        size_t run = 0;
+        while (text[run] != 0 && !IsControlCharacter(text[run])) ++run;
+        if (run == 0) {
+            width += 1;  // the control character, shown as SHOWN_CONTROL
+            ++text;
+            continue;
         }
-        i += n;
+        width += (size_t)WideToAnsiUnits(text, (int)run, nullptr, 0);
+        text += run;
     }
-    shown[length] = 0;
-    return shown;
+    return width;
 }

@@ -53,19 +53,23 @@ enum MessageId {
 };
 
 const WCHAR* MessageText(int id);
-// Formats a wide format with its arguments, converts the text to the ANSI
-// code page and writes it to stdout. Returns the wide characters produced.
-// Control characters (U+0000-U+001F, U+007F-U+009F) that the arguments
-// bring are shown as '?': a path never steers the terminal.
+// Formats a wide format with its arguments and writes the text to standard
+// output (WriteOutput: UTF-16 to a Windows console, the ANSI code page when
+// redirected, the locale's character set on POSIX). Returns the wide
+// characters produced. Control characters (U+0000-U+001F, U+007F-U+009F)
+// that the arguments bring are shown as '?': a path never steers the
+// terminal.
 int PrintMessage(const WCHAR* format, ...);
 // The catalogue text of id with its arguments.
 int PrintCatalogue(int id, ...);
-
-// A path for the console, in the ANSI code page, its control characters
-// shown as '?' (an ANSI path's by the characters its bytes stand for). A
-// new heap string, or null when memory runs out.
-char* ConsoleTextFromWide(const WCHAR* text);
-char* ConsoleTextFromAnsi(const char* text);
+// Writes text as it is, but for its control characters, shown as '?' as
+// PrintMessage shows an argument's.
+void PrintShownText(const WCHAR* text);
+// The width of text in a listing's column: its bytes in the ANSI code page
+// as PrintMessage shows it (a control character as '?'), the count a
+// redirected Windows listing has always padded by. Every build pads the
+// same, so that their lines differ only in the characters.
+size_t ShownAnsiWidth(const WCHAR* text);
 
 // Console input: the prompts.
 bool AskYesNo(const WCHAR* prompt);

@@ -63,7 +63,7 @@ bool AskYesNo(const WCHAR* prompt) {
     DiscardConsoleInput();
     for (;;) {
         PrintMessage(WIDE("%s (Y/N)"), prompt);
-        std::fflush(stdout);
+        FlushOutput();
         ConsoleKey key = ReadConsoleKey();
         // No console, or its input has ended: no key will ever come, so the
         // question is answered no rather than asked for ever.
@@ -71,12 +71,12 @@ bool AskYesNo(const WCHAR* prompt) {
         if (key.kind == CONSOLE_KEY_CHARACTER && key.character == KEY_CTRL_C) {
             // At once, as the console's own Ctrl+C would: no clean-up and no
             // exit handlers, only what was printed is flushed.
-            std::printf("^C\n");
-            std::fflush(stdout);
+            PrintMessage(WIDE("^C\n"));
+            FlushOutput();
             std::_Exit(EXIT_CTRL_C);
         }
-        if (answer != ANSWER_NONE) std::printf("%c", answer == ANSWER_YES ? 'Y' : 'N');
-        std::printf("\n");
+        if (answer != ANSWER_NONE) PrintMessage(answer == ANSWER_YES ? WIDE("Y") : WIDE("N"));
+        PrintMessage(WIDE("\n"));
         if (answer != ANSWER_NONE) return answer == ANSWER_YES;
     }
 }
@@ -85,7 +85,7 @@ int32_t AskNumber(int32_t lowest, int32_t highest) {
     if (lowest == 0) lowest = 1;
     for (;;) {
         PrintCatalogue(MSG_INPUT_INDEX, (int)lowest, (int)highest);
-        std::fflush(stdout);
+        FlushOutput();
         char line[NUMBER_LINE_BYTES];
         // End of input or a read error: nothing will be chosen.
         if (std::fgets(line, sizeof line, stdin) == nullptr) return 0;

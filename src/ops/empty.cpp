@@ -82,7 +82,7 @@ bool RemoveCollected(const StringArray& paths, bool pairs) {
         }
         if (!gone) complete = false;
     }
-    std::fputs("\n", stdout);
+    PrintMessage(WIDE("\n"));
     PrintCatalogue(MSG_FINISHED);
     return complete;
 }

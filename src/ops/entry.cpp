@@ -5,8 +5,6 @@
 // store update that fails after the move or removal is a warning.
 #include "ops/ops.h"
 
-#include <cstdio>
-
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "platform/fs.h"
@@ -43,26 +41,17 @@ bool RanOutOfMemory(int32_t earlierCode) {
 // The blank line, "[n] path time" and another blank line. False, reported,
 // when memory runs out for the path's conversion.
 bool PrintEntryDetail(const BinEntry* entry, int32_t position) {
-    char* shown = ShownOriginalPath(entry);
-    if (entry->originalPath != nullptr && shown == nullptr) {
+    WCHAR* path = WideOriginalPath(entry);
+    if (entry->originalPath != nullptr && path == nullptr) {
         ReportNoMemory();
         return false;
     }
     char timeText[DETAIL_TIME_BYTES];
     FormatDeletionTime(entry->deletionTime, timeText, sizeof timeText);
-    std::printf("\n[%u] ", (unsigned)(position + 1));
-    std::fputs(shown != nullptr ? shown : "", stdout);
-    std::printf(" %s\n\n", timeText);
-    MemFree(shown);
+    PrintMessage(WIDE("\n[%u] %s %hs\n\n"), (unsigned)(position + 1), path != nullptr ? path : WIDE(""),
+                 timeText);
+    MemFree(path);
     return true;
-}
-
-// A new wide copy of the entry's original path, or null (no path, or no
-// memory: the caller tells them apart by originalPath).
-WCHAR* WideOriginalPath(const BinEntry* entry) {
-    if (entry->originalPath == nullptr) return nullptr;
-    if (entry->isWide) return WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
-    return AnsiToWideAlloc(static_cast<const char*>(entry->originalPath));
 }
 
 // Sets restorePath to the target: the original path when none was given,

@@ -4,8 +4,10 @@
 
 #include "app/messages.h"
 #include "ops/ops.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
+#include "platform/wide.h"
 #include "store/store.h"
 
 namespace {
@@ -21,30 +23,54 @@ const int PATH_COLUMN_WIDTH = 39;
 // Digits of the largest number, up to three, so the brackets line up.
 int NumberWidth(int32_t count) { return count < 10 ? 1 : (count < 100 ? 2 : 3); }
 
+// Blanks that pad a path to its column.
+const WCHAR PATH_COLUMN_BLANKS[] = WIDE("                                       ");
+static_assert(sizeof PATH_COLUMN_BLANKS / sizeof(WCHAR) == PATH_COLUMN_WIDTH + 1, "one blank a column");
+// "[n] " before the path, " time attributes" and the line break after it.
+const size_t LINE_HEAD_CHARS = 24;
+const size_t LINE_TAIL_CHARS = 48;
+
+// ASCII text (numbers, times, attributes) as wide text.
+void WidenAscii(const char* text, WCHAR* out) {
+    while ((*out++ = (WCHAR)(unsigned char)*text++) != 0) {
+    }
+}
+
+// The line is put together from its columns rather than formatted: a big
+// bin's listing is thousands of lines.
 void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
     char time[24];
     FormatDeletionTime(entry->deletionTime, time, sizeof time);
-    char attributes[16];
-    std::snprintf(attributes, sizeof attributes, "%-6s%c%c%c%c",
+    char text[LINE_TAIL_CHARS];
+    WCHAR head[LINE_HEAD_CHARS], tail[LINE_TAIL_CHARS];
+    std::snprintf(text, sizeof text, "[%*u] ", width, (unsigned)number);
+    WidenAscii(text, head);
+    std::snprintf(text, sizeof text, " %s %-6s%c%c%c%c\n", time,
                   (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) ? "<DIR>" : "",
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_ARCHIVE, 'A'),
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_SYSTEM, 'S'),
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_HIDDEN, 'H'),
                   AttributeLetter(entry->attributes, FILE_ATTRIBUTE_READONLY, 'R'));
-    char* shown = ShownOriginalPath(entry);
+    WidenAscii(text, tail);
+    WCHAR* path = WideOriginalPath(entry);
     // A line without its path must not pass for a complete listing.
-    if (entry->originalPath != nullptr && shown == nullptr) ReportNoMemory();
-    std::printf("[%*u] %-*s %s %s\n", width, (unsigned)number, PATH_COLUMN_WIDTH,
-                shown != nullptr ? shown : "", time, attributes);
-    MemFree(shown);
+    if (entry->originalPath != nullptr && path == nullptr) ReportNoMemory();
+    const WCHAR* shown = path != nullptr ? path : WIDE("");
+    size_t used = ShownAnsiWidth(shown);
+    const WCHAR* blanks = PATH_COLUMN_BLANKS + (used < (size_t)PATH_COLUMN_WIDTH ? used : (size_t)PATH_COLUMN_WIDTH);
+    WriteOutput(head, WideLength(head));
+    PrintShownText(shown);
+    WriteOutput(blanks, WideLength(blanks));
+    WriteOutput(tail, WideLength(tail));
+    MemFree(path);
 }
 
 }  // namespace
 
-char* ShownOriginalPath(const BinEntry* entry) {
+WCHAR* WideOriginalPath(const BinEntry* entry) {
     if (entry->originalPath == nullptr) return nullptr;
-    if (entry->isWide) return ConsoleTextFromWide(static_cast<const WCHAR*>(entry->originalPath));
-    return ConsoleTextFromAnsi(static_cast<const char*>(entry->originalPath));
+    if (entry->isWide) return WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
+    return AnsiToWideAlloc(static_cast<const char*>(entry->originalPath));
 }
 
 char AttributeLetter(uint32_t attributes, uint32_t bit, char letter) {
@@ -69,10 +95,10 @@ void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
 
 void ListEntries() {
     int32_t count = gRun.entries.Length();
-    std::printf("\n");
+    PrintMessage(WIDE("\n"));
     PrintCatalogue(MSG_FILE_COUNT, (int)count);
     if (count == 0) {
-        std::printf("\n");
+        PrintMessage(WIDE("\n"));
         PrintCatalogue(MSG_BIN_EMPTY);
         return;
     }

@@ -10,9 +10,10 @@
 
 // Listing.
 void ListEntries();
-// The entry's original path as the console shows it (ConsoleTextFromWide or
-// ...Ansi): a heap string, or null for no path or no memory.
-char* ShownOriginalPath(const BinEntry* entry);
+// The entry's original path as text (an ANSI path read in the ANSI code
+// page, as the system reads it): a new heap string, or null for no path or
+// no memory (the caller tells them apart by originalPath).
+WCHAR* WideOriginalPath(const BinEntry* entry);
 char AttributeLetter(uint32_t attributes, uint32_t bit, char letter);
 // "yyyy/mm/dd hh:mm:ss" of a FILETIME in local time, or a fixed placeholder
 // when the local-time conversion rejects it; buffer of at least 20 bytes.

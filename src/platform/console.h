@@ -1,8 +1,23 @@
-// One key from the console, whole: a character, or a key that types none.
+// The console: text out, and one key in, whole: a character, or a key that
+// types none.
 #ifndef DUSTPAIL_PLATFORM_CONSOLE_H
 #define DUSTPAIL_PLATFORM_CONSOLE_H
 
+#include <cstddef>
 #include <cstdint>
+
+#include "platform/sysapi.h"
+
+// Appends `length` units of text to standard output, which shows every
+// character the system can: a Windows console is written in UTF-16
+// (WriteConsoleW), whatever its code page; redirected Windows output is
+// the ANSI code page's bytes ('#' for what it lacks); the POSIX build writes
+// the locale's character set to terminals and pipes alike. The text is
+// buffered: FlushOutput writes it out, before a prompt waits and before the
+// program ends. Never allocates, so a report still shows when memory has
+// run out.
+void WriteOutput(const WCHAR* text, size_t length);
+void FlushOutput();
 
 enum ConsoleKeyKind {
     CONSOLE_KEY_END,        // no console on standard input, or its input has ended

@@ -73,6 +73,13 @@ int WideToAnsiBuffer(char* buffer, int capacity, const WCHAR* text) {
     return r > 0 ? r - 1 : 0;
 }
 
+int WideToAnsiUnits(const WCHAR* text, int count, char* buffer, int capacity) {
+    if (count <= 0) return 0;
+    int r = WideCharToMultiByte(CP_ACP, NarrowingFlags(), text, count, buffer, capacity,
+                                DefaultChar(), nullptr);
+    return r > 0 ? r : 0;
+}
+
 size_t CopyWideTerminated(WCHAR* dst, size_t n, const WCHAR* src) {
     if (n == 0) return 0;
     size_t i = 0;

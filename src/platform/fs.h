@@ -145,6 +145,10 @@ WCHAR* AnsiToWideAlloc(const char* text);
 // Into a caller's buffer: the length without terminator, 0 on failure
 // (such as a buffer too small).
 int WideToAnsiBuffer(char* buffer, int capacity, const WCHAR* text);
+// The first `count` units of text into a caller's buffer, unterminated: the
+// byte count, 0 on failure. A null buffer measures: the bytes the text
+// takes, the width a redirected Windows listing gives it.
+int WideToAnsiUnits(const WCHAR* text, int count, char* buffer, int capacity);
 // wcsncpy into a fixed field of n characters, always terminated.
 size_t CopyWideTerminated(WCHAR* dst, size_t n, const WCHAR* src);
 

@@ -2573,6 +2573,37 @@ ConsoleKey ReadConsoleKey() {
 }
 
 // ---------------------------------------------------------------------------
+// Standard output, in the locale's character set to terminals and pipes
+// alike, so that a name keeps every character and a pipe carries text that
+// other tools read (the .exe under Wine writes its console in UTF-8 too, but
+// the ANSI code page when redirected). A character the set lacks is '?', as
+// in a name; no look-alike, which could pass for another name.
+
+namespace {
+
+// Units converted at a time; no unit takes more than four bytes.
+const size_t OUTPUT_PIECE_UNITS = 512;
+
+}  // namespace
+
+void WriteOutput(const WCHAR* text, size_t length) {
+    char bytes[OUTPUT_PIECE_UNITS * 4 + 1];
+    while (length > 0) {
+        size_t take = length;
+        if (take > OUTPUT_PIECE_UNITS) {
+            // A surrogate pair is never cut, so that it stays one character.
+            take = OUTPUT_PIECE_UNITS;
+            if (IsHighSurrogate(text[take - 1])) --take;
+        }
+        if (WideToUnix(text, take, bytes, sizeof bytes)) std::fputs(bytes, stdout);
+        text += take;
+        length -= take;
+    }
+}
+
+void FlushOutput() { std::fflush(stdout); }
+
+// ---------------------------------------------------------------------------
 // Wide formatting with the Microsoft runtime's rules: %s is a wide string and
 // %c a wide character, %S and %hs narrow ones; 'l' is 32 bits wide as on
 // Windows; an unknown conversion prints its letter alone.

@@ -151,6 +151,107 @@ ConsoleKey ReadConsoleKey() {
     return key;
 }
 
+// Standard output. A console takes UTF-16, so every character shows as it
+// is whatever the console's code page (the ANSI bytes would be read in the
+// OEM one: "é" as "Θ"); anything else gets the ANSI code page's bytes, as
+// scripts reading the output expect.
+
+namespace {
+
+enum OutputKind { OUTPUT_UNDECIDED, OUTPUT_CONSOLE, OUTPUT_ANSI };
+
+OutputKind sOutputKind = OUTPUT_UNDECIDED;
+// Console text waits here, written in a few large writes rather than line
+// by line.
+const size_t CONSOLE_BUFFER_UNITS = 16384;
+// Older consoles fail a single write of much more than this.
+const size_t CONSOLE_WRITE_UNITS = 8192;
+WCHAR sConsoleText[CONSOLE_BUFFER_UNITS];
+size_t sConsoleLength = 0;
+// Units narrowed at a time for redirected output; no unit takes more than
+// three bytes, a surrogate pair four.
+const int ANSI_PIECE_UNITS = 512;
+
+OutputKind DecideOutput() {
+    if (sOutputKind == OUTPUT_UNDECIDED) {
+        DWORD mode = 0;
+        sOutputKind = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ? OUTPUT_CONSOLE : OUTPUT_ANSI;
+    }
+    return sOutputKind;
+}
+
+// How much of `length` units to take at most `most` at a time: a surrogate
+// pair is never cut, so that it stays one character.
+size_t WholePiece(const WCHAR* text, size_t length, size_t most) {
+    if (length <= most) return length;
+    return IsHighSurrogate(text[most - 1]) ? most - 1 : most;
+}
+
+void WriteAnsi(const WCHAR* text, size_t length) {
+    char bytes[ANSI_PIECE_UNITS * 3];
+    while (length > 0) {
+        size_t take = WholePiece(text, length, ANSI_PIECE_UNITS);
+        int n = WideToAnsiUnits(text, (int)take, bytes, (int)sizeof bytes);
+        if (n > 0) std::fwrite(bytes, 1, (size_t)n, stdout);
+        text += take;
+        length -= take;
+    }
+}
+
+// The units the console took, all of them unless a write failed.
+size_t WriteConsoleUnits(const WCHAR* text, size_t length) {
+    HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
+    size_t done = 0;
+    while (done < length) {
+        DWORD take = (DWORD)WholePiece(text + done, length - done, CONSOLE_WRITE_UNITS);
+        DWORD written = 0;
+        if (!WriteConsoleW(console, text + done, take, &written, nullptr) || written == 0) break;
+        done += written;
+    }
+    return done;
+}
+
+// Writes the kept console text; without `all`, a high surrogate at its end
+// waits for its pair.
+void DrainConsole(bool all) {
+    size_t keep = !all && sConsoleLength > 0 && IsHighSurrogate(sConsoleText[sConsoleLength - 1]) ? 1 : 0;
+    size_t ready = sConsoleLength - keep;
+    size_t done = WriteConsoleUnits(sConsoleText, ready);
+    if (done < ready) {
+        // A console that takes no UTF-16 (a system without the wide
+        // console functions) gets the ANSI bytes from here on.
+        sOutputKind = OUTPUT_ANSI;
+        WriteAnsi(sConsoleText + done, sConsoleLength - done);
+        sConsoleLength = 0;
+        return;
+    }
+    if (keep > 0) sConsoleText[0] = sConsoleText[ready];
+    sConsoleLength = keep;
+}
+
+}  // namespace
+
+void WriteOutput(const WCHAR* text, size_t length) {
+    while (length > 0 && DecideOutput() == OUTPUT_CONSOLE) {
+        if (sConsoleLength == CONSOLE_BUFFER_UNITS) {
+            DrainConsole(false);
+            continue;
+        }
+        size_t take = CONSOLE_BUFFER_UNITS - sConsoleLength;
+        if (take > length) take = length;
+        std::memcpy(sConsoleText + sConsoleLength, text, take * sizeof(WCHAR));
+        sConsoleLength += take;
+        text += take;
+        length -= take;
+    }
+    if (length > 0) WriteAnsi(text, length);
+}
+
+void FlushOutput() {
+    if (sOutputKind == OUTPUT_CONSOLE) DrainConsole(true);
+    std::fflush(stdout);
+}
+
 // ===========================================================================
 // The services of os.h
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/messages.h"
+#include "platform/console.h"
 #include "platform/fs.h"
 #include "store/store.h"
 
@@ -63,7 +64,7 @@ bool LockBin() {
         }
         if (!noticed && waited >= LOCK_NOTICE_MS) {
             PrintCatalogue(MSG_WAIT_BIN);
-            std::fflush(stdout);
+            FlushOutput();
             noticed = true;
         }
         FsSleep(LOCK_RETRY_MS);

@@ -280,7 +280,7 @@ class Runner:
             if not (build != "native" and proc.returncode == 1 and not out
                     and rig.WINE_START_FAILURE.search(proc.stderr)):
                 break
-        return proc.returncode, out.decode("cp1252", "replace"), proc.stderr
+        return proc.returncode, rig.output_text(out, build), proc.stderr
 
 
 def first_listing(runner, mount, layout):

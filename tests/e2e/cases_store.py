@@ -266,12 +266,13 @@ CASES = [windows95(EN), windows95(JA)]
 # characters the code page gives their bytes: 1252 reads 0x81 0x8D 0x8F 0x90
 # 0x9D as U+0081..U+009D, but 0x9B as U+203A and 0x80 as the euro sign; under
 # 932 the second byte of a double-byte character may be 0x9B, 0x80 alone is
-# U+0080, and a byte that starts no character (0x83 before DEL) stays.
+# U+0080, and a lead byte with a byte that makes no pair with it (0x83 before
+# DEL) is one U+30FB, as the system reads the path.
 CONTROL_ANSI = {
     EN: [(b"C:\\x\x1b[2Jy\x07\r\n[2] .txt", b"C:\\x?[2Jy???[2] .txt"),
          (b"C:\\\x81\x8d\x8f\x90\x9d\x9b\x80\x7f.txt", b"C:\\?????\x9b\x80?.txt")],
     JA: [(b"C:\\\x93\xfa\x96\x7b\x1b]0;x\x07.txt", b"C:\\\x93\xfa\x96\x7b?]0;x?.txt"),
-         (b"C:\\\x81\x9b\x80\x83\x7f.txt", b"C:\\\x81\x9b?\x83?.txt")],
+         (b"C:\\\x81\x9b\x80\x83\x7f.txt", "C:\\\u25cb?\u30fb.txt".encode("cp932"))],
 }
 for lang, paths in CONTROL_ANSI.items():
     CASES.append(view(

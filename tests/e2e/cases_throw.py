@@ -28,7 +28,7 @@ import uuid
 import binlayout as bl
 import rig
 from rig import DIR, Case
-from texts import CODE_PAGE, EN, JA, msg
+from texts import EN, JA, msg
 
 SID = "S-1-5-21-1004336348-1177238915-682003330-1000"
 T_RECYCLED = "T:\\Recycled"
@@ -399,7 +399,7 @@ class Rerun:
                                   env=self.env, stdin=subprocess.DEVNULL, stdout=stdout,
                                   stderr=subprocess.DEVNULL, timeout=120, start_new_session=True).returncode
             stdout.seek(0)
-            text = stdout.read().replace(b"\r\n", b"\n").decode(CODE_PAGE[EN], "replace")
+            text = rig.output_text(stdout.read().replace(b"\r\n", b"\n"), self.result.build)
         return code, text
 
 

@@ -4,8 +4,14 @@ A case (see README.md) gives a command line, the drives it needs, optional
 console input and what it expects. For each build the rig lays out fresh
 drive folders, maps them as drive letters in a Wine prefix, runs the build
 with the case's locale, snapshots the drives afterwards, and then checks
-that every build printed the same bytes, ended with the same exit code and
+that every build printed the same text, ended with the same exit code and
 left the same files, and that these match what the case expects.
+
+Output is compared as text, not bytes: each build's is decoded with its own
+character set (the .exe's redirected output with the ANSI code page, the
+POSIX build's and a console's with the locale's, UTF-8), and the text is
+then taken through the ANSI code page ('#' for what it lacks), which is what
+the .exe writes when redirected.
 
 Builds: the native POSIX build, dustpail.exe under Wine and (for cases whose
 paths the ANSI code page can carry) dustpail-ansi.exe under Wine. The POSIX
@@ -15,14 +21,18 @@ current drive and directory come from the working directory.
 
 import dataclasses
 import difflib
+import fcntl
 import hashlib
 import os
 import pty
 import re
+import select
 import shutil
 import signal
+import struct
 import subprocess
 import termios
+import threading
 import time
 import tty
 
@@ -45,6 +55,10 @@ WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 PROMPT_RE = re.compile(rb"\(Y/N\)|\[-?\d+--?\d+\]:")
 PROMPT_TIMEOUT = 10.0   # seconds to wait for the next prompt
 AFTER_INPUT_WAIT = 2.0  # after the last key: wait for exit or a further prompt
+# The console cases' terminal: wide enough that Wine's console, which lays
+# out its screen by the terminal's size, never wraps a line.
+CONSOLE_COLUMNS, CONSOLE_ROWS = 1000, 50
+CONSOLE_DRAIN = 5.0     # seconds to wait for the console's last output after exit
 SETTLE = 0.05          # between a prompt appearing and the key being sent
 KEY_PAUSE = 0.3        # between the keys of one step typed one by one
 
@@ -125,7 +139,9 @@ class Case:
     name: str
     args: list
     lang: str = EN
-    stdout: object = None         # str (encoded in the language's code page) or bytes
+    stdout: object = None         # str (in the language's code page) or bytes, as the .exe writes it redirected
+    shown: str = None             # the text itself: the native build's, and every build's on a console
+    console: bool = False         # stdin and stdout one pseudo-terminal: the .exe writes to Wine's console
     exit_code: int = None
     drives: dict = None           # letter -> {relpath: bytes|str|DIR} | callable(folder) | MISSING
     cwd: str = "T:\\"
@@ -152,6 +168,12 @@ class Case:
                 raise ValueError(f"{self.name}: drive letter {letter!r} (C: and Z: belong to Wine)")
         if self.keys is not None and self.stdin is not None:
             raise ValueError(f"{self.name}: give keys or stdin, not both")
+        if self.console and self.stdin is not None:
+            raise ValueError(f"{self.name}: a console case reads its keys from the terminal, not stdin")
+        if self.console and any(isinstance(k, str) and k.endswith("\n") for k in _flat_keys(self.keys or [])):
+            # Wine's console echoes a typed line itself; the POSIX build's
+            # silent terminal does not.
+            raise ValueError(f"{self.name}: a console case takes single keys, not typed lines")
         if self.lang not in LOCALES:
             raise ValueError(f"{self.name}: language {self.lang!r}")
         if isinstance(self.stdout, str):
@@ -166,8 +188,10 @@ class Case:
 @dataclasses.dataclass
 class Result:
     build: str
-    stdout: bytes          # CRLF already folded to LF for the .exe builds
-    text: str              # stdout decoded from the language's code page
+    stdout: bytes          # `text` in the language's code page: what the .exe writes redirected
+    text: str              # `shown` taken through the code page, '#' for what it lacks
+    shown: str             # the output decoded with the build's own character set, CRLF folded
+    raw: bytes             # the output as written (a console's with Wine's escape sequences)
     stderr: bytes
     exit_code: int         # None when the run timed out
     before: dict           # letter -> tree before the run
@@ -179,6 +203,68 @@ class Result:
 
 class CaseFailure(AssertionError):
     pass
+
+
+# ----------------------------------------------------------------- text
+
+def code_page_text(text, lang):
+    """The text as the ANSI code page carries it: '#' for a character it
+    lacks, one for each UTF-16 unit (a character beyond the BMP is two)."""
+    codec = CODE_PAGE[lang]
+    out = []
+    for ch in text:
+        try:
+            ch.encode(codec)
+            out.append(ch)
+        except UnicodeEncodeError:
+            out.append("##" if ord(ch) > 0xFFFF else "#")
+    return "".join(out)
+
+
+def wine_console_text(text):
+    """The text as Wine's console shows it on a UTF-8 terminal: each unit of
+    a surrogate pair on its own, as U+FFFD (docs/testing.md)."""
+    return "".join("\ufffd\ufffd" if ord(ch) > 0xFFFF else ch for ch in text)
+
+
+# Wine's console draws its screen on the terminal: each write between
+# "hide cursor" and "show cursor", blanks at the end of what a write put on a
+# line as "erase line" and "cursor forward" (docs/testing.md).
+_WINE_CONSOLE_SEQUENCE = re.compile(rb"\x1b\[(\?25[lh]|K|(\d*)C)")
+
+
+def console_bytes(raw, build):
+    """What a build wrote to its terminal, without Wine's drawing: Wine's
+    escape sequences taken out (or a cursor step as the blanks it stands
+    for), CRLF folded. A sequence of another kind stays, for the check to
+    find."""
+    if build != NATIVE:
+        raw = _WINE_CONSOLE_SEQUENCE.sub(
+            lambda m: b" " * int(m.group(2) or 1) if m.group(1).endswith(b"C") else b"", raw)
+    return raw.replace(b"\r\n", b"\n")
+
+
+def decode_output(data, build, lang, console):
+    """The text of a build's output and a note when it does not decode: the
+    .exe's redirected output is in the ANSI code page, the rest UTF-8."""
+    codec = "utf-8" if build == NATIVE or console else CODE_PAGE[lang]
+    try:
+        return data.decode(codec), None
+    except UnicodeDecodeError as e:
+        return data.decode(codec, "replace"), f"output is not valid {codec}: {data[max(0, e.start - 20):e.end + 20]!r}"
+
+
+def output_text(data, build, lang=EN):
+    """A redirected run's output (CRLF folded) as the rig compares it: decoded
+    with the build's character set, then taken through the code page."""
+    return code_page_text(decode_output(data, build, lang, False)[0], lang)
+
+
+def expected_text(case):
+    """The case's `stdout` as text in the code page, or None."""
+    if case.stdout is None or isinstance(case.stdout, str):
+        return case.stdout
+    return case.stdout.decode(CODE_PAGE[case.lang], "replace")
 
 
 # ----------------------------------------------------------------- drives
@@ -451,7 +537,7 @@ def _feed_terminal(proc, master, out_path, steps, notes):
     _wait_prompts(proc, out_path, len(steps) + 1, AFTER_INPUT_WAIT)
 
 
-def _set_terminal_mode(fd, build):
+def _set_terminal_mode(fd, build, console=False):
     """Terminal settings that make input independent of when the program reads it.
 
     Wine's console switches the terminal to raw mode only once it starts, and
@@ -460,13 +546,39 @@ def _set_terminal_mode(fd, build):
     raw terminal from the start. The POSIX build reads lines with fgets, which
     needs the kernel's cooked line discipline; there only signals are turned
     off, so that a Ctrl+C typed before the program reads it is kept as a key.
+    On a console, where the terminal shows the output too, echo is off as
+    well: a key that comes before the program reads it would show otherwise.
     """
+    if console:
+        fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", CONSOLE_ROWS, CONSOLE_COLUMNS, 0, 0))
     attrs = termios.tcgetattr(fd)
     if build == NATIVE:
         attrs[3] &= ~termios.ISIG
+        if console:
+            attrs[3] &= ~termios.ECHO
         termios.tcsetattr(fd, termios.TCSANOW, attrs)
     else:
         tty.setraw(fd, termios.TCSANOW)
+
+
+def _copy_terminal(master, out_path, done):
+    """Copies what the programs write to the terminal into out_path until
+    every writer has closed it, or CONSOLE_DRAIN seconds after `done`."""
+    with open(out_path, "ab", buffering=0) as out:
+        deadline = None
+        while deadline is None or time.monotonic() < deadline:
+            if deadline is None and done.is_set():
+                deadline = time.monotonic() + CONSOLE_DRAIN
+            ready, _, _ = select.select([master], [], [], 0.1)
+            if not ready:
+                continue
+            try:
+                data = os.read(master, 65536)
+            except OSError:  # EIO: the last writer is gone
+                return
+            if not data:
+                return
+            out.write(data)
 
 
 # Now and then (about one run in a few thousand) Wine cannot lay out a new
@@ -492,20 +604,38 @@ def _kill(proc):
 def _run_program(case, build, cmd, cwd, env, codec, out_path, err_path, notes):
     """Runs the command with the case's input; (process, timed out)."""
     master = None
+    copier = None
+    copied = threading.Event()
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        if case.keys is not None:
+        stdout = out
+        if case.keys is not None or case.console:
             master, slave = pty.openpty()
-            _set_terminal_mode(slave, build)
+            _set_terminal_mode(slave, build, case.console)
             stdin = slave
+            if case.console:
+                stdout = slave
+                copier = threading.Thread(target=_copy_terminal, args=(master, out_path, copied))
+                copier.start()
         elif case.stdin is not None:
             stdin = subprocess.PIPE
         else:
             stdin = subprocess.DEVNULL
-        proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdin=stdin, stdout=out, stderr=err,
+        proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdin=stdin, stdout=stdout, stderr=err,
                                 start_new_session=True)
         timed_out = False
         try:
-            if master is not None:
+            if case.console:
+                # The terminal stays open until the program is done: it shows
+                # the output too. Every prompt needs its key.
+                os.close(slave)
+                try:
+                    _feed_terminal(proc, master, out_path, case.keys or [], notes)
+                    proc.wait(timeout=case.timeout)
+                finally:
+                    copied.set()
+                    copier.join()
+                    os.close(master)
+            elif master is not None:
                 os.close(slave)
                 try:
                     _feed_terminal(proc, master, out_path, case.keys, notes)
@@ -564,13 +694,19 @@ def run_once(case, build, builds, prefix, folder_of, work):
             after_run()
     seconds = time.monotonic() - started
 
-    stdout = open(out_path, "rb").read()
-    if build != NATIVE:
-        stdout = stdout.replace(b"\r\n", b"\n")
+    raw = open(out_path, "rb").read()
+    if case.console:
+        data = console_bytes(raw, build)
+    else:
+        data = raw if build == NATIVE else raw.replace(b"\r\n", b"\n")
+    shown, problem = decode_output(data, build, case.lang, case.console)
+    if problem is not None:
+        notes.append(problem)
+    text = code_page_text(shown, case.lang)
     after = {k: snapshot(v) for k, v in folders.items()}
     if case.teardown is not None:
         case.teardown(folders)
-    return Result(build=build, stdout=stdout, text=stdout.decode(codec, "replace"),
+    return Result(build=build, stdout=text.encode(codec), text=text, shown=shown, raw=raw,
                   stderr=open(err_path, "rb").read(),
                   exit_code=None if timed_out else proc.returncode,
                   before=before, after=after, folders=folders, seconds=seconds, notes=notes)
@@ -599,21 +735,26 @@ def folder_resolver(prefix):
 
 # ----------------------------------------------------------------- checking
 
-def expected_bytes(case):
-    if case.stdout is None or isinstance(case.stdout, bytes):
-        return case.stdout
-    return case.stdout.encode(CODE_PAGE[case.lang])
+def _show(text):
+    return [repr(line) for line in text.splitlines(keepends=True)]
 
 
-def _show(data, codec):
-    return [repr(line) for line in data.decode(codec, "replace").splitlines(keepends=True)]
+def shows_true_text(case, build):
+    """Whether the build's output keeps every character: the native build's
+    always, the .exe's on a console."""
+    return build == NATIVE or case.console
+
+
+def true_text_of(text, build):
+    """The true text as the build shows it: Wine's console gives a character
+    beyond the BMP as two U+FFFD."""
+    return text if build == NATIVE else wine_console_text(text)
 
 
 def verify(case, results):
     """Problems found in the results of all builds (empty when the case passes)."""
     problems = []
-    codec = CODE_PAGE[case.lang]
-    want = expected_bytes(case)
+    want = expected_text(case)
     for r in results:
         tag = f"[{r.build}]"
         for note in r.notes:
@@ -622,10 +763,14 @@ def verify(case, results):
             continue
         if case.exit_code is not None and r.exit_code != case.exit_code:
             problems.append(f"{tag} exit code {r.exit_code}, expected {case.exit_code}")
-        if want is not None and r.stdout != want:
-            problems.append(f"{tag} stdout differs from the expected text:")
-            problems.extend("    " + l for l in diff_lines(_show(want, codec), _show(r.stdout, codec),
-                                                          "expected", r.build))
+        if want is not None and r.text != want:
+            problems.append(f"{tag} stdout (through the code page) differs from the expected text:")
+            problems.extend("    " + l for l in diff_lines(_show(want), _show(r.text), "expected", r.build))
+        if case.shown is not None and shows_true_text(case, r.build):
+            wanted = true_text_of(case.shown, r.build)
+            if r.shown != wanted:
+                problems.append(f"{tag} shows other characters than expected:")
+                problems.extend("    " + l for l in diff_lines(_show(wanted), _show(r.shown), "expected", r.build))
         if r.build == NATIVE and r.stderr:
             problems.append(f"{tag} wrote to stderr: {r.stderr[:400]!r}")
         if case.unchanged:
@@ -641,15 +786,20 @@ def verify(case, results):
             except AssertionError as e:
                 problems.append(f"{tag} check failed: {e}")
 
-    # Every build against the first one.
+    # Every build against the first one: as text through the code page, and
+    # where both keep every character, as that text itself.
     ref = results[0]
     for r in results[1:]:
         if r.exit_code != ref.exit_code:
             problems.append(f"[{r.build}] exit code {r.exit_code} but [{ref.build}] gave {ref.exit_code}")
-        if r.stdout != ref.stdout:
-            problems.append(f"[{r.build}] stdout differs from [{ref.build}]:")
-            problems.extend("    " + l for l in diff_lines(_show(ref.stdout, codec), _show(r.stdout, codec),
-                                                          ref.build, r.build))
+        if r.text != ref.text:
+            problems.append(f"[{r.build}] stdout differs from [{ref.build}] (through the code page):")
+            problems.extend("    " + l for l in diff_lines(_show(ref.text), _show(r.text), ref.build, r.build))
+        elif shows_true_text(case, ref.build) and shows_true_text(case, r.build):
+            a, b = true_text_of(ref.shown, r.build), true_text_of(r.shown, ref.build)
+            if a != b:
+                problems.append(f"[{r.build}] shows other characters than [{ref.build}]:")
+                problems.extend("    " + l for l in diff_lines(_show(a), _show(b), ref.build, r.build))
         for letter in ref.after:
             a = apply_mask(ref.after[letter], case.mask)
             b = apply_mask(r.after[letter], case.mask)
@@ -660,17 +810,18 @@ def verify(case, results):
     return problems
 
 
-def describe_results(results, codec, limit=40):
+def describe_results(results, limit=40):
+    """Each build's exit code and output as it showed it."""
     lines = []
-    shown = {}
+    seen = {}
     for r in results:
         code = "timeout" if r.exit_code is None else r.exit_code
-        same = shown.get(r.stdout)
+        same = seen.get(r.shown)
         tail = f" same as [{same}]" if same else ":"
         lines.append(f"  [{r.build}] exit {code}, {r.seconds:.2f}s, stdout{tail}")
         if not same:
-            shown[r.stdout] = r.build
-            out = _show(r.stdout, codec)
+            seen[r.shown] = r.build
+            out = _show(r.shown)
             lines.extend("    " + l for l in out[:limit])
             if len(out) > limit:
                 lines.append(f"    ... {len(out) - limit} more lines")

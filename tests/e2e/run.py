@@ -233,13 +233,12 @@ def cmd_cases(args):
             finally:
                 free.put(worker)
             notes = notes + retries
-            codec = rig.CODE_PAGE[case.lang]
             with lock:
                 label = f"{case.name} [{' '.join(chosen)}] {seconds:.2f}s"
                 if problems:
                     failed.append(case.name)
                     print(f"FAIL {label}" + "".join(f" ({n})" for n in notes), flush=True)
-                    for line in problems + ["  what each build did:"] + rig.describe_results(results, codec):
+                    for line in problems + ["  what each build did:"] + rig.describe_results(results):
                         print("  " + line)
                     if work:
                         print(f"  files kept in {work}")
@@ -247,7 +246,7 @@ def cmd_cases(args):
                     passed.append(case.name)
                     print(f"ok   {label}" + "".join(f" ({n})" for n in notes), flush=True)
                     if args.verbose:
-                        for line in rig.describe_results(results, codec):
+                        for line in rig.describe_results(results):
                             print("  " + line)
                     if work and not args.keep:
                         shutil.rmtree(work, ignore_errors=True)

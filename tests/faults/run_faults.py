@@ -640,7 +640,7 @@ class Runner:
         code = proc.returncode
         if code not in EXIT_CODES:
             raise Violation(f"exit code {code} is not one of the program's")
-        text = proc.stdout.decode("cp1252", "replace")
+        text = proc.stdout.decode("utf-8", "replace")
         if not text.endswith("\n"):
             raise Violation(f"output does not end with a line break: {text[-200:]!r}")
         lines = text.split("\n")[:-1]
@@ -714,7 +714,7 @@ def run_kind(runner, kind, scenarios, modes, limit, verbose):
         try:
             runner.check(name, proc, report, after, expect_success=True)
         except Violation as e:
-            summary["failures"].append(f"{name}, no fault: {e}\n{proc.stdout.decode('cp1252', 'replace')}")
+            summary["failures"].append(f"{name}, no fault: {e}\n{proc.stdout.decode('utf-8', 'replace')}")
             continue
         for mode, variable in KINDS[kind]:
             if mode not in modes:
@@ -731,7 +731,7 @@ def run_kind(runner, kind, scenarios, modes, limit, verbose):
                 try:
                     state = runner.check(name, proc, report, after, mode)
                 except Violation as e:
-                    out = proc.stdout.decode("cp1252", "replace")
+                    out = proc.stdout.decode("utf-8", "replace")
                     summary["failures"].append(
                         f"{label}: {e}\n  exit {proc.returncode}; again: {variable}={value} "
                         f"{' '.join(runner.arguments(args))} on a bin of this layout; output:\n    "

@@ -124,7 +124,7 @@ class Drive:
             for line in open(self.report):
                 key, _, value = line.rstrip("\n").partition(" ")
                 report[key] = value
-        return proc.returncode, proc.stdout.decode("cp1252", "replace"), proc.stderr, report
+        return proc.returncode, proc.stdout.decode("utf-8", "replace"), proc.stderr, report
 
     def view(self):
         return rf.View(rf.snapshot(self.drive), self.layout)
