@@ -144,18 +144,19 @@ def identity_names(layout):
     first, ini, data_file, data_folder = store_files(layout)
     return [
         (folder + ".\\" + first, folder + ".\\" + first),
-        (doubled + "\\" + first, doubled + "\\" + first),
+        # A doubled separator is one in the full path, as the system reads it.
+        (doubled + "\\" + first, folder + "\\" + first),
         ("T:\\work\\..\\" + layout.relfolder + "\\" + first, folder + "\\" + first),
         ("T:\\nothere\\..\\" + layout.relfolder + "\\" + first, folder + "\\" + first),
         (short + "\\" + first, short + "\\" + first),
         (short + "\\" + data_file, short + "\\" + data_file),
         (folder + ".\\" + data_folder, folder + ".\\" + data_folder),
-        (doubled + "\\" + ini, doubled + "\\" + ini),
+        (doubled + "\\" + ini, folder + "\\" + ini),
         (short + "\\" + data_folder + "\\inside.txt", short + "\\" + data_folder + "\\inside.txt"),
         (folder, folder),
         (short, folder),
         (folder + ".", folder),
-        (doubled, doubled),
+        (doubled, folder),
         (parent, parent),
         (parent + ".", parent),
         ("T:\\work\\..\\" + parent[3:], parent),
