@@ -12,6 +12,7 @@ packages=(
   python3 locales tzdata        # end-to-end suite
   clang                         # fuzzing and sanitizer builds
   rifiuti2                      # independent reader of bins the program writes
+  lintian                       # Debian's checks of the .deb
 )
 
 missing=()

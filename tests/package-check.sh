@@ -48,9 +48,14 @@ expect_usage() {
 cmake --install "$native" --prefix "$scratch/native-prefix" >/dev/null
 [ -x "$scratch/native-prefix/bin/dustpail" ] || fail "native install: no bin/dustpail"
 [ -f "$scratch/native-prefix/share/doc/dustpail/README.md" ] || fail "native install: no README"
+[ -f "$scratch/native-prefix/share/man/man1/dustpail.1.gz" ] || fail "native install: no manual page"
+[ -f "$scratch/native-prefix/share/bash-completion/completions/dustpail" ] || fail "native install: no completion"
+bash -c ". '$scratch/native-prefix/share/bash-completion/completions/dustpail'; COMP_WORDS=(dustpail /vi); COMP_CWORD=1; _dustpail; [ \"\${COMPREPLY[*]}\" = /view ]" ||
+    fail "native install: the completion does not complete /vi"
 cmake --install "$windows" --prefix "$scratch/windows-prefix" >/dev/null
 [ -f "$scratch/windows-prefix/bin/dustpail.exe" ] || fail "windows install: no bin/dustpail.exe"
 [ -f "$scratch/windows-prefix/README.md" ] || fail "windows install: no README.md"
+[ -f "$scratch/windows-prefix/LICENSE" ] || fail "windows install: no LICENSE"
 [ ! -e "$scratch/windows-prefix/bin/dustpail-ansi.exe" ] || fail "windows install: test build installed"
 echo "package-check: cmake --install of both builds"
 
@@ -62,7 +67,16 @@ dpkg-deb -f "$deb" Package | grep -qx dustpail || fail ".deb: package name"
 dpkg-deb -f "$deb" Version | grep -q . || fail ".deb: no version"
 dpkg-deb -x "$deb" "$scratch/deb-root"
 [ -f "$scratch/deb-root/usr/share/doc/dustpail/README.md" ] || fail ".deb: no README"
+[ -f "$scratch/deb-root/usr/share/doc/dustpail/copyright" ] || fail ".deb: no copyright file"
 expect_usage ".deb ($(basename "$deb"))" "$scratch/deb-root/usr/bin/dustpail"
+# Debian's own checks: no error (warnings are shown).
+if command -v lintian >/dev/null; then
+    lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1 | grep -v "root privileges" || true
+    lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports errors on the .deb"
+    echo "package-check: lintian finds no error in the .deb"
+else
+    fail "lintian is not installed (tests/install-deps.sh installs it)"
+fi
 
 # --- ZIP -----------------------------------------------------------------
 cpack --config "$windows/CPackConfig.cmake" -B "$scratch/zip" >/dev/null || fail "cpack (windows)"
@@ -72,6 +86,7 @@ unzip -q "$zip" -d "$scratch/zip-root"
 exe=$(find "$scratch/zip-root" -name dustpail.exe | head -n 1)
 [ -n "$exe" ] || fail "ZIP: no dustpail.exe"
 [ -f "$(dirname "$(dirname "$exe")")/README.md" ] || fail "ZIP: no README.md beside bin"
+[ -f "$(dirname "$(dirname "$exe")")/LICENSE" ] || fail "ZIP: no LICENSE beside bin"
 if [ -z "${WINEPREFIX:-}" ]; then
     WINEPREFIX="$scratch/wine"
     own_prefix=$WINEPREFIX
@@ -81,6 +96,9 @@ export WINEPREFIX
 export WINEDEBUG=-all
 # No Mono or Gecko is needed, nor asked for, by a console program.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# A new prefix is set up before the program runs: its first start may
+# otherwise end before the program has printed anything.
+if [ -n "$own_prefix" ]; then wineboot -i >/dev/null 2>&1 || true; fi
 expect_usage "ZIP ($(basename "$zip")) under Wine" wine "$exe"
 
 echo "package-check: OK"
