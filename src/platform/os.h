@@ -1,4 +1,4 @@
-// Services that each system backend (os_win.cpp, os_posix.cpp) implements
+// Services that each system backend (os_win.cpp, posix/files.cpp) implements
 // in its own way, for the table in fs.cpp. Nothing else includes this.
 #ifndef DUSTPAIL_PLATFORM_OS_H
 #define DUSTPAIL_PLATFORM_OS_H

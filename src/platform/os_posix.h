@@ -1,4 +1,4 @@
-// Pieces of the POSIX backend (os_posix.cpp) that the unit tests reach
+// Pieces of the POSIX backend (src/platform/posix) that the unit tests reach
 // directly. The program itself uses only the names of sysapi.h.
 #ifndef DUSTPAIL_PLATFORM_OS_POSIX_H
 #define DUSTPAIL_PLATFORM_OS_POSIX_H

@@ -1,10 +1,11 @@
 // The Win32 and Windows C runtime services the program stands on.
 //
 // On Windows this is <windows.h> and the Microsoft runtime. Elsewhere the
-// same names are declared here and implemented by os_posix.cpp, which gives
-// what the Windows build shows under Wine in the same environment: drives
-// from the Wine prefix's dosdevices folder, case-insensitive lookups, Windows
-// wildcard matching and the ANSI code page Wine derives from the locale.
+// same names are declared here and implemented by src/platform/posix, which
+// gives what the Windows build shows under Wine in the same environment:
+// drives from the Wine prefix's dosdevices folder, case-insensitive lookups,
+// Windows wildcard matching and the ANSI code page Wine derives from the
+// locale.
 //
 // Nothing above src/platform includes a system header of its own for these.
 #ifndef DUSTPAIL_PLATFORM_SYSAPI_H

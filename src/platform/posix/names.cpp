@@ -1,0 +1,436 @@
+// Names on the POSIX backend as Wine sees them: its generated 8.3 names,
+// its mask match, and the lookup of a name in a Unix folder without regard
+// to case, with the names of one big folder kept between calls.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/os_posix.h"
+#include "platform/posix/posix.h"
+
+namespace posix {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Names: Wine's generated 8.3 names and its mask match.
+
+bool IsInvalidShortNameChar(WCHAR ch) {
+    static const char kInvalid[] = "*?<>|\"+=,;[] \345~.";
+    if (ch > 0x7F) return true;
+    for (const char* p = kInvalid; *p != 0; ++p)
+        if (ch == (WCHAR)(unsigned char)*p) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// The names of one big folder, kept between calls. A name that is not there
+// as typed must be looked for among all the folder's names without regard to
+// case, and a throw makes two new names per item in the bin folder: without
+// this every new name would read the whole folder again. The names stay
+// valid while the folder's identity and modification time are unchanged,
+// and this process's own changes to it are applied as they are made (the
+// program does not guard against other processes changing the bin while it
+// runs). Small folders are read each time.
+const size_t FOLDER_CACHE_MIN_NAMES = 256;
+
+struct CachedName {
+    WCHAR* folded;     // upper case, as the comparison sees it
+    size_t length;
+    char* unixName;
+    uint32_t order;    // readdir order, so the first of equal names wins
+};
+
+struct FolderCache {
+    bool valid;
+    char folder[UNIX_PATH_BYTES];
+    dev_t device;
+    ino_t inode;
+    struct timespec modified;
+    CachedName* names;
+    size_t count;
+    size_t capacity;
+    uint32_t nextOrder;
+};
+
+FolderCache sFolderCache = {};
+
+void FreeFolderCache(FolderCache* cache) {
+    for (size_t i = 0; i < cache->count; ++i) {
+        std::free(cache->names[i].folded);
+        std::free(cache->names[i].unixName);
+    }
+    std::free(cache->names);
+    *cache = FolderCache();
+}
+
+int CompareFolded(const WCHAR* a, size_t aLength, const WCHAR* b, size_t bLength) {
+    size_t n = aLength < bLength ? aLength : bLength;
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
+}
+
+int CompareCachedNames(const void* a, const void* b) {
+    const CachedName* x = static_cast<const CachedName*>(a);
+    const CachedName* y = static_cast<const CachedName*>(b);
+    int order = CompareFolded(x->folded, x->length, y->folded, y->length);
+    if (order != 0) return order;
+    return x->order < y->order ? -1 : (x->order > y->order ? 1 : 0);
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool FolderCacheCurrent(const char* folder, const struct stat& info) {
+    return sFolderCache.valid && std::strcmp(sFolderCache.folder, folder) == 0 &&
+           sFolderCache.device == info.st_dev && sFolderCache.inode == info.st_ino &&
+           SameTime(sFolderCache.modified, info.st_mtim);
+}
+
+// Appends one name (unsorted); false when memory runs out.
+bool AppendCachedName(FolderCache* cache, const char* unixName) {
+    WCHAR wide[NAME_UNITS];
+    size_t units = UnixToWide(unixName, std::strlen(unixName), wide, NAME_UNITS);
+    if (units >= NAME_UNITS) return true;  // never matches a lookup either
+    if (cache->count == cache->capacity) {
+        size_t grown = cache->capacity < 64 ? 64 : cache->capacity * 2;
+        CachedName* names = static_cast<CachedName*>(std::realloc(cache->names, grown * sizeof(CachedName)));
+        if (names == nullptr) return false;
+        cache->names = names;
+        cache->capacity = grown;
+    }
+    CachedName name;
+    name.folded = static_cast<WCHAR*>(std::malloc((units + 1) * sizeof(WCHAR)));
+    name.unixName = strdup(unixName);
+    if (name.folded == nullptr || name.unixName == nullptr) {
+        std::free(name.folded);
+        std::free(name.unixName);
+        return false;
+    }
+    for (size_t i = 0; i < units; ++i) name.folded[i] = Upcase(wide[i]);
+    name.folded[units] = 0;
+    name.length = units;
+    name.order = cache->nextOrder++;
+    cache->names[cache->count++] = name;
+    return true;
+}
+
+// The index of the first of the first `count` cached names not below
+// `folded` (with `order`).
+size_t LowerBound(const FolderCache* cache, size_t count, const WCHAR* folded, size_t length,
+                  uint32_t order) {
+    size_t low = 0, high = count;
+    while (low < high) {
+        size_t middle = low + (high - low) / 2;
+        const CachedName& at = cache->names[middle];
+        int compared = CompareFolded(at.folded, at.length, folded, length);
+        if (compared < 0 || (compared == 0 && at.order < order))
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+// Reads a folder's names; a big folder's names replace the cache, a small
+// folder leaves it as it was.
+void BuildFolderCache(const char* folder) {
+    FolderCache built = {};
+    struct stat info;
+    if (std::strlen(folder) >= sizeof built.folder || stat(folder, &info) != 0) return;
+    DIR* directory = opendir(folder);
+    if (directory == nullptr) return;
+    bool ok = true;
+    while (struct dirent* entry = readdir(directory)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        if (!AppendCachedName(&built, entry->d_name)) {
+            ok = false;
+            break;
+        }
+    }
+    closedir(directory);
+    if (!ok || built.count < FOLDER_CACHE_MIN_NAMES) {
+        FreeFolderCache(&built);
+        return;
+    }
+    std::qsort(built.names, built.count, sizeof(CachedName), CompareCachedNames);
+    CopyString(built.folder, sizeof built.folder, folder);
+    built.device = info.st_dev;
+    built.inode = info.st_ino;
+    built.modified = info.st_mtim;
+    built.valid = true;
+    ForgetFolderCache();
+    sFolderCache = built;
+}
+
+// The first name of the cached folder equal to `name` without regard to case.
+bool LookUpCachedName(const WCHAR* name, size_t length, char* found, size_t capacity) {
+    WCHAR folded[NAME_UNITS] = {};
+    if (length >= NAME_UNITS) return false;
+    for (size_t i = 0; i < length; ++i) folded[i] = Upcase(name[i]);
+    size_t at = LowerBound(&sFolderCache, sFolderCache.count, folded, length, 0);
+    if (at == sFolderCache.count) return false;
+    const CachedName& candidate = sFolderCache.names[at];
+    if (CompareFolded(candidate.folded, candidate.length, folded, length) != 0) return false;
+    CopyString(found, capacity, candidate.unixName);
+    return true;
+}
+
+// Splits a Unix path into its folder and its last name, in `folder`.
+const char* SplitUnixPath(const char* path, char* folder, size_t capacity) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) return nullptr;
+    size_t length = slash == path ? 1 : (size_t)(slash - path);
+    if (length >= capacity) return nullptr;
+    std::memcpy(folder, path, length);
+    folder[length] = 0;
+    return slash + 1;
+}
+
+bool IsAsciiWide(const WCHAR* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] > 0x7F) return false;
+    return true;
+}
+
+bool IsAsciiBytes(const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if ((unsigned char)text[i] > 0x7F) return false;
+    return true;
+}
+
+bool HasTilde(const WCHAR* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == '~') return true;
+    return false;
+}
+
+bool AsciiEqualNoCase(const char* bytes, const WCHAR* name, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (AsciiUpper((WCHAR)(unsigned char)bytes[i]) != AsciiUpper(name[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+bool IsLegalShortName(const WCHAR* name, size_t length) {
+    static const char kInvalid[] = "*?<>|\"+=,;[] \345:/\\";
+    if (length > 12) return false;
+    if (length > 0 && name[0] == '.') return length == 1 || (length == 2 && name[1] == '.');
+    long dot = -1;
+    for (size_t i = 0; i < length; ++i) {
+        if (name[i] > 0x7F) return false;
+        for (const char* p = kInvalid; *p != 0; ++p)
+            if (name[i] == (WCHAR)(unsigned char)*p) return false;
+        if (name[i] == '.') {
+            if (dot != -1) return false;
+            dot = (long)i;
+        }
+    }
+    if (dot == -1) return length <= 8;
+    if (dot > 8) return false;
+    return (long)length - dot > 1 && (long)length - dot < 5;
+}
+
+// Four characters of the name, a hash of the whole name in three, the first
+// three characters of the extension; upper case.
+size_t MakeShortName(const WCHAR* name, size_t length, WCHAR* buffer) {
+    static const char kHashChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+    if (length == 0) return 0;
+    const WCHAR* end = name + length;
+    uint16_t hash = 0xBEEF;
+    const WCHAR* p = name;
+    for (; p < end - 1; ++p)
+        hash = (uint16_t)((hash << 3) ^ (hash >> 5) ^ Downcase(p[0]) ^ (Downcase(p[1]) << 8));
+    hash = (uint16_t)((hash << 3) ^ (hash >> 5) ^ Downcase(*p));
+
+    const WCHAR* extension = nullptr;
+    for (p = name + 1; p < end - 1; ++p)
+        if (*p == '.') extension = p;
+
+    WCHAR* out = buffer;
+    int left = 4;
+    for (p = name; left > 0; --left, ++p) {
+        if (p == end || p == extension) break;
+        *out++ = IsInvalidShortNameChar(*p) ? (WCHAR)'_' : *p;
+    }
+    while (left-- >= 0) *out++ = '~';
+    *out++ = (WCHAR)kHashChars[(hash >> 10) & 0x1F];
+    *out++ = (WCHAR)kHashChars[(hash >> 5) & 0x1F];
+    *out++ = (WCHAR)kHashChars[hash & 0x1F];
+    if (extension != nullptr) {
+        *out++ = '.';
+        int count = 3;
+        for (p = extension + 1; count > 0 && p < end; --count, ++p)
+            *out++ = IsInvalidShortNameChar(*p) ? (WCHAR)'_' : *p;
+    }
+    size_t n = (size_t)(out - buffer);
+    for (size_t i = 0; i < n; ++i) buffer[i] = Upcase(buffer[i]);
+    buffer[n] = 0;
+    return n;
+}
+
+// Wine's match: a '*' skips to the next character equal to the one after it
+// and retries one further on after a mismatch; a '?' takes any one
+// character. Once the name is used up, trailing '.' and '*' of the mask
+// are ignored. (So "a*?" matches nothing and "*." matches every name.)
+bool MatchMask(const WCHAR* name, size_t nameLength, const WCHAR* mask, size_t maskLength) {
+    const WCHAR* nameEnd = name + nameLength;
+    const WCHAR* maskEnd = mask + maskLength;
+    const WCHAR* afterStar = nullptr;
+    const WCHAR* retry = nullptr;
+    while (name < nameEnd && mask < maskEnd) {
+        if (*mask == '*') {
+            while (mask < maskEnd && *mask == '*') ++mask;
+            if (mask == maskEnd) return true;
+            afterStar = mask;
+            while (name < nameEnd && Upcase(*name) != Upcase(*mask)) ++name;
+            retry = name;
+        } else if (*mask == '?') {
+            ++mask;
+            ++name;
+        } else if (Upcase(*mask) == Upcase(*name)) {
+            ++mask;
+            ++name;
+            if (mask == maskEnd) {
+                if (name == nameEnd) return true;
+                if (afterStar != nullptr) mask = afterStar;
+            }
+        } else if (afterStar != nullptr) {
+            mask = afterStar;
+            name = ++retry;
+        } else {
+            return false;
+        }
+    }
+    while (mask < maskEnd && (*mask == '.' || *mask == '*')) ++mask;
+    return name == nameEnd && mask == maskEnd;
+}
+
+bool HasWildcard(const WCHAR* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == '*' || text[i] == '?') return true;
+    return false;
+}
+
+bool HasInvalidNameChar(const WCHAR* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        WCHAR ch = text[i];
+        if (ch == '*' || ch == '?' || ch == '<' || ch == '>' || ch == '|' || ch == '"') return true;
+        if (ch < 0x20) return true;  // Wine refuses C0 controls; DEL and C1 pass
+    }
+    return false;
+}
+
+void ForgetFolderCache() { FreeFolderCache(&sFolderCache); }
+
+// This process made a new name at `path`: the cached folder takes it in.
+void NoteNameAdded(const char* path) {
+    if (!sFolderCache.valid) return;
+    char folder[UNIX_PATH_BYTES];
+    const char* name = SplitUnixPath(path, folder, sizeof folder);
+    if (name == nullptr || std::strcmp(folder, sFolderCache.folder) != 0) return;
+    struct stat info;
+    size_t before = sFolderCache.count;
+    if (stat(folder, &info) != 0 || !AppendCachedName(&sFolderCache, name)) {
+        ForgetFolderCache();
+        return;
+    }
+    if (sFolderCache.count > before) {
+        // Moved from the end into its sorted place.
+        CachedName added = sFolderCache.names[before];
+        size_t at = LowerBound(&sFolderCache, before, added.folded, added.length, added.order);
+        std::memmove(sFolderCache.names + at + 1, sFolderCache.names + at,
+                     (before - at) * sizeof(CachedName));
+        sFolderCache.names[at] = added;
+    }
+    sFolderCache.modified = info.st_mtim;
+}
+
+// This process removed or renamed away the name at `path`.
+void NoteNameRemoved(const char* path) {
+    if (!sFolderCache.valid) return;
+    char folder[UNIX_PATH_BYTES];
+    const char* name = SplitUnixPath(path, folder, sizeof folder);
+    if (name == nullptr || std::strcmp(folder, sFolderCache.folder) == 0) ForgetFolderCache();
+}
+
+// Looks a name up in a Unix folder: the exact name first, else the first
+// entry equal to it without regard to case, or whose generated 8.3 name is.
+// The entry's own name goes to `found`.
+bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found, size_t capacity) {
+    char exact[NAME_UNITS * 4];
+    if (WideToUnix(name, length, exact, sizeof exact)) {
+        char path[UNIX_PATH_BYTES];
+        struct stat info;
+        if (std::snprintf(path, sizeof path, "%s/%s", folder, exact) < (int)sizeof path &&
+            lstat(path, &info) == 0) {
+            CopyString(found, capacity, exact);
+            return true;
+        }
+    }
+    if (!HasTilde(name, length)) {
+        struct stat info;
+        if (stat(folder, &info) == 0 && !FolderCacheCurrent(folder, info)) BuildFolderCache(folder);
+        if (stat(folder, &info) == 0 && FolderCacheCurrent(folder, info))
+            return LookUpCachedName(name, length, found, capacity);
+    }
+    DIR* directory = opendir(folder);
+    if (directory == nullptr) return false;
+    // Every name of a big folder is compared for each new name made in it,
+    // so the common case stays cheap: an ASCII name can equal an ASCII name
+    // only letter for letter, and a generated 8.3 name always holds a '~'.
+    bool asciiName = IsAsciiWide(name, length);
+    bool mayBeShortName = HasTilde(name, length);
+    bool matched = false;
+    while (struct dirent* entry = readdir(directory)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        size_t bytes = std::strlen(entry->d_name);
+        if (asciiName && !mayBeShortName && IsAsciiBytes(entry->d_name, bytes)) {
+            matched = bytes == length && AsciiEqualNoCase(entry->d_name, name, length);
+            if (matched) {
+                CopyString(found, capacity, entry->d_name);
+                break;
+            }
+            continue;
+        }
+        WCHAR wide[NAME_UNITS];
+        size_t units = UnixToWide(entry->d_name, bytes, wide, NAME_UNITS);
+        if (units >= NAME_UNITS) continue;
+        matched = EqualNoCase(wide, units, name, length);
+        if (!matched && mayBeShortName && !IsLegalShortName(wide, units)) {
+            WCHAR shortName[14];
+            size_t shortLength = MakeShortName(wide, units, shortName);
+            matched = EqualNoCase(shortName, shortLength, name, length);
+        }
+        if (matched) {
+            CopyString(found, capacity, entry->d_name);
+            break;
+        }
+    }
+    closedir(directory);
+    return matched;
+}
+
+}  // namespace posix
+
+using namespace posix;
+
+// ---------------------------------------------------------------------------
+// For the unit tests.
+
+bool PosixMatchMask(const WCHAR* name, const WCHAR* mask) {
+    return MatchMask(name, WideLen(name), mask, WideLen(mask));
+}
+
+size_t PosixShortName(const WCHAR* name, WCHAR* buffer) {
+    size_t length = WideLen(name);
+    buffer[0] = 0;
+    if (IsLegalShortName(name, length)) return 0;
+    return MakeShortName(name, length, buffer);
+}
