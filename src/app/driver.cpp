@@ -8,6 +8,7 @@
 #include "app/runstate.h"
 #include "ops/ops.h"
 #include "platform/entry.h"
+#include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "store/store.h"
@@ -191,14 +192,14 @@ void ReportNoMemory() {
     gRun.exitCode = EXIT_NO_MEMORY;
 }
 
-bool IsJapaneseCodePage() { return GetACP() == 932; }
+bool IsJapaneseCodePage() { return FsCodePage() == 932; }
 
 bool IsDriveAccessible(WCHAR letter) {
     letter = WideUpperAscii(letter);
     if (letter < 'A' || letter > 'Z') return false;
-    int current = _getdrive();
-    bool accessible = _chdrive(letter - 'A' + 1) == 0;
-    _chdrive(current);
+    int current = FsCurrentDrive();
+    bool accessible = FsChangeDrive(letter - 'A' + 1);
+    FsChangeDrive(current);
     return accessible;
 }
 
@@ -256,7 +257,7 @@ int32_t RunProgram(int count, WCHAR** arguments) {
     gRun.exitCode = 0;
     gRun.options = 0;
     gRun.binFormat = FORMAT_NONE;
-    gRun.drive = _getdrive();
+    gRun.drive = FsCurrentDrive();
     if (count <= 1) {
         PrintBanner();
         PrintUsage();

@@ -98,8 +98,8 @@ WCHAR* GetDriveDirectory(int drive, WCHAR* buffer, int capacity) {
     char ansi[FULL_PATH_CHARS];
     if (FsGetDriveDirectoryA(drive, ansi, (int)sizeof ansi) == nullptr) return nullptr;
     ansi[sizeof ansi - 1] = 0;
-    int converted = MultiByteToWideChar(CP_ACP, 0, ansi, -1, buffer, capacity);
-    if (converted <= 0 || converted >= capacity) return nullptr;
+    int converted = AnsiToWideBuffer(buffer, capacity, ansi);
+    if (converted < 0 || converted + 1 >= capacity) return nullptr;
     return buffer;
 }
 

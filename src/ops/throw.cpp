@@ -256,7 +256,7 @@ bool MovedWhole(const WCHAR* path, const WCHAR* target) {
     if (!FsMoveFile(path, target)) return false;
     if (FsGetFileAttributes(path) == INVALID_FILE_ATTRIBUTES) return true;
     RemovePath(target);
-    SetLastError(ERROR_ACCESS_DENIED);
+    FsSetLastError(ERROR_ACCESS_DENIED);
     return false;
 }
 

@@ -17,21 +17,21 @@ const char DEFAULT_CHAR[] = "#";
 
 DWORD NarrowingFlags() {
     // UTF-8 as the ANSI code page accepts neither flag nor default character.
-    return GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    return FsCodePage() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
 }
 
-const char* DefaultChar() { return GetACP() == CP_UTF8 ? nullptr : DEFAULT_CHAR; }
+const char* DefaultChar() { return FsCodePage() == CP_UTF8 ? nullptr : DEFAULT_CHAR; }
 
 }  // namespace
 
 char* WideToAnsiAlloc(const WCHAR* text) {
-    int n = WideCharToMultiByte(CP_ACP, NarrowingFlags(), text, -1, nullptr, 0, DefaultChar(),
+    int n = gSys.wideCharToMultiByte(CP_ACP, NarrowingFlags(), text, -1, nullptr, 0, DefaultChar(),
                                 nullptr);
     if (n <= 0) return nullptr;
     char* bytes = static_cast<char*>(MemAlloc((size_t)n));
     if (bytes == nullptr) return nullptr;
     bytes[n - 1] = 0;
-    if (WideCharToMultiByte(CP_ACP, NarrowingFlags(), text, -1, bytes, n, DefaultChar(),
+    if (gSys.wideCharToMultiByte(CP_ACP, NarrowingFlags(), text, -1, bytes, n, DefaultChar(),
                             nullptr) <= 0) {
         MemFree(bytes);
         return nullptr;
@@ -50,32 +50,37 @@ char* WideToAnsiExactAlloc(const WCHAR* text) {
     char* bytes = WideToAnsiAlloc(text);
     if (bytes == nullptr || IsExactAnsi(text, bytes)) return bytes;
     MemFree(bytes);
-    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    FsSetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return nullptr;
 }
 
 WCHAR* AnsiToWideAlloc(const char* text) {
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    int n = gSys.multiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (n <= 0) return nullptr;
     WCHAR* wide = static_cast<WCHAR*>(MemAlloc(sizeof(WCHAR) * (size_t)n));
     if (wide == nullptr) return nullptr;
     wide[n - 1] = 0;
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, n) <= 0) {
+    if (gSys.multiByteToWideChar(CP_ACP, 0, text, -1, wide, n) <= 0) {
         MemFree(wide);
         return nullptr;
     }
     return wide;
 }
 
+int AnsiToWideBuffer(WCHAR* buffer, int capacity, const char* text) {
+    int r = gSys.multiByteToWideChar(CP_ACP, 0, text, -1, buffer, capacity);
+    return r > 0 ? r - 1 : -1;
+}
+
 int WideToAnsiBuffer(char* buffer, int capacity, const WCHAR* text) {
-    int r = WideCharToMultiByte(CP_ACP, NarrowingFlags(), text, -1, buffer, capacity,
+    int r = gSys.wideCharToMultiByte(CP_ACP, NarrowingFlags(), text, -1, buffer, capacity,
                                 DefaultChar(), nullptr);
     return r > 0 ? r - 1 : 0;
 }
 
 int WideToAnsiUnits(const WCHAR* text, int count, char* buffer, int capacity) {
     if (count <= 0) return 0;
-    int r = WideCharToMultiByte(CP_ACP, NarrowingFlags(), text, count, buffer, capacity,
+    int r = gSys.wideCharToMultiByte(CP_ACP, NarrowingFlags(), text, count, buffer, capacity,
                                 DefaultChar(), nullptr);
     return r > 0 ? r : 0;
 }

@@ -1,6 +1,6 @@
-// File-system access: wide calls first, the ANSI call when the system
-// reports the wide one as not implemented. Every system service is reached
-// through `gSys` so that tests can make any of them fail.
+// File-system access: the wide calls, or the ANSI ones on a system without
+// them. Every system service is reached through `gSys` so that tests can
+// make any of them fail.
 #include "platform/fs.h"
 
 #include <cstring>
@@ -37,65 +37,10 @@ int CloseStream(FILE* stream) { return std::fclose(stream); }
 int FlushStream(FILE* stream) { return std::fflush(stream); }
 int StreamError(FILE* stream) { return std::ferror(stream); }
 
-#if DUSTPAIL_ANSI_ONLY
-// A system that implements only the ANSI forms of the file functions.
-FILE* WideOpenMissing(const WCHAR*, const WCHAR*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
-}
-BOOL WideMoveMissing(const WCHAR*, const WCHAR*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
-DWORD WideAttributesMissing(const WCHAR*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return INVALID_FILE_ATTRIBUTES;
-}
-BOOL WidePathMissing(const WCHAR*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
-HANDLE WideFindFirstMissing(const WCHAR*, WIN32_FIND_DATAW*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return INVALID_HANDLE_VALUE;
-}
-BOOL WideFindNextMissing(HANDLE, WIN32_FIND_DATAW*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
-WCHAR* WideDirectoryMissing(int, WCHAR*, int) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
-}
-FILE* WideCreateMissing(const WCHAR*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return nullptr;
-}
-BOOL WideIdentityMissing(const WCHAR*, BOOL, FileIdentity*) {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return FALSE;
-}
-#define WIDE_ENTRY(real, missing) missing
-#else
-#define WIDE_ENTRY(real, missing) real
-#endif
-
-char* GetDriveDirectoryAnsi(int drive, char* buffer, int capacity) {
-    return _getdcwd(drive, buffer, capacity);
-}
-[[maybe_unused]] WCHAR* GetDriveDirectoryWide(int drive, WCHAR* buffer, int capacity) {
-    return _wgetdcwd(drive, buffer, capacity);
-}
 BOOL GetDiskFreeSpaceAnsi(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                           DWORD* freeClusters, DWORD* totalClusters) {
     return GetDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
 }
-
-bool WideNotImplemented() { return gSys.getLastError() == ERROR_CALL_NOT_IMPLEMENTED; }
-
-// A stale "not implemented" left by an earlier call must not send a wide
-// call that succeeded down the ANSI path as well.
-void ClearLastError() { SetLastError(ERROR_SUCCESS); }
 
 // The fixed fields of a search record are the same in both forms; the names
 // are converted over their whole fixed arrays.
@@ -108,8 +53,8 @@ void WidenFindData(const WIN32_FIND_DATAA& ansi, WIN32_FIND_DATAW* wide) {
     wide->nFileSizeLow = ansi.nFileSizeLow;
     wide->dwReserved0 = ansi.dwReserved0;
     wide->dwReserved1 = ansi.dwReserved1;
-    MultiByteToWideChar(CP_ACP, 0, ansi.cFileName, MAX_PATH, wide->cFileName, MAX_PATH);
-    MultiByteToWideChar(CP_ACP, 0, ansi.cAlternateFileName, 14, wide->cAlternateFileName, 14);
+    gSys.multiByteToWideChar(CP_ACP, 0, ansi.cFileName, MAX_PATH, wide->cFileName, MAX_PATH);
+    gSys.multiByteToWideChar(CP_ACP, 0, ansi.cAlternateFileName, 14, wide->cAlternateFileName, 14);
     // A name cut by the conversion still ends inside its array.
     wide->cFileName[MAX_PATH - 1] = 0;
     wide->cAlternateFileName[13] = 0;
@@ -117,70 +62,62 @@ void WidenFindData(const WIN32_FIND_DATAA& ansi, WIN32_FIND_DATAW* wide) {
 
 DWORD LastError() { return GetLastError(); }
 
+#if DUSTPAIL_ANSI_ONLY
+// A system that implements only the ANSI forms: each wide entry reports
+// that it is not implemented.
+template <auto field, typename Pointer = typename SystemCall<field>::Pointer>
+struct MissingWide;
+
+template <auto field, typename Result, typename... Arguments>
+struct MissingWide<field, Result (*)(Arguments...)> {
+    static Result Call(Arguments...) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return SystemCall<field>::Failure();
+    }
+};
+
+#define WIDE_DEFAULT(name, Result, parameters, arguments, failure, implementation) \
+    MissingWide<&SystemCalls::name>::Call,
+#else
+#define WIDE_DEFAULT(name, Result, parameters, arguments, failure, implementation) implementation,
+#endif
+#define PLAIN_DEFAULT(name, Result, parameters, arguments, failure, implementation) implementation,
+
+enum WideCalls { WIDE_UNDECIDED, WIDE_PRESENT, WIDE_MISSING };
+
+WideCalls sWideCalls = WIDE_UNDECIDED;
+
 }  // namespace
 
-const SystemCalls kDefaultSystemCalls = {
-    WIDE_ENTRY(_wfopen, WideOpenMissing),
-    OpenAnsi,
-    ReadStream,
-    WriteStream,
-    SeekStream,
-    CloseStream,
-    WIDE_ENTRY(MoveFileW, WideMoveMissing),
-    MoveFileA,
-    WIDE_ENTRY(GetFileAttributesW, WideAttributesMissing),
-    GetFileAttributesA,
-    WIDE_ENTRY(DeleteFileW, WidePathMissing),
-    DeleteFileA,
-    WIDE_ENTRY(RemoveDirectoryW, WidePathMissing),
-    RemoveDirectoryA,
-    WIDE_ENTRY(FindFirstFileW, WideFindFirstMissing),
-    FindFirstFileA,
-    WIDE_ENTRY(FindNextFileW, WideFindNextMissing),
-    FindNextFileA,
-    FindClose,
-    GetDiskFreeSpaceAnsi,
-    WIDE_ENTRY(GetDriveDirectoryWide, WideDirectoryMissing),
-    GetDriveDirectoryAnsi,
-    LastError,
-    WIDE_ENTRY(OsCreateNewFileW, WideCreateMissing),
-    OsCreateNewFileA,
-    FlushStream,
-    StreamError,
-    OsTell,
-    OsTruncate,
-    OsLock,
-    OsUnlock,
-    WIDE_ENTRY(OsFileIdentityW, WideIdentityMissing),
-    OsFileIdentityA,
-    OsRandomBytes,
-    OsSleep,
-};
+const SystemCalls kDefaultSystemCalls = {DUSTPAIL_SYSTEM_CALLS(PLAIN_DEFAULT, WIDE_DEFAULT, PLAIN_DEFAULT)};
 
 SystemCalls gSys = kDefaultSystemCalls;
 
-bool FsIsAnsiOnly() {
-#if DUSTPAIL_ANSI_ONLY
-    return true;
-#else
-    return false;
-#endif
+// Asked once, of the system itself rather than of gSys, so that an entry a
+// test replaces (or makes fail) never decides it.
+bool FsHasWideCalls() {
+    if (sWideCalls == WIDE_UNDECIDED) {
+        SetLastError(ERROR_SUCCESS);
+        bool missing = kDefaultSystemCalls.getFileAttributesW(WIDE("")) == INVALID_FILE_ATTRIBUTES &&
+                       GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
+        sWideCalls = missing ? WIDE_MISSING : WIDE_PRESENT;
+    }
+    return sWideCalls == WIDE_PRESENT;
 }
 
 FILE* FsOpenFile(const WCHAR* name, const WCHAR* mode) {
-    ClearLastError();
-    FILE* stream = gSys.wopen(name, mode);
-    if (stream != nullptr || !WideNotImplemented()) return stream;
+    if (FsHasWideCalls()) return gSys.wopen(name, mode);
     char* ansiName = WideToAnsiExactAlloc(name);
     char* ansiMode = WideToAnsiAlloc(mode);
+    FILE* stream = nullptr;
     if (ansiName != nullptr && ansiMode != nullptr) stream = gSys.open(ansiName, ansiMode);
     MemFree(ansiName);
     MemFree(ansiMode);
     return stream;
 }
 
-// The ANSI forms of the one- and two-path calls, after the wide call
-// reported "not implemented". A path the code page cannot carry exactly
+// The ANSI forms of the one- and two-path calls, on a system without the
+// wide ones. A path the code page cannot carry exactly
 // fails the call: its ANSI form names another file. So does a conversion
 // that runs out of memory.
 template <typename Result, typename Call>
@@ -193,47 +130,37 @@ Result WithAnsiPath(const WCHAR* path, Result failure, Call call) {
 }
 
 BOOL FsMoveFile(const WCHAR* existing, const WCHAR* target) {
-    ClearLastError();
-    BOOL result = gSys.moveFileW(existing, target);
-    if (!WideNotImplemented()) return result;
+    if (FsHasWideCalls()) return gSys.moveFileW(existing, target);
     char* ansiExisting = WideToAnsiExactAlloc(existing);
     char* ansiTarget = WideToAnsiExactAlloc(target);
-    result = (ansiExisting && ansiTarget) ? gSys.moveFileA(ansiExisting, ansiTarget) : FALSE;
+    BOOL result = (ansiExisting && ansiTarget) ? gSys.moveFileA(ansiExisting, ansiTarget) : FALSE;
     MemFree(ansiExisting);
     MemFree(ansiTarget);
     return result;
 }
 
 DWORD FsGetFileAttributes(const WCHAR* path) {
-    ClearLastError();
-    DWORD result = gSys.getFileAttributesW(path);
-    if (!WideNotImplemented()) return result;
+    if (FsHasWideCalls()) return gSys.getFileAttributesW(path);
     return WithAnsiPath(path, INVALID_FILE_ATTRIBUTES,
                         [](const char* ansi) { return gSys.getFileAttributesA(ansi); });
 }
 
 BOOL FsDeleteFile(const WCHAR* path) {
-    ClearLastError();
-    BOOL result = gSys.deleteFileW(path);
-    if (!WideNotImplemented()) return result;
+    if (FsHasWideCalls()) return gSys.deleteFileW(path);
     return WithAnsiPath(path, (BOOL)FALSE, [](const char* ansi) { return gSys.deleteFileA(ansi); });
 }
 
 BOOL FsRemoveDirectory(const WCHAR* path) {
-    ClearLastError();
-    BOOL result = gSys.removeDirectoryW(path);
-    if (!WideNotImplemented()) return result;
+    if (FsHasWideCalls()) return gSys.removeDirectoryW(path);
     return WithAnsiPath(path, (BOOL)FALSE,
                         [](const char* ansi) { return gSys.removeDirectoryA(ansi); });
 }
 
 HANDLE FsFindFirstFile(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
-    ClearLastError();
-    HANDLE search = gSys.findFirstFileW(pattern, data);
-    if (!WideNotImplemented()) return search;
+    if (FsHasWideCalls()) return gSys.findFirstFileW(pattern, data);
     WIN32_FIND_DATAA ansiData;
     std::memset(&ansiData, 0, sizeof ansiData);
-    search = WithAnsiPath(pattern, INVALID_HANDLE_VALUE, [&ansiData](const char* ansi) {
+    HANDLE search = WithAnsiPath(pattern, INVALID_HANDLE_VALUE, [&ansiData](const char* ansi) {
         return gSys.findFirstFileA(ansi, &ansiData);
     });
     if (search == INVALID_HANDLE_VALUE) {
@@ -245,12 +172,10 @@ HANDLE FsFindFirstFile(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
 }
 
 BOOL FsFindNextFile(HANDLE search, WIN32_FIND_DATAW* data) {
-    ClearLastError();
-    BOOL result = gSys.findNextFileW(search, data);
-    if (!WideNotImplemented()) return result;
+    if (FsHasWideCalls()) return gSys.findNextFileW(search, data);
     WIN32_FIND_DATAA ansiData;
     std::memset(&ansiData, 0, sizeof ansiData);
-    result = gSys.findNextFileA(search, &ansiData);
+    BOOL result = gSys.findNextFileA(search, &ansiData);
     if (result) WidenFindData(ansiData, data);
     return result;
 }
@@ -274,16 +199,12 @@ uint64_t FsGetFileSize(const WCHAR* path) {
 }
 
 FILE* FsCreateNewFile(const WCHAR* path) {
-    ClearLastError();
-    FILE* stream = gSys.createNewW(path);
-    if (stream != nullptr || !WideNotImplemented()) return stream;
+    if (FsHasWideCalls()) return gSys.createNewW(path);
     return WithAnsiPath(path, (FILE*)nullptr, [](const char* ansi) { return gSys.createNewA(ansi); });
 }
 
 bool FsGetFileIdentity(const WCHAR* path, bool follow, FileIdentity* identity) {
-    ClearLastError();
-    BOOL found = gSys.identityW(path, follow, identity);
-    if (!WideNotImplemented()) return found != 0;
+    if (FsHasWideCalls()) return gSys.identityW(path, follow, identity) != 0;
     return WithAnsiPath(path, (BOOL)FALSE, [follow, identity](const char* ansi) {
                return gSys.identityA(ansi, follow, identity);
            }) != 0;
@@ -340,9 +261,18 @@ BOOL FsGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytes
 }
 
 WCHAR* FsGetDriveDirectoryW(int drive, WCHAR* buffer, int capacity) {
+    if (!FsHasWideCalls()) return nullptr;
     return gSys.wgetdcwd(drive, buffer, capacity);
 }
 
 char* FsGetDriveDirectoryA(int drive, char* buffer, int capacity) {
     return gSys.getdcwd(drive, buffer, capacity);
 }
+
+int FsCurrentDrive() { return gSys.getdrive(); }
+
+bool FsChangeDrive(int drive) { return gSys.chdrive(drive) == 0; }
+
+UINT FsCodePage() { return gSys.getACP(); }
+
+void FsSetLastError(DWORD error) { gSys.setLastError(error); }

@@ -1,9 +1,9 @@
 // File-system access with the ANSI fallback, text conversions between UTF-16
 // and the ANSI code page, and bounded wide formatting.
 //
-// Every system service goes through the table `gSys`, so that a test can
-// replace any entry to inject a failure (and the ANSI-only test build starts
-// with the wide entries reporting ERROR_CALL_NOT_IMPLEMENTED).
+// Every system service goes through the table `gSys` (syscalls.h), so that a
+// test can replace any entry to inject a failure (and the ANSI-only test
+// build starts with the wide entries reporting ERROR_CALL_NOT_IMPLEMENTED).
 #ifndef DUSTPAIL_PLATFORM_FS_H
 #define DUSTPAIL_PLATFORM_FS_H
 
@@ -11,73 +11,18 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/syscalls.h"
 #include "platform/sysapi.h"
-
-// Which file a path names: its volume and its number there, so that two
-// spellings of one file (another case, an 8.3 name, "x\..", a trailing dot)
-// compare equal. `isLink` tells a symbolic link or other reparse point,
-// described itself and not its target.
-struct FileIdentity {
-    uint64_t volume;
-    uint64_t file;
-    DWORD attributes;
-    bool isLink;
-};
-
-struct SystemCalls {
-    FILE* (*wopen)(const WCHAR* name, const WCHAR* mode);
-    FILE* (*open)(const char* name, const char* mode);
-    size_t (*read)(void* buffer, size_t size, size_t count, FILE* stream);
-    size_t (*write)(const void* buffer, size_t size, size_t count, FILE* stream);
-    int (*seek)(FILE* stream, long offset, int origin);
-    int (*close)(FILE* stream);
-    BOOL (*moveFileW)(const WCHAR* existing, const WCHAR* target);
-    BOOL (*moveFileA)(const char* existing, const char* target);
-    DWORD (*getFileAttributesW)(const WCHAR* path);
-    DWORD (*getFileAttributesA)(const char* path);
-    BOOL (*deleteFileW)(const WCHAR* path);
-    BOOL (*deleteFileA)(const char* path);
-    BOOL (*removeDirectoryW)(const WCHAR* path);
-    BOOL (*removeDirectoryA)(const char* path);
-    HANDLE (*findFirstFileW)(const WCHAR* pattern, WIN32_FIND_DATAW* data);
-    HANDLE (*findFirstFileA)(const char* pattern, WIN32_FIND_DATAA* data);
-    BOOL (*findNextFileW)(HANDLE search, WIN32_FIND_DATAW* data);
-    BOOL (*findNextFileA)(HANDLE search, WIN32_FIND_DATAA* data);
-    BOOL (*findClose)(HANDLE search);
-    BOOL (*getDiskFreeSpaceA)(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
-                              DWORD* freeClusters, DWORD* totalClusters);
-    WCHAR* (*wgetdcwd)(int drive, WCHAR* buffer, int capacity);
-    char* (*getdcwd)(int drive, char* buffer, int capacity);
-    DWORD (*getLastError)(void);
-    // New file, opened for binary writing; fails when the name exists in any
-    // form, a link included, so nothing is ever created through a link.
-    FILE* (*createNewW)(const WCHAR* path);
-    FILE* (*createNewA)(const char* path);
-    int (*flush)(FILE* stream);
-    // Nonzero once a read or write of the stream has failed (ferror).
-    int (*streamError)(FILE* stream);
-    // Position, and cutting the file to `size` bytes (buffers flushed first).
-    int64_t (*tell)(FILE* stream);
-    BOOL (*truncate)(FILE* stream, uint64_t size);
-    // An exclusive lock on one byte far past any data, taken at once or not
-    // at all; the .exe under Wine and the native build see each other's.
-    BOOL (*lock)(FILE* stream);
-    BOOL (*unlock)(FILE* stream);
-    // With follow, a link is described by its target (as a path through it
-    // resolves); without, by itself.
-    BOOL (*identityW)(const WCHAR* path, BOOL follow, FileIdentity* identity);
-    BOOL (*identityA)(const char* path, BOOL follow, FileIdentity* identity);
-    BOOL (*randomBytes)(void* buffer, size_t size);
-    void (*sleep)(DWORD milliseconds);
-};
 
 extern SystemCalls gSys;
 // The table as the build starts it, for tests that put an entry back.
 extern const SystemCalls kDefaultSystemCalls;
-// True in the build whose wide file functions report "not implemented".
-bool FsIsAnsiOnly();
+// Whether the system has the wide calls, decided once per run by the first
+// wide call's answer: a system without them (the ANSI-only test build)
+// reports it as not implemented. Without them the ANSI forms are used.
+bool FsHasWideCalls();
 
-// File operations (wide first, ANSI when the wide call is not implemented).
+// File operations, wide or, on a system without the wide calls, ANSI.
 FILE* FsOpenFile(const WCHAR* name, const WCHAR* mode);
 BOOL FsMoveFile(const WCHAR* existing, const WCHAR* target);
 DWORD FsGetFileAttributes(const WCHAR* path);
@@ -129,9 +74,17 @@ bool FsUnlock(FILE* stream);
 
 // Cluster geometry of a drive root such as "C:\".
 BOOL FsGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector);
-// Current directory of a drive (0 = current, 1 = A), wide first.
+// Current directory of a drive (0 = current, 1 = A); the wide form fails on
+// a system without the wide calls.
 WCHAR* FsGetDriveDirectoryW(int drive, WCHAR* buffer, int capacity);
 char* FsGetDriveDirectoryA(int drive, char* buffer, int capacity);
+// The current drive (1 = A), 0 outside every drive.
+int FsCurrentDrive();
+// Makes a drive current; false when it cannot be.
+bool FsChangeDrive(int drive);
+// The ANSI code page.
+UINT FsCodePage();
+void FsSetLastError(DWORD error);
 
 // Text conversions (code page CP_ACP, '#' for what it lacks, no best fit).
 // New heap strings (MemFree), or null when memory runs out.
@@ -142,6 +95,9 @@ char* WideToAnsiExactAlloc(const WCHAR* text);
 // Whether `ansi` reads back as exactly `text`.
 bool IsExactAnsi(const WCHAR* text, const char* ansi);
 WCHAR* AnsiToWideAlloc(const char* text);
+// Into a caller's buffer: the length without terminator, -1 on failure
+// (such as a buffer too small).
+int AnsiToWideBuffer(WCHAR* buffer, int capacity, const char* text);
 // Into a caller's buffer: the length without terminator, 0 on failure
 // (such as a buffer too small).
 int WideToAnsiBuffer(char* buffer, int capacity, const WCHAR* text);

@@ -75,17 +75,10 @@ bool KeyOfRecord(const INPUT_RECORD& record, WCHAR* highSurrogate, ConsoleKey* k
     return true;
 }
 
-bool HasWideCommandLine() {
-    if (FsIsAnsiOnly()) return false;
-    SetLastError(ERROR_SUCCESS);
-    LPWSTR line = GetCommandLineW();
-    return !(line == nullptr && GetLastError() == ERROR_CALL_NOT_IMPLEMENTED);
-}
-
 }  // namespace
 
 WCHAR** GetWideArguments(int argc, char** argv, int* count) {
-    if (HasWideCommandLine()) {
+    if (FsHasWideCalls()) {
         int wideCount = 0;
         wchar_t** wideArgv = nullptr;
         wchar_t** wideEnv = nullptr;

@@ -8,7 +8,7 @@
 //   DUSTPAIL_KILL_AT=K             just before the K-th call that changes the
 //                                  disk, the process ends at once with
 //                                  _exit(137): no stdio flush, no atexit, as
-//                                  when it is killed (KillPlan below says
+//                                  when it is killed (CALL_RULES below says
 //                                  which calls count)
 //   DUSTPAIL_FAULT_REPORT=path     written at the end of the run:
 //                                  "met 0|1", "allocs N", "calls N", the
@@ -18,10 +18,11 @@
 //                                  "next NAME" (the call a kill came before)
 //
 // A failed call returns what the system returns on failure and leaves a
-// plausible last error (access denied), never "not implemented", which
-// would send the program down its ANSI path instead. A wide open that fails
-// takes the ANSI open right after it down too, so that the program's one
-// open fails as a whole, as it does on a real disk.
+// plausible last error (access denied).
+//
+// Every fallible entry of `gSys` (platform/syscalls.h) is wrapped by its
+// name in the same way; CALL_RULES below says how a kill counts each one
+// and what a failure of it leaves behind.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -44,17 +45,13 @@ struct FaultPlan {
     long calls = 0;              // calls counted so far (of `name`, or of all)
     long totalCalls = 0;         // every call of every entry
     bool met = false;
-    bool failNextAnsiOpen = false;
     char failed[1024] = {0};     // names of the entries that were failed
 };
 
 FaultPlan gPlan;
-const SystemCalls& kReal = kDefaultSystemCalls;
+const SystemCalls& REAL = kDefaultSystemCalls;
 
 // The kill plan: the calls that change the disk are counted on their own.
-// Those are opens in a mode that can write, writes, flushes and closes of a
-// stream that was written (its buffer reaches the file there), exclusive
-// creates, truncations, moves, deletes and directory removals.
 struct KillPlan {
     long at = 0;         // 1-based mutating call to die before; 0: never
     long mutating = 0;   // mutating calls made so far
@@ -62,6 +59,91 @@ struct KillPlan {
 };
 
 KillPlan gKill;
+
+// A failed read leaves its stream in error, as a real one does.
+FILE* gFailedStream = nullptr;
+
+// How a kill counts a call: never, always (exclusive creates, truncations,
+// moves, deletes, directory removals), or by its last argument: an open in
+// a mode that can write, a write (whose stream is then written), a flush or
+// a close of a stream that was written (its buffer reaches the file there).
+enum KillRule { KILL_NEVER, KILL_ALWAYS, KILL_OPEN_FOR_WRITING, KILL_WRITE, KILL_FLUSH, KILL_CLOSE };
+
+// What a failure leaves: nothing done, the stream in error (a read), or
+// the call made all the same (a failed close or FindClose still ends its
+// stream or search).
+enum FailRule { FAIL_PLAIN, FAIL_STREAM_IN_ERROR, FAIL_RELEASES, FAIL_NEVER };
+
+struct CallRule {
+    const char* name;
+    KillRule kill;
+    FailRule fail;
+};
+
+// Every entry of SystemCalls, by name. A new entry stops the build until it
+// is listed here: a kill test that does not know it would miss the points
+// where it changes the disk.
+constexpr CallRule CALL_RULES[] = {
+    {"wopen", KILL_OPEN_FOR_WRITING, FAIL_PLAIN},
+    {"open", KILL_OPEN_FOR_WRITING, FAIL_PLAIN},
+    {"read", KILL_NEVER, FAIL_STREAM_IN_ERROR},
+    {"write", KILL_WRITE, FAIL_PLAIN},
+    {"seek", KILL_NEVER, FAIL_PLAIN},
+    {"close", KILL_CLOSE, FAIL_RELEASES},
+    {"flush", KILL_FLUSH, FAIL_PLAIN},
+    {"streamError", KILL_NEVER, FAIL_NEVER},
+    {"tell", KILL_NEVER, FAIL_PLAIN},
+    {"truncate", KILL_ALWAYS, FAIL_PLAIN},
+    {"lock", KILL_NEVER, FAIL_PLAIN},
+    {"unlock", KILL_NEVER, FAIL_PLAIN},
+    {"createNewW", KILL_ALWAYS, FAIL_PLAIN},
+    {"createNewA", KILL_ALWAYS, FAIL_PLAIN},
+    {"moveFileW", KILL_ALWAYS, FAIL_PLAIN},
+    {"moveFileA", KILL_ALWAYS, FAIL_PLAIN},
+    {"getFileAttributesW", KILL_NEVER, FAIL_PLAIN},
+    {"getFileAttributesA", KILL_NEVER, FAIL_PLAIN},
+    {"deleteFileW", KILL_ALWAYS, FAIL_PLAIN},
+    {"deleteFileA", KILL_ALWAYS, FAIL_PLAIN},
+    {"removeDirectoryW", KILL_ALWAYS, FAIL_PLAIN},
+    {"removeDirectoryA", KILL_ALWAYS, FAIL_PLAIN},
+    {"findFirstFileW", KILL_NEVER, FAIL_PLAIN},
+    {"findFirstFileA", KILL_NEVER, FAIL_PLAIN},
+    {"findNextFileW", KILL_NEVER, FAIL_PLAIN},
+    {"findNextFileA", KILL_NEVER, FAIL_PLAIN},
+    {"findClose", KILL_NEVER, FAIL_RELEASES},
+    {"identityW", KILL_NEVER, FAIL_PLAIN},
+    {"identityA", KILL_NEVER, FAIL_PLAIN},
+    {"getDiskFreeSpaceA", KILL_NEVER, FAIL_PLAIN},
+    {"wgetdcwd", KILL_NEVER, FAIL_PLAIN},
+    {"getdcwd", KILL_NEVER, FAIL_PLAIN},
+    {"getdrive", KILL_NEVER, FAIL_PLAIN},
+    {"chdrive", KILL_NEVER, FAIL_PLAIN},
+    {"getACP", KILL_NEVER, FAIL_NEVER},
+    {"wideCharToMultiByte", KILL_NEVER, FAIL_PLAIN},
+    {"multiByteToWideChar", KILL_NEVER, FAIL_PLAIN},
+    {"getLastError", KILL_NEVER, FAIL_NEVER},
+    {"setLastError", KILL_NEVER, FAIL_NEVER},
+    {"randomBytes", KILL_NEVER, FAIL_PLAIN},
+    {"sleep", KILL_NEVER, FAIL_NEVER},
+};
+
+constexpr bool SameName(const char* a, const char* b) {
+    while (*a != 0 && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+constexpr int RuleIndex(const char* name) {
+    for (int i = 0; i < (int)(sizeof CALL_RULES / sizeof CALL_RULES[0]); ++i)
+        if (SameName(CALL_RULES[i].name, name)) return i;
+    return -1;
+}
+
+#define REQUIRE_RULE(name, Result, parameters, arguments, failure, implementation)                   \
+    static_assert(RuleIndex(#name) >= 0,                                                             \
+                  "gSys." #name " is new: say in CALL_RULES how a kill counts it and what its failure leaves");
+DUSTPAIL_SYSTEM_CALLS(REQUIRE_RULE, REQUIRE_RULE, REQUIRE_RULE)
+static_assert(sizeof CALL_RULES / sizeof CALL_RULES[0] == SYSTEM_CALL_COUNT,
+              "CALL_RULES names an entry that SystemCalls no longer has");
 
 // Ends the process the way a kill does: no stdio buffer reaches its file,
 // no atexit handler runs. The report is written with plain system calls.
@@ -93,7 +175,7 @@ bool WritingMode(const char* mode) {
            std::strchr(mode, '+') != nullptr;
 }
 
-bool WritingModeW(const WCHAR* mode) {
+bool WritingMode(const WCHAR* mode) {
     for (const WCHAR* at = mode; *at != 0 && *at != ','; ++at)
         if (*at == 'w' || *at == 'a' || *at == '+') return true;
     return false;
@@ -149,187 +231,66 @@ bool ShouldFail(const char* name) {
     return true;
 }
 
-FILE* WideOpen(const WCHAR* name, const WCHAR* mode) {
-    if (WritingModeW(mode)) BeforeMutating("wopen");
-    gPlan.failNextAnsiOpen = false;
-    if (ShouldFail("wopen")) {
-        gPlan.failNextAnsiOpen = true;
-        return nullptr;
-    }
-    return kReal.wopen(name, mode);
-}
-FILE* AnsiOpen(const char* name, const char* mode) {
-    if (WritingMode(mode)) BeforeMutating("open");
-    bool followsFailedWide = gPlan.failNextAnsiOpen;
-    gPlan.failNextAnsiOpen = false;
-    if (ShouldFail("open") || followsFailedWide) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        errno = EACCES;
-        return nullptr;
-    }
-    return kReal.open(name, mode);
-}
-// A failed read leaves its stream in error, as a real one does.
-FILE* gFailedStream = nullptr;
-size_t Read(void* buffer, size_t size, size_t count, FILE* stream) {
-    if (!ShouldFail("read")) return kReal.read(buffer, size, count, stream);
-    gFailedStream = stream;
-    return 0;
-}
-int StreamError(FILE* stream) { return stream == gFailedStream || kReal.streamError(stream); }
-size_t Write(const void* buffer, size_t size, size_t count, FILE* stream) {
-    BeforeMutating("write");
-    NoteWritten(stream);
-    return ShouldFail("write") ? 0 : kReal.write(buffer, size, count, stream);
-}
-int Seek(FILE* stream, long offset, int origin) {
-    return ShouldFail("seek") ? -1 : kReal.seek(stream, offset, origin);
-}
-// A close that fails has still released the stream, as fclose does.
-int Close(FILE* stream) {
-    if (stream == gFailedStream) gFailedStream = nullptr;
-    if (TakeWritten(stream)) BeforeMutating("close");
-    bool fail = ShouldFail("close");
-    int result = kReal.close(stream);
-    return fail ? EOF : result;
-}
-BOOL MoveW(const WCHAR* existing, const WCHAR* target) {
-    BeforeMutating("moveFileW");
-    return ShouldFail("moveFileW") ? FALSE : kReal.moveFileW(existing, target);
-}
-BOOL MoveA(const char* existing, const char* target) {
-    BeforeMutating("moveFileA");
-    return ShouldFail("moveFileA") ? FALSE : kReal.moveFileA(existing, target);
-}
-DWORD AttributesW(const WCHAR* path) {
-    return ShouldFail("getFileAttributesW") ? INVALID_FILE_ATTRIBUTES : kReal.getFileAttributesW(path);
-}
-DWORD AttributesA(const char* path) {
-    return ShouldFail("getFileAttributesA") ? INVALID_FILE_ATTRIBUTES : kReal.getFileAttributesA(path);
-}
-BOOL DeleteW(const WCHAR* path) {
-    BeforeMutating("deleteFileW");
-    return ShouldFail("deleteFileW") ? FALSE : kReal.deleteFileW(path);
-}
-BOOL DeleteA(const char* path) {
-    BeforeMutating("deleteFileA");
-    return ShouldFail("deleteFileA") ? FALSE : kReal.deleteFileA(path);
-}
-BOOL RemoveW(const WCHAR* path) {
-    BeforeMutating("removeDirectoryW");
-    return ShouldFail("removeDirectoryW") ? FALSE : kReal.removeDirectoryW(path);
-}
-BOOL RemoveA(const char* path) {
-    BeforeMutating("removeDirectoryA");
-    return ShouldFail("removeDirectoryA") ? FALSE : kReal.removeDirectoryA(path);
-}
-HANDLE FindFirstW(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
-    return ShouldFail("findFirstFileW") ? INVALID_HANDLE_VALUE : kReal.findFirstFileW(pattern, data);
-}
-HANDLE FindFirstA(const char* pattern, WIN32_FIND_DATAA* data) {
-    return ShouldFail("findFirstFileA") ? INVALID_HANDLE_VALUE : kReal.findFirstFileA(pattern, data);
-}
-BOOL FindNextW(HANDLE search, WIN32_FIND_DATAW* data) {
-    return ShouldFail("findNextFileW") ? FALSE : kReal.findNextFileW(search, data);
-}
-BOOL FindNextA(HANDLE search, WIN32_FIND_DATAA* data) {
-    return ShouldFail("findNextFileA") ? FALSE : kReal.findNextFileA(search, data);
-}
-// Like a close, a failed FindClose still ends the search.
-BOOL FindEnd(HANDLE search) {
-    bool fail = ShouldFail("findClose");
-    BOOL result = kReal.findClose(search);
-    return fail ? FALSE : result;
-}
-BOOL DiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
-                   DWORD* freeClusters, DWORD* totalClusters) {
-    return ShouldFail("getDiskFreeSpaceA")
-               ? FALSE
-               : kReal.getDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters,
-                                         totalClusters);
-}
-WCHAR* DriveDirectoryW(int drive, WCHAR* buffer, int capacity) {
-    return ShouldFail("wgetdcwd") ? nullptr : kReal.wgetdcwd(drive, buffer, capacity);
-}
-char* DriveDirectoryA(int drive, char* buffer, int capacity) {
-    return ShouldFail("getdcwd") ? nullptr : kReal.getdcwd(drive, buffer, capacity);
+template <typename Only>
+Only LastOf(Only only) {
+    return only;
 }
 
-// A flush of a stream that was written sends its buffer to the file.
-int Flush(FILE* stream) {
-    if (WasWritten(stream)) BeforeMutating("flush");
-    return ShouldFail("flush") ? EOF : kReal.flush(stream);
-}
-// A failed exclusive create has made nothing.
-FILE* CreateNewW(const WCHAR* path) {
-    BeforeMutating("createNewW");
-    return ShouldFail("createNewW") ? nullptr : kReal.createNewW(path);
-}
-FILE* CreateNewA(const char* path) {
-    BeforeMutating("createNewA");
-    return ShouldFail("createNewA") ? nullptr : kReal.createNewA(path);
-}
-int64_t Tell(FILE* stream) { return ShouldFail("tell") ? -1 : kReal.tell(stream); }
-BOOL Truncate(FILE* stream, uint64_t size) {
-    BeforeMutating("truncate");
-    return ShouldFail("truncate") ? FALSE : kReal.truncate(stream, size);
-}
-BOOL Lock(FILE* stream) { return ShouldFail("lock") ? FALSE : kReal.lock(stream); }
-BOOL Unlock(FILE* stream) { return ShouldFail("unlock") ? FALSE : kReal.unlock(stream); }
-BOOL IdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
-    return ShouldFail("identityW") ? FALSE : kReal.identityW(path, follow, identity);
-}
-BOOL IdentityA(const char* path, BOOL follow, FileIdentity* identity) {
-    return ShouldFail("identityA") ? FALSE : kReal.identityA(path, follow, identity);
-}
-BOOL RandomBytes(void* buffer, size_t size) {
-    return ShouldFail("randomBytes") ? FALSE : kReal.randomBytes(buffer, size);
+template <typename First, typename... Rest>
+auto LastOf(First, Rest... rest) {
+    return LastOf(rest...);
 }
 
-// Every entry of the table is wrapped by name. An entry added to
-// SystemCalls stops the build here until it is wrapped, and counted in
-// BeforeMutating when it can change the disk (an exclusive create, a
-// truncation, a lock): a kill test that does not know it would miss the
-// points where it runs.
-static_assert(sizeof(SystemCalls) == 35 * sizeof(void (*)()),
-              "gSys has a new entry: wrap it in FaultyCalls (and count it as mutating if it writes)");
+// Counts a call that changes the disk, as its rule says.
+template <KillRule rule, typename... Arguments>
+void CountMutating(const char* name, Arguments... arguments) {
+    if constexpr (rule == KILL_ALWAYS) {
+        BeforeMutating(name);
+    } else if constexpr (rule == KILL_OPEN_FOR_WRITING) {
+        if (WritingMode(LastOf(arguments...))) BeforeMutating(name);
+    } else if constexpr (rule == KILL_WRITE) {
+        BeforeMutating(name);
+        NoteWritten(LastOf(arguments...));
+    } else if constexpr (rule == KILL_FLUSH) {
+        if (WasWritten(LastOf(arguments...))) BeforeMutating(name);
+    } else if constexpr (rule == KILL_CLOSE) {
+        FILE* stream = LastOf(arguments...);
+        if (stream == gFailedStream) gFailedStream = nullptr;
+        if (TakeWritten(stream)) BeforeMutating(name);
+    }
+}
+
+// The harness's form of one entry: counted, killed before and failed as its
+// rules say, else the real call.
+template <auto field, typename Pointer = typename SystemCall<field>::Pointer>
+struct Faulty;
+
+template <auto field, typename Result, typename... Arguments>
+struct Faulty<field, Result (*)(Arguments...)> {
+    typedef SystemCall<field> Entry;
+    static constexpr CallRule RULE = CALL_RULES[RuleIndex(Entry::NAME)];
+
+    static Result Call(Arguments... arguments) {
+        CountMutating<RULE.kill>(Entry::NAME, arguments...);
+        if (!ShouldFail(Entry::NAME)) return Entry::In(REAL)(arguments...);
+        if constexpr (RULE.fail == FAIL_RELEASES) Entry::In(REAL)(arguments...);
+        if constexpr (RULE.fail == FAIL_STREAM_IN_ERROR) gFailedStream = LastOf(arguments...);
+        return Entry::Failure();
+    }
+};
+
+int StreamError(FILE* stream) { return stream == gFailedStream || REAL.streamError(stream); }
+
+// The calls that cannot fail stay as they are; the stream error also tells
+// the failed read.
+#define INSTALL_FAULTY(name, Result, parameters, arguments, failure, implementation) \
+    calls.name = Faulty<&SystemCalls::name>::Call;
+#define LEAVE_AS_IT_IS(name, Result, parameters, arguments, failure, implementation)
 
 SystemCalls FaultyCalls() {
     SystemCalls calls = kDefaultSystemCalls;
-    calls.wopen = WideOpen;
-    calls.open = AnsiOpen;
-    calls.read = Read;
-    calls.write = Write;
-    calls.seek = Seek;
-    calls.close = Close;
-    calls.moveFileW = MoveW;
-    calls.moveFileA = MoveA;
-    calls.getFileAttributesW = AttributesW;
-    calls.getFileAttributesA = AttributesA;
-    calls.deleteFileW = DeleteW;
-    calls.deleteFileA = DeleteA;
-    calls.removeDirectoryW = RemoveW;
-    calls.removeDirectoryA = RemoveA;
-    calls.findFirstFileW = FindFirstW;
-    calls.findFirstFileA = FindFirstA;
-    calls.findNextFileW = FindNextW;
-    calls.findNextFileA = FindNextA;
-    calls.findClose = FindEnd;
-    calls.getDiskFreeSpaceA = DiskFreeSpace;
-    calls.wgetdcwd = DriveDirectoryW;
-    calls.getdcwd = DriveDirectoryA;
-    calls.createNewW = CreateNewW;
-    calls.createNewA = CreateNewA;
-    calls.flush = Flush;
+    DUSTPAIL_SYSTEM_CALLS(INSTALL_FAULTY, INSTALL_FAULTY, LEAVE_AS_IT_IS)
     calls.streamError = StreamError;
-    calls.tell = Tell;
-    calls.truncate = Truncate;
-    calls.lock = Lock;
-    calls.unlock = Unlock;
-    calls.identityW = IdentityW;
-    calls.identityA = IdentityA;
-    calls.randomBytes = RandomBytes;
-    // sleep: waiting changes nothing and cannot fail.
     return calls;
 }
 
