@@ -17,7 +17,7 @@ RunState gRun;
 
 namespace {
 
-const WCHAR PROGRAM_BANNER[] = WIDE("Dustpail Manager version 1.06.1");
+const WCHAR PROGRAM_BANNER[] = WIDE("Dustpail Manager version " DUSTPAIL_VERSION);
 const size_t STDOUT_BUFFER_BYTES = 1 << 16;
 const WCHAR PROGRAM_COPYRIGHT[] = WIDE("Copyright (C) 2026 The Dustpail Manager developers.");
 // How long a command waits for a bin that another run is changing. Tests

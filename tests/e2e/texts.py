@@ -5,10 +5,21 @@ formats; msg() fills them in with Python's % operator, which reads %s, %d,
 %c and %-5d the same way the program's wide printf does.
 """
 
+import os
+import re
+
 EN = "en"
 JA = "ja"
 
-TITLE = "Dustpail Manager version 1.06.1"
+
+def _project_version():
+    """The version as CMakeLists.txt's project() gives it, the one place it is written."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")
+    with open(path, encoding="utf-8") as cmake:
+        return re.search(r"project\(dustpail VERSION (\S+)", cmake.read()).group(1)
+
+
+TITLE = "Dustpail Manager version " + _project_version()
 
 # The ANSI code page each language runs under, as Python codec names.
 CODE_PAGE = {EN: "cp1252", JA: "cp932"}
