@@ -82,18 +82,18 @@ struct SearchCount {
     long searches;
     long names;
 };
-SearchCount gCount;
+SearchCount sCount;
 
 HANDLE CountFindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
-    HANDLE search = kDefaultSystemCalls.findFirstFileW(pattern, data);
-    ++gCount.searches;
-    if (search != INVALID_HANDLE_VALUE) ++gCount.names;
+    HANDLE search = DEFAULT_SYSTEM_CALLS.findFirstFileW(pattern, data);
+    ++sCount.searches;
+    if (search != INVALID_HANDLE_VALUE) ++sCount.names;
     return search;
 }
 
 BOOL CountFindNext(HANDLE search, WIN32_FIND_DATAW* data) {
-    BOOL found = kDefaultSystemCalls.findNextFileW(search, data);
-    if (found) ++gCount.names;
+    BOOL found = DEFAULT_SYSTEM_CALLS.findNextFileW(search, data);
+    if (found) ++sCount.names;
     return found;
 }
 
@@ -157,13 +157,13 @@ int main(int argc, char** argv) {
     gRun.throwList.Add(pattern);
     gSys.findFirstFileW = CountFindFirst;
     gSys.findNextFileW = CountFindNext;
-    gCount = SearchCount();
+    sCount = SearchCount();
     auto start = std::chrono::steady_clock::now();
     ThrowFiles();
     std::fflush(stdout);
     double thrown = Milliseconds(start);
-    SearchCount counted = gCount;
-    gSys = kDefaultSystemCalls;
+    SearchCount counted = sCount;
+    gSys = DEFAULT_SYSTEM_CALLS;
     int32_t exitCode = gRun.exitCode;
 
     bool loaded = LoadEntries();

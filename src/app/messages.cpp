@@ -13,7 +13,7 @@ namespace {
 
 // Column 0 is Japanese, column 1 English; every row has the same
 // placeholders in both columns.
-const WCHAR* const kCatalogue[MSG_COUNT][2] = {
+const WCHAR* const CATALOGUE[MSG_COUNT][2] = {
     // MSG_USAGE
     {WIDE("使い方:\n  dustpail [/nologo] [<ごみ箱のパス>] /f <ファイル名> [/Y]\n  dustpail [/nologo] [<ごみ箱のパス>] <ファイル番号> [/Y] [/delete | <復元先>]\n  dustpail [/nologo] [<ごみ箱のパス>] /view\n  dustpail [/nologo] [<ごみ箱のパス>] /empty [/Y]\n\n    <ごみ箱のパス>  ごみ箱のパスを指定します。省略した場合は、x:\\Recycled\n                    (x は現在のドライブ) を使用します。/f、復元ファイル番号、\n                    /view、/empty の前に指定する必要があります。\n    <ファイル名>    ごみ箱に移動するファイル/ディレクトリを指定します。\n                    /f の後に必ず指定する必要があります。\n    <ファイル番号>  /view で表示されるリスト内でのファイルの番号を指定します。\n    <復元先>        復元先のディレクトリ/ファイル名を指定します。ディレクトリを\n                    指定する場合は、末尾を \\ にしてください。\n    /nologo         著作権情報を表示しません。\n    /f              ファイルをごみ箱に移動します。\n    /delete         復元せずに削除します。復元ファイル番号の後に指定します。\n    /view           ごみ箱のファイルの一覧を表示します。\n    /empty          ごみ箱を空にします。\n    /Y              コマンド実行の際に確認のメッセージを表示しません。\n\n"),
      WIDE("Usage:\n  dustpail [/nologo] [<Recycle Path>] /f <file-name> [/Y]\n  dustpail [/nologo] [<Recycle Path>] <index> [/Y] [/delete | <Restore Path>]\n  dustpail [/nologo] [<Recycle Path>] /view\n  dustpail [/nologo] [<Recycle Path>] /empty [/Y]\n\n    <Recycle Path>  Specifies the Recyle Bin path. The default\n                    is x:\\Recycled (x is the current drive). You must\n                    specify it before /f, <index>, /view, and /empty.\n    <file-name>     Specifies the file/directory name to be moved to\n                    the Recycle Bin. You must specify it after /f.\n    <index>         Specifies the file index in the list shown by /view.\n    <Restore Path>  Specifies the file/directory of a restoration place.\n                    You need \\ at the end when specifying the directory.\n    /nologo         Suppresses displaying of the copyright.\n    /f              Moves the file to the Recycle Bin.\n    /delete         Deletes the file without restoring.\n                    You must specify it after <index>.\n    /view           Shows the list of removed files.\n    /empty          Empties the Recycle Bin.\n    /Y              Suppresses prompting to confirm.\n\n")},
@@ -155,7 +155,7 @@ const int STACK_WIDE_CHARS = 1024;
 // A name may hold control characters (C0, DEL, C1); printed as they are,
 // they would clear the screen, retitle the terminal or start a forged line.
 bool IsControlCharacter(uint32_t ch) { return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F); }
-const char SHOWN_CONTROL = '?';
+const WCHAR SHOWN_CONTROL = '?';
 
 void MaskControls(WCHAR* text, size_t length) {
     for (size_t i = 0; i < length; ++i)
@@ -288,7 +288,7 @@ int PrintMessageV(const WCHAR* format, va_list args) {
 const WCHAR* MessageText(int id) {
     int column = gRun.language == LANGUAGE_JAPANESE ? 0 : 1;
     if (id < 0 || id >= MSG_COUNT) id = MSG_ERR_UNKNOWN;
-    return kCatalogue[id][column];
+    return CATALOGUE[id][column];
 }
 
 int PrintMessage(const WCHAR* format, ...) {
@@ -308,12 +308,11 @@ int PrintCatalogue(int id, ...) {
 }
 
 void PrintShownText(const WCHAR* text) {
-    static const WCHAR kShownControl = SHOWN_CONTROL;
     while (*text != 0) {
         size_t run = 0;
         while (text[run] != 0 && !IsControlCharacter(text[run])) ++run;
         if (run == 0) {
-            WriteOutput(&kShownControl, 1);
+            WriteOutput(&SHOWN_CONTROL, 1);
             ++text;
             continue;
         }

@@ -11,7 +11,6 @@
 
 namespace {
 
-bool IsDriveLetter(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }
 
 // A component of exactly "." or "..": the dots followed by the end or a
 // separator.
@@ -80,8 +79,6 @@ void JoinDirectory(WCHAR* buffer, const WCHAR* name) {
 }
 
 }  // namespace
-
-bool IsPathSeparator(WCHAR ch) { return ch == '\\' || ch == '/'; }
 
 // Windows' full paths (GetFullPathName) hold '\' only: a '/' typed as a
 // separator is stored and shown as '\', so that the record reads as the

@@ -6,6 +6,7 @@
 
 #include "platform/fs.h"
 #include "platform/sysapi.h"
+#include "platform/wide.h"
 #include "store/store.h"
 
 // Listing.
@@ -64,7 +65,6 @@ bool RemoveTree(const WCHAR* path);
 const int FULL_PATH_CHARS = 260;
 WCHAR* MakeFullPath(const WCHAR* name);
 void NormalisePath(const WCHAR* source, WCHAR* destination);
-bool IsPathSeparator(WCHAR ch);
 // Turns every '/' of a path into '\', as the system's full paths have it.
 void UseBackslashes(WCHAR* path);
 WCHAR* GetDriveDirectory(int drive, WCHAR* buffer, int capacity);

@@ -138,8 +138,6 @@ void ReportReadFailed() {
     Fail(EXIT_READ_FAILED);
 }
 
-bool IsDriveLetter(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }
-
 // "X:\..." or "X:/...": the only form an item can be thrown from.
 bool IsDrivePath(const WCHAR* path) {
     return IsDriveLetter(path[0]) && path[1] == ':' && IsPathSeparator(path[2]);

@@ -89,16 +89,16 @@ WideCalls sWideCalls = WIDE_UNDECIDED;
 
 }  // namespace
 
-const SystemCalls kDefaultSystemCalls = {DUSTPAIL_SYSTEM_CALLS(PLAIN_DEFAULT, WIDE_DEFAULT, PLAIN_DEFAULT)};
+const SystemCalls DEFAULT_SYSTEM_CALLS = {DUSTPAIL_SYSTEM_CALLS(PLAIN_DEFAULT, WIDE_DEFAULT, PLAIN_DEFAULT)};
 
-SystemCalls gSys = kDefaultSystemCalls;
+SystemCalls gSys = DEFAULT_SYSTEM_CALLS;
 
 // Asked once, of the system itself rather than of gSys, so that an entry a
 // test replaces (or makes fail) never decides it.
 bool FsHasWideCalls() {
     if (sWideCalls == WIDE_UNDECIDED) {
         SetLastError(ERROR_SUCCESS);
-        bool missing = kDefaultSystemCalls.getFileAttributesW(WIDE("")) == INVALID_FILE_ATTRIBUTES &&
+        bool missing = DEFAULT_SYSTEM_CALLS.getFileAttributesW(WIDE("")) == INVALID_FILE_ATTRIBUTES &&
                        GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
         sWideCalls = missing ? WIDE_MISSING : WIDE_PRESENT;
     }

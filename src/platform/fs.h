@@ -16,7 +16,7 @@
 
 extern SystemCalls gSys;
 // The table as the build starts it, for tests that put an entry back.
-extern const SystemCalls kDefaultSystemCalls;
+extern const SystemCalls DEFAULT_SYSTEM_CALLS;
 // Whether the system has the wide calls, decided once per run by the first
 // wide call's answer: a system without them (the ANSI-only test build)
 // reports it as not implemented. Without them the ANSI forms are used.

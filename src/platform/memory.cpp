@@ -8,7 +8,7 @@ long sFailAt = 0;
 bool sFailOnce = false;
 bool sFailureMet = false;
 
-bool ShouldFail() {
+bool AllocationShouldFail() {
     ++sAllocCount;
     if (sFailAt > 0 && (sFailOnce ? sAllocCount == sFailAt : sAllocCount >= sFailAt)) {
         sFailureMet = true;
@@ -19,12 +19,12 @@ bool ShouldFail() {
 }  // namespace
 
 void* MemAlloc(size_t size) {
-    if (ShouldFail()) return nullptr;
+    if (AllocationShouldFail()) return nullptr;
     return std::malloc(size == 0 ? 1 : size);
 }
 
 void* MemRealloc(void* block, size_t size) {
-    if (ShouldFail()) return nullptr;
+    if (AllocationShouldFail()) return nullptr;
     return std::realloc(block, size == 0 ? 1 : size);
 }
 

@@ -43,9 +43,6 @@ bool IsModifierKey(WORD virtualKey) {
     }
 }
 
-bool IsHighSurrogate(WCHAR unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(WCHAR unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // The key of one input record; false for a record that is no key. Wine's
 // console gives a lone ESC as the Esc key without a character, and ESC ESC
 // as Esc with Alt; an escape sequence it does not know comes as its

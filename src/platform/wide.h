@@ -3,6 +3,8 @@
 #ifndef DUSTPAIL_PLATFORM_WIDE_H
 #define DUSTPAIL_PLATFORM_WIDE_H
 
+#include <cstdint>
+
 #include "platform/sysapi.h"
 
 size_t WideLength(const WCHAR* text);
@@ -27,5 +29,11 @@ bool WideAppend(WCHAR* dst, size_t capacity, const WCHAR* src);
 bool WideCopy(WCHAR* dst, size_t capacity, const WCHAR* src);
 inline WCHAR WideLowerAscii(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') ? (WCHAR)(ch + 32) : ch; }
 inline WCHAR WideUpperAscii(WCHAR ch) { return (ch >= 'a' && ch <= 'z') ? (WCHAR)(ch - 32) : ch; }
+// Both separate the names of a path, as the system reads it.
+inline bool IsPathSeparator(WCHAR ch) { return ch == '\\' || ch == '/'; }
+inline bool IsDriveLetter(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }
+// The halves of a character beyond the BMP.
+inline bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+inline bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 #endif

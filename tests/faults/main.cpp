@@ -48,8 +48,8 @@ struct FaultPlan {
     char failed[1024] = {0};     // names of the entries that were failed
 };
 
-FaultPlan gPlan;
-const SystemCalls& REAL = kDefaultSystemCalls;
+FaultPlan sPlan;
+const SystemCalls& REAL = DEFAULT_SYSTEM_CALLS;
 
 // The kill plan: the calls that change the disk are counted on their own.
 struct KillPlan {
@@ -58,10 +58,10 @@ struct KillPlan {
     FILE* written[64] = {nullptr};  // open streams that have had a write
 };
 
-KillPlan gKill;
+KillPlan sKill;
 
 // A failed read leaves its stream in error, as a real one does.
-FILE* gFailedStream = nullptr;
+FILE* sFailedStream = nullptr;
 
 // How a kill counts a call: never, always (exclusive creates, truncations,
 // moves, deletes, directory removals), or by its last argument: an open in
@@ -152,7 +152,7 @@ static_assert(sizeof CALL_RULES / sizeof CALL_RULES[0] == SYSTEM_CALL_COUNT,
     if (path != nullptr && path[0] != 0) {
         char text[256];
         int length = std::snprintf(text, sizeof text, "met 1\nkilled 1\nmutating %ld\nnext %s\n",
-                                   gKill.mutating - 1, next);
+                                   sKill.mutating - 1, next);
         int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) {
             if (length > 0 && write(fd, text, (size_t)length) < 0) {
@@ -166,8 +166,8 @@ static_assert(sizeof CALL_RULES / sizeof CALL_RULES[0] == SYSTEM_CALL_COUNT,
 
 // Counts one call that changes the disk; dies first when it is the chosen one.
 void BeforeMutating(const char* name) {
-    ++gKill.mutating;
-    if (gKill.at != 0 && gKill.mutating == gKill.at) DieNow(name);
+    ++sKill.mutating;
+    if (sKill.at != 0 && sKill.mutating == sKill.at) DieNow(name);
 }
 
 bool WritingMode(const char* mode) {
@@ -182,9 +182,9 @@ bool WritingMode(const WCHAR* mode) {
 }
 
 void NoteWritten(FILE* stream) {
-    for (FILE*& slot : gKill.written)
+    for (FILE*& slot : sKill.written)
         if (slot == stream) return;
-    for (FILE*& slot : gKill.written)
+    for (FILE*& slot : sKill.written)
         if (slot == nullptr) {
             slot = stream;
             return;
@@ -192,14 +192,14 @@ void NoteWritten(FILE* stream) {
 }
 
 bool WasWritten(FILE* stream) {
-    for (FILE* slot : gKill.written)
+    for (FILE* slot : sKill.written)
         if (slot == stream) return true;
     return false;
 }
 
 // True (and forgotten) when the stream has had a write.
 bool TakeWritten(FILE* stream) {
-    for (FILE*& slot : gKill.written)
+    for (FILE*& slot : sKill.written)
         if (slot == stream) {
             slot = nullptr;
             return true;
@@ -208,23 +208,23 @@ bool TakeWritten(FILE* stream) {
 }
 
 void NoteFailed(const char* name) {
-    size_t used = std::strlen(gPlan.failed);
-    if (used + std::strlen(name) + 2 < sizeof gPlan.failed) {
-        if (used > 0) gPlan.failed[used++] = ' ';
-        std::strcpy(gPlan.failed + used, name);
+    size_t used = std::strlen(sPlan.failed);
+    if (used + std::strlen(name) + 2 < sizeof sPlan.failed) {
+        if (used > 0) sPlan.failed[used++] = ' ';
+        std::strcpy(sPlan.failed + used, name);
     }
 }
 
 // Counts the call and tells whether it is to fail.
-bool ShouldFail(const char* name) {
-    ++gPlan.totalCalls;
-    if (gPlan.at == 0) return false;
-    bool counted = std::strcmp(gPlan.name, "any") == 0 || std::strcmp(gPlan.name, name) == 0;
+bool CallShouldFail(const char* name) {
+    ++sPlan.totalCalls;
+    if (sPlan.at == 0) return false;
+    bool counted = std::strcmp(sPlan.name, "any") == 0 || std::strcmp(sPlan.name, name) == 0;
     if (!counted) return false;
-    ++gPlan.calls;
-    bool fail = gPlan.from ? gPlan.calls >= gPlan.at : gPlan.calls == gPlan.at;
+    ++sPlan.calls;
+    bool fail = sPlan.from ? sPlan.calls >= sPlan.at : sPlan.calls == sPlan.at;
     if (!fail) return false;
-    gPlan.met = true;
+    sPlan.met = true;
     NoteFailed(name);
     SetLastError(ERROR_ACCESS_DENIED);
     errno = EACCES;
@@ -255,7 +255,7 @@ void CountMutating(const char* name, Arguments... arguments) {
         if (WasWritten(LastOf(arguments...))) BeforeMutating(name);
     } else if constexpr (rule == KILL_CLOSE) {
         FILE* stream = LastOf(arguments...);
-        if (stream == gFailedStream) gFailedStream = nullptr;
+        if (stream == sFailedStream) sFailedStream = nullptr;
         if (TakeWritten(stream)) BeforeMutating(name);
     }
 }
@@ -272,14 +272,14 @@ struct Faulty<field, Result (*)(Arguments...)> {
 
     static Result Call(Arguments... arguments) {
         CountMutating<RULE.kill>(Entry::NAME, arguments...);
-        if (!ShouldFail(Entry::NAME)) return Entry::In(REAL)(arguments...);
+        if (!CallShouldFail(Entry::NAME)) return Entry::In(REAL)(arguments...);
         if constexpr (RULE.fail == FAIL_RELEASES) Entry::In(REAL)(arguments...);
-        if constexpr (RULE.fail == FAIL_STREAM_IN_ERROR) gFailedStream = LastOf(arguments...);
+        if constexpr (RULE.fail == FAIL_STREAM_IN_ERROR) sFailedStream = LastOf(arguments...);
         return Entry::Failure();
     }
 };
 
-int StreamError(FILE* stream) { return stream == gFailedStream || REAL.streamError(stream); }
+int FaultyStreamError(FILE* stream) { return stream == sFailedStream || REAL.streamError(stream); }
 
 // The calls that cannot fail stay as they are; the stream error also tells
 // the failed read.
@@ -288,9 +288,9 @@ int StreamError(FILE* stream) { return stream == gFailedStream || REAL.streamErr
 #define LEAVE_AS_IT_IS(name, Result, parameters, arguments, failure, implementation)
 
 SystemCalls FaultyCalls() {
-    SystemCalls calls = kDefaultSystemCalls;
+    SystemCalls calls = DEFAULT_SYSTEM_CALLS;
     DUSTPAIL_SYSTEM_CALLS(INSTALL_FAULTY, INSTALL_FAULTY, LEAVE_AS_IT_IS)
-    calls.streamError = StreamError;
+    calls.streamError = FaultyStreamError;
     return calls;
 }
 
@@ -306,10 +306,10 @@ bool ParseCallPlan(const char* text, bool from) {
     if (colon == nullptr || colon == text || (size_t)(colon - text) >= sizeof name) return false;
     std::memcpy(name, text, (size_t)(colon - text));
     name[colon - text] = 0;
-    gPlan.name = name;
-    gPlan.at = std::strtol(colon + 1, nullptr, 10);
-    gPlan.from = from;
-    return gPlan.at > 0;
+    sPlan.name = name;
+    sPlan.at = std::strtol(colon + 1, nullptr, 10);
+    sPlan.from = from;
+    return sPlan.at > 0;
 }
 
 void WriteReport() {
@@ -318,8 +318,8 @@ void WriteReport() {
     FILE* report = std::fopen(path, "w");
     if (report == nullptr) return;
     std::fprintf(report, "met %d\nallocs %ld\ncalls %ld\nfailed %s\nkilled 0\nmutating %ld\n",
-                 (MemFailureMet() || gPlan.met) ? 1 : 0, MemAllocCount(), gPlan.totalCalls,
-                 gPlan.failed, gKill.mutating);
+                 (MemFailureMet() || sPlan.met) ? 1 : 0, MemAllocCount(), sPlan.totalCalls,
+                 sPlan.failed, sKill.mutating);
     std::fclose(report);
 }
 
@@ -331,7 +331,7 @@ bool InstallFaults() {
     if (once != nullptr && !ParseCallPlan(once, false)) return false;
     if (from != nullptr && !ParseCallPlan(from, true)) return false;
     const char* kill = std::getenv("DUSTPAIL_KILL_AT");
-    if (kill != nullptr && (gKill.at = std::strtol(kill, nullptr, 10)) <= 0) return false;
+    if (kill != nullptr && (sKill.at = std::strtol(kill, nullptr, 10)) <= 0) return false;
     gSys = FaultyCalls();
     // Written after main returns, and also when a run ends early (Ctrl+C).
     std::atexit(WriteReport);

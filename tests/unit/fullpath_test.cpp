@@ -76,7 +76,7 @@ protected:
         SetCurrent(u"C:\\work", 3);
         gDriveDirectories[4] = u"D:\\data";
     }
-    void TearDown() override { gSys = kDefaultSystemCalls; }
+    void TearDown() override { gSys = DEFAULT_SYSTEM_CALLS; }
 
     // The current drive is `drive` with `directory` as its directory.
     static void SetCurrent(const std::u16string& directory, int drive) {

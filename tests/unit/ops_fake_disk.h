@@ -592,7 +592,7 @@ inline void Install(Disk* disk) {
 inline void Uninstall() {
     UnlockBin();
     while (!gDisk->streams.empty()) FakeClose(gDisk->streams.begin()->first);
-    gSys = kDefaultSystemCalls;
+    gSys = DEFAULT_SYSTEM_CALLS;
     std::string command = "rm -rf '" + gDisk->hostRoot + "'";
     if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
     gDisk = nullptr;

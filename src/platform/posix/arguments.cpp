@@ -94,7 +94,7 @@ size_t ParentEnd(const WCHAR* path, size_t end) {
 // Finds the drive of a Unix path and where the names after its folder
 // begin; 0 when no mapped drive holds the path.
 int FindDriveOfUnixPath(const WCHAR* path, size_t* rest) {
-    size_t end = WideLen(path);
+    size_t end = WideLength(path);
     while (end > 1 && path[end - 1] == '/') --end;
     for (;;) {
         int drive = DriveOfLeadingPart(path, end);
@@ -116,7 +116,7 @@ size_t PosixDrivePathOfUnixPath(const WCHAR* unixPath, WCHAR* out, size_t capaci
     if (drive == 0) return 0;
     // "X:\" and the names after the drive's folder, then read as a DOS path,
     // which resolves "." and ".." and drops what Windows drops.
-    size_t restLength = WideLen(unixPath + rest);
+    size_t restLength = WideLength(unixPath + rest);
     WCHAR* dosPath = static_cast<WCHAR*>(std::malloc((restLength + 4) * sizeof(WCHAR)));
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
     size_t n = 0;

@@ -264,10 +264,10 @@ DWORD ParseDosPath(const WCHAR* path, PathParts* parts) {
     if (path == nullptr) return ERROR_INVALID_PARAMETER;
     if (path[0] == 0) return ERROR_PATH_NOT_FOUND;
     const WCHAR* p = path;
-    if (IsSeparator(p[0]) && IsSeparator(p[1])) {
+    if (IsPathSeparator(p[0]) && IsPathSeparator(p[1])) {
         // "\\?\X:\..." and "\\.\X:\..." name a drive path; anything else is a
         // network name, which no drive here serves.
-        if ((p[2] == '?' || p[2] == '.') && IsSeparator(p[3]) && IsAsciiLetter(p[4]) && p[5] == ':') {
+        if ((p[2] == '?' || p[2] == '.') && IsPathSeparator(p[3]) && IsDriveLetter(p[4]) && p[5] == ':') {
             p += 4;
             parts->literal = true;
         } else
@@ -275,25 +275,25 @@ DWORD ParseDosPath(const WCHAR* path, PathParts* parts) {
     }
     char cwd[UNIX_PATH_BYTES];
     int current = CurrentDrive(cwd, sizeof cwd);
-    if (IsAsciiLetter(p[0]) && p[1] == ':') {
+    if (IsDriveLetter(p[0]) && p[1] == ':') {
         // A letter that maps nothing is kept: its names are then missing.
-        parts->drive = AsciiUpper(p[0]) - 'A' + 1;
+        parts->drive = WideUpperAscii(p[0]) - 'A' + 1;
         const char* root = DriveRoot(parts->drive);
         p += 2;
-        if (!IsSeparator(*p) && parts->drive == current && !AddUnixParts(parts, cwd, root))
+        if (!IsPathSeparator(*p) && parts->drive == current && !AddUnixParts(parts, cwd, root))
             return ERROR_FILENAME_EXCED_RANGE;
     } else {
         parts->drive = current;
-        if (!IsSeparator(*p)) {
+        if (!IsPathSeparator(*p)) {
             const char* root = current != 0 ? DriveRoot(current) : "/";
             if (!AddUnixParts(parts, cwd, root)) return ERROR_FILENAME_EXCED_RANGE;
         }
     }
     bool lastWasName = false;
     while (*p != 0) {
-        while (IsSeparator(*p)) ++p;
+        while (IsPathSeparator(*p)) ++p;
         const WCHAR* end = p;
-        while (*end != 0 && !IsSeparator(*end)) ++end;
+        while (*end != 0 && !IsPathSeparator(*end)) ++end;
         size_t length = (size_t)(end - p);
         if (length == 0) break;
         lastWasName = false;
@@ -309,8 +309,8 @@ DWORD ParseDosPath(const WCHAR* path, PathParts* parts) {
         }
         p = end;
     }
-    size_t total = WideLen(path);
-    parts->trailingSeparator = total > 0 && IsSeparator(path[total - 1]);
+    size_t total = WideLength(path);
+    parts->trailingSeparator = total > 0 && IsPathSeparator(path[total - 1]);
     if (lastWasName && !parts->trailingSeparator) {
         int last = parts->count - 1;
         while (parts->length[last] > 0) {
@@ -384,7 +384,7 @@ Device DeviceOf(const PathParts* parts) {
     char lower[5];
     for (size_t i = 0; i < base; ++i) {
         WCHAR ch = name[i];
-        lower[i] = (char)((ch >= 'A' && ch <= 'Z') ? ch + 32 : (ch < 0x80 ? ch : '?'));
+        lower[i] = (char)(ch < 0x80 ? WideLowerAscii(ch) : '?');
     }
     lower[base] = 0;
     if (base == 3 && std::strcmp(lower, "nul") == 0) {

@@ -232,7 +232,7 @@ DWORD ErrorFromErrno(int error) {
     }
 }
 
-BOOL Fail(DWORD error) {
+BOOL FailWithError(DWORD error) {
     sLastError = error;
     return FALSE;
 }
@@ -281,7 +281,7 @@ DWORD GetFileAttributesA(const char* path) {
 // process could), and a link is removed itself, never its target.
 BOOL DeleteFileW(const WCHAR* path) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (parts == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
     char unixPath[UNIX_PATH_BYTES];
     Device device;
     DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
@@ -295,7 +295,7 @@ BOOL DeleteFileW(const WCHAR* path) {
     if (error == 0 && unlink(unixPath) != 0) error = ErrorFromErrno(errno);
     if (error == 0) NoteNameRemoved(unixPath);
     std::free(parts);
-    return error != 0 ? Fail(error) : TRUE;
+    return error != 0 ? FailWithError(error) : TRUE;
 }
 
 BOOL DeleteFileA(const char* path) { return CallWithWidePath(path, (BOOL)FALSE, DeleteFileW); }
@@ -304,7 +304,7 @@ BOOL DeleteFileA(const char* path) { return CallWithWidePath(path, (BOOL)FALSE, 
 // working directory is not removed, as under Wine, which holds it open.
 BOOL RemoveDirectoryW(const WCHAR* path) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (parts == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
     char unixPath[UNIX_PATH_BYTES];
     Device device;
     DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
@@ -326,7 +326,7 @@ BOOL RemoveDirectoryW(const WCHAR* path) {
         if (result == 0) NoteNameRemoved(unixPath);
     }
     std::free(parts);
-    return error != 0 ? Fail(error) : TRUE;
+    return error != 0 ? FailWithError(error) : TRUE;
 }
 
 BOOL RemoveDirectoryA(const char* path) {
@@ -338,7 +338,7 @@ BOOL RemoveDirectoryA(const char* path) {
 // directory stays where it is, as under Wine, which holds it open.
 BOOL MoveFileW(const WCHAR* existing, const WCHAR* target) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (parts == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
     char from[UNIX_PATH_BYTES], to[UNIX_PATH_BYTES];
     struct stat source, other;
     Device device;
@@ -390,7 +390,7 @@ BOOL MoveFileW(const WCHAR* existing, const WCHAR* target) {
         ForgetFolderCache();  // a failed copy across may have left a part behind
     }
     std::free(parts);
-    return error != 0 ? Fail(error) : TRUE;
+    return error != 0 ? FailWithError(error) : TRUE;
 }
 
 BOOL MoveFileA(const char* existing, const char* target) {
@@ -398,7 +398,7 @@ BOOL MoveFileA(const char* existing, const char* target) {
     WCHAR* wideTarget = WidenAnsi(target);
     BOOL result;
     if (wideExisting == nullptr || wideTarget == nullptr)
-        result = Fail(existing == nullptr || target == nullptr ? ERROR_INVALID_PARAMETER
+        result = FailWithError(existing == nullptr || target == nullptr ? ERROR_INVALID_PARAMETER
                                                                : ERROR_NOT_ENOUGH_MEMORY);
     else
         result = MoveFileW(wideExisting, wideTarget);
@@ -418,7 +418,7 @@ BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesP
         CopyString(folder, sizeof folder, driveRoot);
     } else {
         WCHAR* wide = WidenAnsi(root);
-        if (wide == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+        if (wide == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
         PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
         DWORD error = parts == nullptr ? ERROR_NOT_ENOUGH_MEMORY
                                        : ResolveExisting(wide, parts, folder, sizeof folder, nullptr);
@@ -426,10 +426,10 @@ BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesP
         std::free(wide);
         if (error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;
         if (error == 0 && !IsDirectory(folder)) error = ERROR_PATH_NOT_FOUND;
-        if (error != 0) return Fail(error);
+        if (error != 0) return FailWithError(error);
     }
     struct statvfs fs;
-    if (statvfs(folder, &fs) != 0) return Fail(ErrorFromErrno(errno));
+    if (statvfs(folder, &fs) != 0) return FailWithError(ErrorFromErrno(errno));
     uint64_t clusterBytes = fs.f_frsize >= 512 ? fs.f_frsize : 512;
     uint64_t sectors = clusterBytes / 512;
     uint64_t free = (uint64_t)fs.f_bavail * fs.f_frsize / clusterBytes;
@@ -509,7 +509,7 @@ int64_t OsTell(FILE* stream) {
 
 BOOL OsTruncate(FILE* stream, uint64_t size) {
     if (std::fflush(stream) != 0 || ftruncate(fileno(stream), (off_t)size) != 0)
-        return Fail(ErrorFromErrno(errno));
+        return FailWithError(ErrorFromErrno(errno));
     return TRUE;
 }
 
@@ -522,7 +522,7 @@ BOOL OsUnlock(FILE* stream) {
 
 BOOL OsFileIdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
     PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (parts == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
     char unixPath[UNIX_PATH_BYTES];
     Device device;
     DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
@@ -534,7 +534,7 @@ BOOL OsFileIdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
         (described != 0 || !GetFileInfo(unixPath, parts->count > 0 ? LastUnixName(unixPath) : nullptr, &info)))
         error = ERROR_FILE_NOT_FOUND;
     std::free(parts);
-    if (error != 0) return Fail(error);
+    if (error != 0) return FailWithError(error);
     identity->volume = (uint64_t)own.st_dev;
     identity->file = (uint64_t)own.st_ino;
     identity->attributes = info.attributes;
@@ -553,7 +553,7 @@ BOOL OsRandomBytes(void* buffer, size_t size) {
     while (size > 0) {
         ssize_t got = getrandom(out, size, 0);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return Fail(ErrorFromErrno(errno));
+        if (got <= 0) return FailWithError(ErrorFromErrno(errno));
         out += got;
         size -= (size_t)got;
     }

@@ -19,9 +19,9 @@ namespace {
 // Names: Wine's generated 8.3 names and its mask match.
 
 bool IsInvalidShortNameChar(WCHAR ch) {
-    static const char kInvalid[] = "*?<>|\"+=,;[] \345~.";
+    static const char SHORT_NAME_REPLACED[] = "*?<>|\"+=,;[] \345~.";
     if (ch > 0x7F) return true;
-    for (const char* p = kInvalid; *p != 0; ++p)
+    for (const char* p = SHORT_NAME_REPLACED; *p != 0; ++p)
         if (ch == (WCHAR)(unsigned char)*p) return true;
     return false;
 }
@@ -212,20 +212,20 @@ bool HasTilde(const WCHAR* text, size_t length) {
 
 bool AsciiEqualNoCase(const char* bytes, const WCHAR* name, size_t length) {
     for (size_t i = 0; i < length; ++i)
-        if (AsciiUpper((WCHAR)(unsigned char)bytes[i]) != AsciiUpper(name[i])) return false;
+        if (WideUpperAscii((WCHAR)(unsigned char)bytes[i]) != WideUpperAscii(name[i])) return false;
     return true;
 }
 
 }  // namespace
 
 bool IsLegalShortName(const WCHAR* name, size_t length) {
-    static const char kInvalid[] = "*?<>|\"+=,;[] \345:/\\";
+    static const char SHORT_NAME_INVALID[] = "*?<>|\"+=,;[] \345:/\\";
     if (length > 12) return false;
     if (length > 0 && name[0] == '.') return length == 1 || (length == 2 && name[1] == '.');
     long dot = -1;
     for (size_t i = 0; i < length; ++i) {
         if (name[i] > 0x7F) return false;
-        for (const char* p = kInvalid; *p != 0; ++p)
+        for (const char* p = SHORT_NAME_INVALID; *p != 0; ++p)
             if (name[i] == (WCHAR)(unsigned char)*p) return false;
         if (name[i] == '.') {
             if (dot != -1) return false;
@@ -240,7 +240,7 @@ bool IsLegalShortName(const WCHAR* name, size_t length) {
 // Four characters of the name, a hash of the whole name in three, the first
 // three characters of the extension; upper case.
 size_t MakeShortName(const WCHAR* name, size_t length, WCHAR* buffer) {
-    static const char kHashChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+    static const char SHORT_NAME_HASH_CHARS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
     if (length == 0) return 0;
     const WCHAR* end = name + length;
     uint16_t hash = 0xBEEF;
@@ -260,9 +260,9 @@ size_t MakeShortName(const WCHAR* name, size_t length, WCHAR* buffer) {
         *out++ = IsInvalidShortNameChar(*p) ? (WCHAR)'_' : *p;
     }
     while (left-- >= 0) *out++ = '~';
-    *out++ = (WCHAR)kHashChars[(hash >> 10) & 0x1F];
-    *out++ = (WCHAR)kHashChars[(hash >> 5) & 0x1F];
-    *out++ = (WCHAR)kHashChars[hash & 0x1F];
+    *out++ = (WCHAR)SHORT_NAME_HASH_CHARS[(hash >> 10) & 0x1F];
+    *out++ = (WCHAR)SHORT_NAME_HASH_CHARS[(hash >> 5) & 0x1F];
+    *out++ = (WCHAR)SHORT_NAME_HASH_CHARS[hash & 0x1F];
     if (extension != nullptr) {
         *out++ = '.';
         int count = 3;
@@ -402,11 +402,11 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
         WCHAR wide[NAME_UNITS];
         size_t units = UnixToWide(entry->d_name, bytes, wide, NAME_UNITS);
         if (units >= NAME_UNITS) continue;
-        matched = EqualNoCase(wide, units, name, length);
+        matched = NamesEqual(wide, units, name, length);
         if (!matched && mayBeShortName && !IsLegalShortName(wide, units)) {
             WCHAR shortName[14];
             size_t shortLength = MakeShortName(wide, units, shortName);
-            matched = EqualNoCase(shortName, shortLength, name, length);
+            matched = NamesEqual(shortName, shortLength, name, length);
         }
         if (matched) {
             CopyString(found, capacity, entry->d_name);
@@ -425,11 +425,11 @@ using namespace posix;
 // For the unit tests.
 
 bool PosixMatchMask(const WCHAR* name, const WCHAR* mask) {
-    return MatchMask(name, WideLen(name), mask, WideLen(mask));
+    return MatchMask(name, WideLength(name), mask, WideLength(mask));
 }
 
 size_t PosixShortName(const WCHAR* name, WCHAR* buffer) {
-    size_t length = WideLen(name);
+    size_t length = WideLength(name);
     buffer[0] = 0;
     if (IsLegalShortName(name, length)) return 0;
     return MakeShortName(name, length, buffer);

@@ -27,6 +27,7 @@
 #include <cstdlib>
 
 #include "platform/sysapi.h"
+#include "platform/wide.h"
 
 namespace posix {
 
@@ -46,24 +47,11 @@ const size_t WIDE_PATH_UNITS = 4096;
 const size_t NAME_UNITS = 256;  // Wine skips longer directory entries
 const int MAX_PATH_PARTS = 1024;
 
-inline bool IsSeparator(WCHAR ch) { return ch == '\\' || ch == '/'; }
-inline bool IsAsciiLetter(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }
-inline WCHAR AsciiUpper(WCHAR ch) { return (ch >= 'a' && ch <= 'z') ? (WCHAR)(ch - 32) : ch; }
-
-inline size_t WideLen(const WCHAR* text) {
-    size_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
-}
-
-inline bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-inline bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 // ---------------------------------------------------------------------------
 // The last error (files.cpp).
 
 // Sets the last error and reports failure.
-BOOL Fail(DWORD error);
+BOOL FailWithError(DWORD error);
 DWORD ErrorFromErrno(int error);
 
 // ---------------------------------------------------------------------------
@@ -71,7 +59,8 @@ DWORD ErrorFromErrno(int error);
 
 WCHAR Upcase(WCHAR ch);
 WCHAR Downcase(WCHAR ch);
-bool EqualNoCase(const WCHAR* a, size_t aLength, const WCHAR* b, size_t bLength);
+// Whether two names are one as Wine compares them: by its case table.
+bool NamesEqual(const WCHAR* a, size_t aLength, const WCHAR* b, size_t bLength);
 // One UTF-8 sequence after its lead byte, as Wine decodes it; POSIX_NO_CHAR
 // for an invalid or cut one, with *in past the bytes taken into it.
 uint32_t DecodeUtf8Sequence(unsigned char lead, const unsigned char** in, const unsigned char* end);

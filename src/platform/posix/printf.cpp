@@ -125,7 +125,7 @@ void PutNarrowString(Sink* sink, const Field& field, const char* text) {
 }
 
 size_t FormatInto(Sink* sink, const WCHAR* format, va_list args) {
-    static const WCHAR kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
+    static const WCHAR NULL_TEXT[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
     for (const WCHAR* p = format; *p != 0; ++p) {
         if (*p != '%') {
             Put(sink, *p);
@@ -249,7 +249,7 @@ size_t FormatInto(Sink* sink, const WCHAR* format, va_list args) {
                     break;
                 }
                 const WCHAR* text = va_arg(args, const WCHAR*);
-                if (text == nullptr) text = kNull;
+                if (text == nullptr) text = NULL_TEXT;
                 size_t length = 0;
                 while (text[length] != 0 && (field.precision < 0 || (long)length < field.precision)) ++length;
                 PutField(sink, field, "", text, length, false);

@@ -38,7 +38,7 @@ struct Search {
 };
 
 int CompareNames(const WCHAR* a, const WCHAR* b) {
-    size_t aLength = WideLen(a), bLength = WideLen(b);
+    size_t aLength = WideLength(a), bLength = WideLength(b);
     size_t n = aLength < bLength ? aLength : bLength;
     for (size_t i = 0; i < n; ++i) {
         int difference = (int)Upcase(a[i]) - (int)Upcase(b[i]);
@@ -67,7 +67,7 @@ bool AddFound(Search* search, const FileInfo& info, const WCHAR* name, size_t le
     entry.info = info;
     std::memcpy(entry.name, name, length * sizeof(WCHAR));
     entry.name[length] = 0;
-    size_t shortLength = WideLen(shortName);
+    size_t shortLength = WideLength(shortName);
     std::memcpy(entry.shortName, shortName, (shortLength + 1) * sizeof(WCHAR));
     return true;
 }
@@ -125,7 +125,7 @@ HANDLE StartSearch(const WCHAR* pattern) {
     }
     DWORD error = ParseDosPath(pattern, parts);
     // A bare drive ("X:") names no entry, even where its directory is not the root.
-    bool bareDrive = pattern != nullptr && IsAsciiLetter(pattern[0]) && pattern[1] == ':' && pattern[2] == 0;
+    bool bareDrive = pattern != nullptr && IsDriveLetter(pattern[0]) && pattern[1] == ':' && pattern[2] == 0;
     if (error == 0 && (parts->count == 0 || parts->trailingSeparator || bareDrive)) error = ERROR_FILE_NOT_FOUND;
     Device device = {DEVICE_NONE, 0};
     if (error == 0) device = DeviceOf(parts);
@@ -152,8 +152,8 @@ HANDLE StartSearch(const WCHAR* pattern) {
     search->magic = SEARCH_MAGIC;
     const WCHAR* mask = PartText(parts, parts->count - 1);
     size_t maskLength = parts->length[parts->count - 1];
-    static const WCHAR kStarDotStar[] = {'*', '.', '*'};
-    if (maskLength == 3 && std::memcmp(mask, kStarDotStar, sizeof kStarDotStar) == 0) maskLength = 1;
+    static const WCHAR STAR_DOT_STAR[] = {'*', '.', '*'};
+    if (maskLength == 3 && std::memcmp(mask, STAR_DOT_STAR, sizeof STAR_DOT_STAR) == 0) maskLength = 1;
 
     bool ok = true;
     char exact[NAME_UNITS * 4];
@@ -215,8 +215,8 @@ void FillWide(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
     data->ftLastWriteTime = entry.info.write;
     data->nFileSizeHigh = (DWORD)(entry.info.size >> 32);
     data->nFileSizeLow = (DWORD)entry.info.size;
-    std::memcpy(data->cFileName, entry.name, (WideLen(entry.name) + 1) * sizeof(WCHAR));
-    std::memcpy(data->cAlternateFileName, entry.shortName, (WideLen(entry.shortName) + 1) * sizeof(WCHAR));
+    std::memcpy(data->cFileName, entry.name, (WideLength(entry.name) + 1) * sizeof(WCHAR));
+    std::memcpy(data->cAlternateFileName, entry.shortName, (WideLength(entry.shortName) + 1) * sizeof(WCHAR));
 }
 
 void FillAnsi(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
@@ -261,23 +261,23 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
 
 BOOL FindNextFileW(HANDLE handle, WIN32_FIND_DATAW* data) {
     Search* search = AsSearch(handle);
-    if (search == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    if (search->next >= search->count) return Fail(ERROR_NO_MORE_FILES);
+    if (search == nullptr) return FailWithError(ERROR_INVALID_HANDLE);
+    if (search->next >= search->count) return FailWithError(ERROR_NO_MORE_FILES);
     FillWide(search->entries[search->next++], data);
     return TRUE;
 }
 
 BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) {
     Search* search = AsSearch(handle);
-    if (search == nullptr) return Fail(ERROR_INVALID_HANDLE);
-    if (search->next >= search->count) return Fail(ERROR_NO_MORE_FILES);
+    if (search == nullptr) return FailWithError(ERROR_INVALID_HANDLE);
+    if (search->next >= search->count) return FailWithError(ERROR_NO_MORE_FILES);
     FillAnsi(search->entries[search->next++], data);
     return TRUE;
 }
 
 BOOL FindClose(HANDLE handle) {
     Search* search = AsSearch(handle);
-    if (search == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (search == nullptr) return FailWithError(ERROR_INVALID_HANDLE);
     FreeSearch(search);
     return TRUE;
 }

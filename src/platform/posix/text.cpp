@@ -178,13 +178,13 @@ struct DoubleByteCodePage {
 #define POSIX_TABLE(table) table, sizeof table / sizeof table[0]
 
 DoubleByteCodePage sDoubleByte[] = {
-    {932, "CP932", 0x30FB, {0x81, 0xE0}, {0x9F, 0xFC}, POSIX_TABLE(kRuns932), POSIX_TABLE(kOverrides932),
+    {932, "CP932", 0x30FB, {0x81, 0xE0}, {0x9F, 0xFC}, POSIX_TABLE(RUNS_932), POSIX_TABLE(OVERRIDES_932),
      false, (iconv_t)-1, (iconv_t)-1},
-    {936, "CP936", 0x003F, {0x81, 0x81}, {0xFE, 0xFE}, POSIX_TABLE(kRuns936), nullptr, 0, false,
+    {936, "CP936", 0x003F, {0x81, 0x81}, {0xFE, 0xFE}, POSIX_TABLE(RUNS_936), nullptr, 0, false,
      (iconv_t)-1, (iconv_t)-1},
-    {949, "CP949", 0x003F, {0x81, 0x81}, {0xFE, 0xFE}, POSIX_TABLE(kRuns949), nullptr, 0, false,
+    {949, "CP949", 0x003F, {0x81, 0x81}, {0xFE, 0xFE}, POSIX_TABLE(RUNS_949), nullptr, 0, false,
      (iconv_t)-1, (iconv_t)-1},
-    {950, "CP950", 0x003F, {0x81, 0x81}, {0xFE, 0xFE}, POSIX_TABLE(kRuns950), POSIX_TABLE(kOverrides950),
+    {950, "CP950", 0x003F, {0x81, 0x81}, {0xFE, 0xFE}, POSIX_TABLE(RUNS_950), POSIX_TABLE(OVERRIDES_950),
      false, (iconv_t)-1, (iconv_t)-1},
 };
 
@@ -231,7 +231,7 @@ bool FindCodePage(UINT id, CodePage* page) {
         page->ascii7 = true;
         return true;
     }
-    for (const SingleByteTable& table : kSingleByteTables) {
+    for (const SingleByteTable& table : SINGLE_BYTE_TABLES) {
         if (table.codePage == id) {
             page->single = &table;
             return true;
@@ -353,7 +353,7 @@ bool HasLocaleName(const char* names, const char* name) {
 }
 
 UINT CodePageOfWindowsLocale(const char* name) {
-    for (const LocaleCodePages& group : kLocaleCodePages)
+    for (const LocaleCodePages& group : LOCALE_CODE_PAGES)
         if (HasLocaleName(group.names, name)) return group.codePage;
     return 1252;  // not in the table: the default system locale, en-US
 }
@@ -394,7 +394,7 @@ void ChooseCharset(const char* codeset) {
     static const struct {
         const char* name;
         UINT codePage;
-    } kTables[] = {{"CP1250", 1250}, {"CP1251", 1251},   {"CP1252", 1252},    {"CP1253", 1253},
+    } TABLE_CHARSETS[] = {{"CP1250", 1250}, {"CP1251", 1251},   {"CP1252", 1252},    {"CP1253", 1253},
                    {"CP1254", 1254}, {"CP1255", 1255},   {"CP1256", 1256},    {"CP1257", 1257},
                    {"CP1258", 1258}, {"CP932", 932},     {"CP936", 936},      {"CP949", 949},
                    {"CP950", 950},   {"BIG5", 950},      {"BIG5HKSCS", 950},  {"EUCKR", 949},
@@ -404,14 +404,14 @@ void ChooseCharset(const char* codeset) {
         sLocale.charset = CHARSET_ASCII;
         return;
     }
-    for (const auto& entry : kTables) {
+    for (const auto& entry : TABLE_CHARSETS) {
         if (std::strcmp(name, entry.name) == 0) {
             if (FindCodePage(entry.codePage, &sLocale.table)) sLocale.charset = CHARSET_TABLE;
             return;
         }
     }
-    static const char* const kOthers[] = {"EUCJP", "IBM", "ISO8859", "KOI8R", "KOI8U", "TIS620"};
-    for (const char* other : kOthers) {
+    static const char* const ICONV_CHARSET_PREFIXES[] = {"EUCJP", "IBM", "ISO8859", "KOI8R", "KOI8U", "TIS620"};
+    for (const char* other : ICONV_CHARSET_PREFIXES) {
         if (std::strncmp(name, other, std::strlen(other)) == 0) {
             sLocale.toWide = iconv_open("UTF-16LE", codeset);
             sLocale.fromWide = iconv_open(codeset, "UTF-16LE");
@@ -445,7 +445,7 @@ void ReadLocale() {
 }  // namespace
 
 uint32_t DecodeUtf8Sequence(unsigned char lead, const unsigned char** in, const unsigned char* end) {
-    static const unsigned char kMasks[4] = {0x7F, 0x1F, 0x0F, 0x07};
+    static const unsigned char UTF8_LEAD_MASKS[4] = {0x7F, 0x1F, 0x0F, 0x07};
     int length = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
     if (length == 0) return POSIX_NO_CHAR;
     const unsigned char* p = *in;
@@ -453,7 +453,7 @@ uint32_t DecodeUtf8Sequence(unsigned char lead, const unsigned char** in, const 
         *in = end;
         return POSIX_NO_CHAR;
     }
-    uint32_t value = lead & kMasks[length];
+    uint32_t value = lead & UTF8_LEAD_MASKS[length];
     unsigned next;
     if (length == 3) {
         if ((next = p[0] ^ 0x80u) >= 0x40) return POSIX_NO_CHAR;
@@ -477,16 +477,16 @@ uint32_t DecodeUtf8Sequence(unsigned char lead, const unsigned char** in, const 
 }
 
 WCHAR Upcase(WCHAR ch) {
-    if (ch < 0x80) return AsciiUpper(ch);
-    return MapCase(kUpperRanges, sizeof kUpperRanges / sizeof kUpperRanges[0], ch);
+    if (ch < 0x80) return WideUpperAscii(ch);
+    return MapCase(UPPER_RANGES, sizeof UPPER_RANGES / sizeof UPPER_RANGES[0], ch);
 }
 
 WCHAR Downcase(WCHAR ch) {
-    if (ch < 0x80) return (ch >= 'A' && ch <= 'Z') ? (WCHAR)(ch + 32) : ch;
-    return MapCase(kLowerRanges, sizeof kLowerRanges / sizeof kLowerRanges[0], ch);
+    if (ch < 0x80) return WideLowerAscii(ch);
+    return MapCase(LOWER_RANGES, sizeof LOWER_RANGES / sizeof LOWER_RANGES[0], ch);
 }
 
-bool EqualNoCase(const WCHAR* a, size_t aLength, const WCHAR* b, size_t bLength) {
+bool NamesEqual(const WCHAR* a, size_t aLength, const WCHAR* b, size_t bLength) {
     if (aLength != bLength) return false;
     for (size_t i = 0; i < aLength; ++i)
         if (Upcase(a[i]) != Upcase(b[i])) return false;
@@ -617,7 +617,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideC
         return 0;
     }
     if (codePage == CP_ACP) codePage = GetACP();
-    size_t count = wideCount < 0 ? WideLen(wide) + 1 : (size_t)wideCount;
+    size_t count = wideCount < 0 ? WideLength(wide) + 1 : (size_t)wideCount;
     if (codePage == CP_UTF8) {
         if (usedDefault != nullptr) *usedDefault = FALSE;
         size_t needed = EncodeUtf8(wide, count, bytes, (size_t)byteCount);
