@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(Arrays, GrowOneCellAtATimeAndReuseAfterRemoveAll) {
+TEST(Arrays, GrowByDoublingAndReuseAfterRemoveAll) {
     PtrArray array;
     EXPECT_EQ(array.Length(), 0);
     EXPECT_EQ(array.storage, nullptr);
@@ -13,14 +13,16 @@ TEST(Arrays, GrowOneCellAtATimeAndReuseAfterRemoveAll) {
     EXPECT_EQ(array.Add(&a), 0);
     EXPECT_EQ(array.Add(&b), 1);
     EXPECT_EQ(array.Add(&c), 2);
-    EXPECT_EQ(array.capacity, 3);
+    EXPECT_EQ(array.capacity, GROW_ARRAY_FIRST_CELLS);
+    for (int i = 3; i <= GROW_ARRAY_FIRST_CELLS; ++i) EXPECT_EQ(array.Add(&c), i);
+    EXPECT_EQ(array.capacity, 2 * GROW_ARRAY_FIRST_CELLS);
     EXPECT_EQ(array.At(1), &b);
     void** storage = array.storage;
     array.RemoveAll();
     EXPECT_EQ(array.Length(), 0);
     EXPECT_EQ(array.Add(&c), 0);
     EXPECT_EQ(array.storage, storage);
-    EXPECT_EQ(array.capacity, 3);
+    EXPECT_EQ(array.capacity, 2 * GROW_ARRAY_FIRST_CELLS);
     // The array never frees what it points to.
     EXPECT_EQ(c, 3);
 }

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include "platform/arrays.h"
 #include "platform/os_posix.h"
 #include "platform/posix/posix.h"
 
@@ -44,28 +46,31 @@ struct CachedName {
     uint32_t order;    // readdir order, so the first of equal names wins
 };
 
+// The array owns each name's two strings.
+struct CachedNamePolicy {
+    static bool Store(CachedName& cell, const CachedName& value) {
+        cell = value;
+        return true;
+    }
+    static void Release(CachedName& cell) {
+        std::free(cell.folded);
+        std::free(cell.unixName);
+    }
+};
+
+typedef GrowArray<CachedName, const CachedName&, CachedNamePolicy, SystemHeap> CachedNames;
+
 struct FolderCache {
     bool valid;
     char folder[UNIX_PATH_BYTES];
     dev_t device;
     ino_t inode;
     struct timespec modified;
-    CachedName* names;
-    size_t count;
-    size_t capacity;
+    CachedNames names;
     uint32_t nextOrder;
 };
 
 FolderCache sFolderCache = {};
-
-void FreeFolderCache(FolderCache* cache) {
-    for (size_t i = 0; i < cache->count; ++i) {
-        std::free(cache->names[i].folded);
-        std::free(cache->names[i].unixName);
-    }
-    std::free(cache->names);
-    *cache = FolderCache();
-}
 
 int CompareFolded(const WCHAR* a, size_t aLength, const WCHAR* b, size_t bLength) {
     size_t n = aLength < bLength ? aLength : bLength;
@@ -97,13 +102,6 @@ bool AppendCachedName(FolderCache* cache, const char* unixName) {
     WCHAR wide[NAME_UNITS];
     size_t units = UnixToWide(unixName, std::strlen(unixName), wide, NAME_UNITS);
     if (units >= NAME_UNITS) return true;  // never matches a lookup either
-    if (cache->count == cache->capacity) {
-        size_t grown = cache->capacity < 64 ? 64 : cache->capacity * 2;
-        CachedName* names = static_cast<CachedName*>(std::realloc(cache->names, grown * sizeof(CachedName)));
-        if (names == nullptr) return false;
-        cache->names = names;
-        cache->capacity = grown;
-    }
     CachedName name;
     name.folded = static_cast<WCHAR*>(std::malloc((units + 1) * sizeof(WCHAR)));
     name.unixName = strdup(unixName);
@@ -116,8 +114,9 @@ bool AppendCachedName(FolderCache* cache, const char* unixName) {
     name.folded[units] = 0;
     name.length = units;
     name.order = cache->nextOrder++;
-    cache->names[cache->count++] = name;
-    return true;
+    if (cache->names.Add(name) >= 0) return true;
+    CachedNamePolicy::Release(name);
+    return false;
 }
 
 // The index of the first of the first `count` cached names not below
@@ -127,7 +126,7 @@ size_t LowerBound(const FolderCache* cache, size_t count, const WCHAR* folded, s
     size_t low = 0, high = count;
     while (low < high) {
         size_t middle = low + (high - low) / 2;
-        const CachedName& at = cache->names[middle];
+        const CachedName& at = cache->names.storage[middle];
         int compared = CompareFolded(at.folded, at.length, folded, length);
         if (compared < 0 || (compared == 0 && at.order < order))
             low = middle + 1;
@@ -154,18 +153,14 @@ void BuildFolderCache(const char* folder) {
         }
     }
     closedir(directory);
-    if (!ok || built.count < FOLDER_CACHE_MIN_NAMES) {
-        FreeFolderCache(&built);
-        return;
-    }
-    std::qsort(built.names, built.count, sizeof(CachedName), CompareCachedNames);
+    if (!ok || (size_t)built.names.Length() < FOLDER_CACHE_MIN_NAMES) return;
+    std::qsort(built.names.storage, (size_t)built.names.Length(), sizeof(CachedName), CompareCachedNames);
     CopyString(built.folder, sizeof built.folder, folder);
     built.device = info.st_dev;
     built.inode = info.st_ino;
     built.modified = info.st_mtim;
     built.valid = true;
-    ForgetFolderCache();
-    sFolderCache = built;
+    sFolderCache = std::move(built);
 }
 
 // The first name of the cached folder equal to `name` without regard to case.
@@ -173,9 +168,10 @@ bool LookUpCachedName(const WCHAR* name, size_t length, char* found, size_t capa
     WCHAR folded[NAME_UNITS] = {};
     if (length >= NAME_UNITS) return false;
     for (size_t i = 0; i < length; ++i) folded[i] = Upcase(name[i]);
-    size_t at = LowerBound(&sFolderCache, sFolderCache.count, folded, length, 0);
-    if (at == sFolderCache.count) return false;
-    const CachedName& candidate = sFolderCache.names[at];
+    size_t count = (size_t)sFolderCache.names.Length();
+    size_t at = LowerBound(&sFolderCache, count, folded, length, 0);
+    if (at == count) return false;
+    const CachedName& candidate = sFolderCache.names.At((int32_t)at);
     if (CompareFolded(candidate.folded, candidate.length, folded, length) != 0) return false;
     CopyString(found, capacity, candidate.unixName);
     return true;
@@ -327,7 +323,7 @@ bool HasInvalidNameChar(const WCHAR* text, size_t length) {
     return false;
 }
 
-void ForgetFolderCache() { FreeFolderCache(&sFolderCache); }
+void ForgetFolderCache() { sFolderCache = FolderCache(); }
 
 // This process made a new name at `path`: the cached folder takes it in.
 void NoteNameAdded(const char* path) {
@@ -336,18 +332,18 @@ void NoteNameAdded(const char* path) {
     const char* name = SplitUnixPath(path, folder, sizeof folder);
     if (name == nullptr || std::strcmp(folder, sFolderCache.folder) != 0) return;
     struct stat info;
-    size_t before = sFolderCache.count;
+    size_t before = (size_t)sFolderCache.names.Length();
     if (stat(folder, &info) != 0 || !AppendCachedName(&sFolderCache, name)) {
         ForgetFolderCache();
         return;
     }
-    if (sFolderCache.count > before) {
+    if ((size_t)sFolderCache.names.Length() > before) {
         // Moved from the end into its sorted place.
-        CachedName added = sFolderCache.names[before];
+        CachedName* names = sFolderCache.names.storage;
+        CachedName added = names[before];
         size_t at = LowerBound(&sFolderCache, before, added.folded, added.length, added.order);
-        std::memmove(sFolderCache.names + at + 1, sFolderCache.names + at,
-                     (before - at) * sizeof(CachedName));
-        sFolderCache.names[at] = added;
+        std::memmove(names + at + 1, names + at, (before - at) * sizeof(CachedName));
+        names[at] = added;
     }
     sFolderCache.modified = info.st_mtim;
 }

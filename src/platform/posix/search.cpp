@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "platform/arrays.h"
 #include "platform/posix/posix.h"
 
 namespace posix {
@@ -28,13 +30,13 @@ struct FoundEntry {
     WCHAR shortName[14];
 };
 
+typedef GrowArray<FoundEntry, const FoundEntry&, PlainPolicy, SystemHeap> FoundEntries;
+
 struct Search {
-    uint32_t magic;
-    size_t count;
-    size_t capacity;
-    size_t next;
-    size_t dropped;  // matching names that were left out (dangling links, ignored folders)
-    FoundEntry* entries;
+    uint32_t magic = SEARCH_MAGIC;
+    int32_t next = 0;
+    size_t dropped = 0;  // matching names that were left out (dangling links, ignored folders)
+    FoundEntries entries;
 };
 
 int CompareNames(const WCHAR* a, const WCHAR* b) {
@@ -56,27 +58,19 @@ int CompareEntries(const void* a, const void* b) {
 
 bool AddFound(Search* search, const FileInfo& info, const WCHAR* name, size_t length,
               const WCHAR* shortName) {
-    if (search->count == search->capacity) {
-        size_t capacity = search->capacity == 0 ? 16 : search->capacity * 2;
-        void* grown = std::realloc(search->entries, capacity * sizeof(FoundEntry));
-        if (grown == nullptr) return false;
-        search->entries = static_cast<FoundEntry*>(grown);
-        search->capacity = capacity;
-    }
-    FoundEntry& entry = search->entries[search->count++];
+    FoundEntry entry;
     entry.info = info;
     std::memcpy(entry.name, name, length * sizeof(WCHAR));
     entry.name[length] = 0;
     size_t shortLength = WideLength(shortName);
     std::memcpy(entry.shortName, shortName, (shortLength + 1) * sizeof(WCHAR));
-    return true;
+    return search->entries.Add(entry) >= 0;
 }
 
 void FreeSearch(Search* search) {
     if (search == nullptr) return;
     search->magic = 0;
-    std::free(search->entries);
-    std::free(search);
+    delete search;
 }
 
 // Folders that Wine leaves out of every listing: the prefix itself, /dev,
@@ -141,7 +135,7 @@ HANDLE StartSearch(const WCHAR* pattern) {
         error = parts->count >= 2 && !missing ? ERROR_INVALID_NAME : ERROR_PATH_NOT_FOUND;
     Search* search = nullptr;
     if (error == 0) {
-        search = static_cast<Search*>(std::calloc(1, sizeof(Search)));
+        search = new (std::nothrow) Search();
         if (search == nullptr) error = ERROR_NOT_ENOUGH_MEMORY;
     }
     if (error != 0) {
@@ -149,7 +143,6 @@ HANDLE StartSearch(const WCHAR* pattern) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    search->magic = SEARCH_MAGIC;
     const WCHAR* mask = PartText(parts, parts->count - 1);
     size_t maskLength = parts->length[parts->count - 1];
     static const WCHAR STAR_DOT_STAR[] = {'*', '.', '*'};
@@ -171,11 +164,11 @@ HANDLE StartSearch(const WCHAR* pattern) {
         // A plain name that exists as typed is the one entry.
         ok = AddIfMatching(search, folder, exact, mask, maskLength);
     } else {
-        size_t dots = 0;
+        int32_t dots = 0;
         if (parts->count >= 2) {
             ok = AddIfMatching(search, folder, ".", mask, maskLength) &&
                  AddIfMatching(search, folder, "..", mask, maskLength);
-            dots = search->count;
+            dots = search->entries.Length();
         }
         DIR* directory = ok ? opendir(folder) : nullptr;
         if (directory != nullptr) {
@@ -188,11 +181,12 @@ HANDLE StartSearch(const WCHAR* pattern) {
             }
             closedir(directory);
         }
-        if (search->count > dots)
-            std::qsort(search->entries + dots, search->count - dots, sizeof(FoundEntry), CompareEntries);
+        if (search->entries.Length() > dots)
+            std::qsort(search->entries.storage + dots, (size_t)(search->entries.Length() - dots),
+                       sizeof(FoundEntry), CompareEntries);
     }
     std::free(parts);
-    if (!ok || search->count == 0) {
+    if (!ok || search->entries.Length() == 0) {
         // Names that matched but were all left out end the search at once.
         SetLastError(!ok ? ERROR_NOT_ENOUGH_MEMORY : search->dropped > 0 ? ERROR_NO_MORE_FILES : ERROR_FILE_NOT_FOUND);
         FreeSearch(search);
@@ -241,7 +235,7 @@ HANDLE FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
     HANDLE handle = StartSearch(pattern);
     if (handle == INVALID_HANDLE_VALUE) return handle;
     Search* search = static_cast<Search*>(handle);
-    FillWide(search->entries[search->next++], data);
+    FillWide(search->entries.storage[search->next++], data);
     return handle;
 }
 
@@ -255,23 +249,23 @@ HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
     std::free(wide);
     if (handle == INVALID_HANDLE_VALUE) return handle;
     Search* search = static_cast<Search*>(handle);
-    FillAnsi(search->entries[search->next++], data);
+    FillAnsi(search->entries.storage[search->next++], data);
     return handle;
 }
 
 BOOL FindNextFileW(HANDLE handle, WIN32_FIND_DATAW* data) {
     Search* search = AsSearch(handle);
     if (search == nullptr) return FailWithError(ERROR_INVALID_HANDLE);
-    if (search->next >= search->count) return FailWithError(ERROR_NO_MORE_FILES);
-    FillWide(search->entries[search->next++], data);
+    if (search->next >= search->entries.Length()) return FailWithError(ERROR_NO_MORE_FILES);
+    FillWide(search->entries.storage[search->next++], data);
     return TRUE;
 }
 
 BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) {
     Search* search = AsSearch(handle);
     if (search == nullptr) return FailWithError(ERROR_INVALID_HANDLE);
-    if (search->next >= search->count) return FailWithError(ERROR_NO_MORE_FILES);
-    FillAnsi(search->entries[search->next++], data);
+    if (search->next >= search->entries.Length()) return FailWithError(ERROR_NO_MORE_FILES);
+    FillAnsi(search->entries.storage[search->next++], data);
     return TRUE;
 }
 
