@@ -118,7 +118,7 @@ size_t PosixDrivePathOfUnixPath(const WCHAR* unixPath, WCHAR* out, size_t capaci
     // which resolves "." and ".." and drops what Windows drops.
     size_t restLength = WideLength(unixPath + rest);
     WCHAR* dosPath = static_cast<WCHAR*>(std::malloc((restLength + 4) * sizeof(WCHAR)));
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
+    PathParts* parts = NewPathParts();
     size_t n = 0;
     if (dosPath != nullptr && parts != nullptr) {
         dosPath[0] = (WCHAR)('A' + drive - 1);

@@ -426,21 +426,38 @@ DWORD DeviceUseError(DeviceKind kind) {
     }
 }
 
-// The Unix path of a whole DOS path whose last name must exist. A device
-// name (only where `device` is given) is not looked up: device->kind tells
-// it, and the result is then 0 or the error of its folder.
-DWORD ResolveExisting(const WCHAR* path, PathParts* parts, char* out, size_t capacity, Device* device) {
+DWORD ParseNamingDevice(const WCHAR* path, PathParts* parts, Device* device) {
+    *device = Device{DEVICE_NONE, 0};
     DWORD error = ParseDosPath(path, parts);
-    if (device != nullptr) *device = Device{DEVICE_NONE, 0};
     if (error != 0) return error;
-    if (device != nullptr) {
-        *device = DeviceOf(parts);
-        if (device->kind != DEVICE_NONE) return DeviceFolderError(parts);
-    }
+    *device = DeviceOf(parts);
+    return device->kind != DEVICE_NONE ? DeviceFolderError(parts) : 0;
+}
+
+PathParts* NewPathParts() {
+    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
+    if (parts == nullptr) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return parts;
+}
+
+namespace {
+
+DWORD ResolveExistingParts(const WCHAR* path, bool devices, ExistingPath* out) {
+    DWORD error = devices ? ParseNamingDevice(path, out->parts, &out->device) : ParseDosPath(path, out->parts);
+    if (error != 0 || out->device.kind != DEVICE_NONE) return error;
     bool missing;
-    error = ResolveParts(parts, parts->count, out, capacity, &missing);
+    error = ResolveParts(out->parts, out->parts->count, out->unixPath, sizeof out->unixPath, &missing);
     if (error != 0) return error;
     return missing ? ERROR_FILE_NOT_FOUND : 0;
+}
+
+}  // namespace
+
+void ResolveExisting(const WCHAR* path, bool devices, ExistingPath* out) {
+    out->parts = NewPathParts();
+    out->unixPath[0] = 0;
+    out->device = Device{DEVICE_NONE, 0};
+    out->error = out->parts == nullptr ? ERROR_NOT_ENOUGH_MEMORY : ResolveExistingParts(path, devices, out);
 }
 
 }  // namespace posix

@@ -153,6 +153,11 @@ bool LockRange(FILE* stream, short type) {
     }
 }
 
+// The last name that the attributes of a resolved path see, none for a root.
+const char* NameOfInfo(const ExistingPath& file) {
+    return file.parts->count > 0 ? LastUnixName(file.unixPath) : nullptr;
+}
+
 }  // namespace
 
 bool IsDotName(const char* name) {
@@ -248,24 +253,18 @@ DWORD GetLastError(void) { return sLastError; }
 void SetLastError(DWORD error) { sLastError = error; }
 
 DWORD GetFileAttributesW(const WCHAR* path) {
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    char unixPath[UNIX_PATH_BYTES];
-    Device device;
-    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
-    if (error == 0 && device.kind != DEVICE_NONE) {
-        std::free(parts);
+    ExistingPath file;
+    ResolveExisting(path, true, &file);
+    DWORD error = file.error;
+    if (error == 0 && file.device.kind != DEVICE_NONE) {
+        std::free(file.parts);
         return FILE_ATTRIBUTE_ARCHIVE;  // any device, the console and a missing port too
     }
     FileInfo info;
-    if (error == 0 && !GetFileInfo(unixPath, parts->count > 0 ? LastUnixName(unixPath) : nullptr, &info))
-        error = ERROR_FILE_NOT_FOUND;
-    if (error == 0 && parts->trailingSeparator && !(info.attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (error == 0 && !GetFileInfo(file.unixPath, NameOfInfo(file), &info)) error = ERROR_FILE_NOT_FOUND;
+    if (error == 0 && file.parts->trailingSeparator && !(info.attributes & FILE_ATTRIBUTE_DIRECTORY))
         error = ERROR_PATH_NOT_FOUND;
-    std::free(parts);
+    std::free(file.parts);
     if (error != 0) {
         SetLastError(error);
         return INVALID_FILE_ATTRIBUTES;
@@ -280,21 +279,19 @@ DWORD GetFileAttributesA(const char* path) {
 // Deleting a file: never a folder, never a read-only file (even where the
 // process could), and a link is removed itself, never its target.
 BOOL DeleteFileW(const WCHAR* path) {
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
-    char unixPath[UNIX_PATH_BYTES];
-    Device device;
-    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
-    if (error == 0 && device.kind != DEVICE_NONE) error = DeviceUseError(device.kind);
-    if (error == 0 && parts->count == 0) error = ERROR_ACCESS_DENIED;
+    ExistingPath file;
+    ResolveExisting(path, true, &file);
+    DWORD error = file.error;
+    if (error == 0 && file.device.kind != DEVICE_NONE) error = DeviceUseError(file.device.kind);
+    if (error == 0 && file.parts->count == 0) error = ERROR_ACCESS_DENIED;
     struct stat target;
-    if (error == 0 && stat(unixPath, &target) != 0) error = ERROR_FILE_NOT_FOUND;
+    if (error == 0 && stat(file.unixPath, &target) != 0) error = ERROR_FILE_NOT_FOUND;
     if (error == 0 && S_ISDIR(target.st_mode)) error = ERROR_ACCESS_DENIED;
-    if (error == 0 && parts->trailingSeparator) error = ERROR_INVALID_NAME;
+    if (error == 0 && file.parts->trailingSeparator) error = ERROR_INVALID_NAME;
     if (error == 0 && (target.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) error = ERROR_ACCESS_DENIED;
-    if (error == 0 && unlink(unixPath) != 0) error = ErrorFromErrno(errno);
-    if (error == 0) NoteNameRemoved(unixPath);
-    std::free(parts);
+    if (error == 0 && unlink(file.unixPath) != 0) error = ErrorFromErrno(errno);
+    if (error == 0) NoteNameRemoved(file.unixPath);
+    std::free(file.parts);
     return error != 0 ? FailWithError(error) : TRUE;
 }
 
@@ -303,29 +300,28 @@ BOOL DeleteFileA(const char* path) { return CallWithWidePath(path, (BOOL)FALSE, 
 // Removing an empty folder; a link to a folder is removed itself. The
 // working directory is not removed, as under Wine, which holds it open.
 BOOL RemoveDirectoryW(const WCHAR* path) {
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
-    char unixPath[UNIX_PATH_BYTES];
-    Device device;
-    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
-    if (device.kind != DEVICE_NONE) {
+    ExistingPath folder;
+    ResolveExisting(path, true, &folder);
+    DWORD error = folder.error;
+    DeviceKind device = folder.device.kind;
+    if (device != DEVICE_NONE) {
         // A device's missing folder is an invalid name here, unlike elsewhere.
-        error = error != 0                        ? ERROR_INVALID_NAME
-                : device.kind == DEVICE_NO_PORT ? ERROR_FILE_NOT_FOUND
-                                                : ERROR_INVALID_HANDLE;
+        error = error != 0                   ? ERROR_INVALID_NAME
+                : device == DEVICE_NO_PORT ? ERROR_FILE_NOT_FOUND
+                                           : ERROR_INVALID_HANDLE;
     }
-    if (error == 0 && parts->count == 0) error = ERROR_ACCESS_DENIED;
+    if (error == 0 && folder.parts->count == 0) error = ERROR_ACCESS_DENIED;
     struct stat own, target;
-    if (error == 0 && (lstat(unixPath, &own) != 0 || stat(unixPath, &target) != 0))
+    if (error == 0 && (lstat(folder.unixPath, &own) != 0 || stat(folder.unixPath, &target) != 0))
         error = ERROR_FILE_NOT_FOUND;
     if (error == 0 && IsWorkingDirectory(own)) error = ERROR_SHARING_VIOLATION;
     if (error == 0 && !S_ISDIR(target.st_mode)) error = POSIX_ERROR_DIRECTORY;
     if (error == 0) {
-        int result = S_ISLNK(own.st_mode) ? unlink(unixPath) : rmdir(unixPath);
+        int result = S_ISLNK(own.st_mode) ? unlink(folder.unixPath) : rmdir(folder.unixPath);
         if (result != 0) error = errno == EEXIST ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno);
-        if (result == 0) NoteNameRemoved(unixPath);
+        if (result == 0) NoteNameRemoved(folder.unixPath);
     }
-    std::free(parts);
+    std::free(folder.parts);
     return error != 0 ? FailWithError(error) : TRUE;
 }
 
@@ -337,25 +333,24 @@ BOOL RemoveDirectoryA(const char* path) {
 // itself under another case (then nothing changes, as in Wine). The working
 // directory stays where it is, as under Wine, which holds it open.
 BOOL MoveFileW(const WCHAR* existing, const WCHAR* target) {
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
-    char from[UNIX_PATH_BYTES], to[UNIX_PATH_BYTES];
+    ExistingPath file;
+    ResolveExisting(existing, true, &file);
+    PathParts* parts = file.parts;  // the target's parts after the source's
+    const char* from = file.unixPath;
+    char to[UNIX_PATH_BYTES];
     struct stat source, other;
-    Device device;
-    DWORD error = ResolveExisting(existing, parts, from, sizeof from, &device);
+    Device device = file.device;
+    DWORD error = file.error;
     if (error == 0 && device.kind != DEVICE_NONE) error = DeviceUseError(device.kind);
     if (error == 0 && parts->count == 0) error = ERROR_ACCESS_DENIED;
     if (error == 0 && (lstat(from, &source) != 0 || (S_ISLNK(source.st_mode) && stat(from, &other) != 0)))
         error = ERROR_FILE_NOT_FOUND;
     if (error == 0 && IsWorkingDirectory(source)) error = ERROR_SHARING_VIOLATION;
     bool missing = false;
-    if (error == 0) error = ParseDosPath(target, parts);
-    if (error == 0) device = DeviceOf(parts);
-    if (error == 0 && device.kind != DEVICE_NONE) {
-        // A port that is there exists as a name; nothing else can be a target.
-        error = DeviceFolderError(parts);
-        if (error == 0) error = device.kind == DEVICE_PORT ? ERROR_ALREADY_EXISTS : POSIX_ERROR_BAD_DEV_TYPE;
-    }
+    if (error == 0) error = ParseNamingDevice(target, parts, &device);
+    // A port that is there exists as a name; nothing else can be a target.
+    if (error == 0 && device.kind != DEVICE_NONE)
+        error = device.kind == DEVICE_PORT ? ERROR_ALREADY_EXISTS : POSIX_ERROR_BAD_DEV_TYPE;
     if (error == 0) error = ResolveParts(parts, parts->count, to, sizeof to, &missing);
     if (error == 0 && !missing) {
         if (lstat(to, &other) == 0 && other.st_dev == source.st_dev && other.st_ino == source.st_ino) {
@@ -419,11 +414,12 @@ BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesP
     } else {
         WCHAR* wide = WidenAnsi(root);
         if (wide == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
-        PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-        DWORD error = parts == nullptr ? ERROR_NOT_ENOUGH_MEMORY
-                                       : ResolveExisting(wide, parts, folder, sizeof folder, nullptr);
-        std::free(parts);
+        ExistingPath drive;
+        ResolveExisting(wide, false, &drive);
+        std::free(drive.parts);
         std::free(wide);
+        DWORD error = drive.error;
+        CopyString(folder, sizeof folder, drive.unixPath);
         if (error == ERROR_FILE_NOT_FOUND) error = ERROR_PATH_NOT_FOUND;
         if (error == 0 && !IsDirectory(folder)) error = ERROR_PATH_NOT_FOUND;
         if (error != 0) return FailWithError(error);
@@ -445,19 +441,14 @@ BOOL GetDiskFreeSpaceA(const char* root, DWORD* sectorsPerCluster, DWORD* bytesP
 // The services of os.h
 
 FILE* OsCreateNewFileW(const WCHAR* path) {
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    PathParts* parts = NewPathParts();
+    if (parts == nullptr) return nullptr;
     char unixPath[UNIX_PATH_BYTES];
     bool missing = false;
-    DWORD error = ParseDosPath(path, parts);
-    Device device = {DEVICE_NONE, 0};
-    if (error == 0) device = DeviceOf(parts);
-    if (error == 0 && device.kind != DEVICE_NONE) {
+    Device device;
+    DWORD error = ParseNamingDevice(path, parts, &device);
+    if (device.kind != DEVICE_NONE) {
         // NUL is opened (nothing is made); a port that is there exists.
-        error = DeviceFolderError(parts);
         if (error == 0 && device.kind != DEVICE_NUL)
             error = device.kind == DEVICE_CON    ? ERROR_INVALID_HANDLE
                     : device.kind == DEVICE_PORT ? ERROR_FILE_EXISTS
@@ -521,19 +512,16 @@ BOOL OsUnlock(FILE* stream) {
 }
 
 BOOL OsFileIdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) return FailWithError(ERROR_NOT_ENOUGH_MEMORY);
-    char unixPath[UNIX_PATH_BYTES];
-    Device device;
-    DWORD error = ResolveExisting(path, parts, unixPath, sizeof unixPath, &device);
-    if (error == 0 && device.kind != DEVICE_NONE) error = DeviceUseError(device.kind);
+    ExistingPath file;
+    ResolveExisting(path, true, &file);
+    DWORD error = file.error;
+    if (error == 0 && file.device.kind != DEVICE_NONE) error = DeviceUseError(file.device.kind);
     FileInfo info;
     struct stat own;
-    int described = error != 0 ? -1 : follow ? stat(unixPath, &own) : lstat(unixPath, &own);
-    if (error == 0 &&
-        (described != 0 || !GetFileInfo(unixPath, parts->count > 0 ? LastUnixName(unixPath) : nullptr, &info)))
+    int described = error != 0 ? -1 : follow ? stat(file.unixPath, &own) : lstat(file.unixPath, &own);
+    if (error == 0 && (described != 0 || !GetFileInfo(file.unixPath, NameOfInfo(file), &info)))
         error = ERROR_FILE_NOT_FOUND;
-    std::free(parts);
+    std::free(file.parts);
     if (error != 0) return FailWithError(error);
     identity->volume = (uint64_t)own.st_dev;
     identity->file = (uint64_t)own.st_ino;

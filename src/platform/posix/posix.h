@@ -154,12 +154,26 @@ Device DeviceOf(const PathParts* parts);
 // The folder of a device name: 0 when it is there, else the error that
 // every call gives for the device.
 DWORD DeviceFolderError(const PathParts* parts);
+// Splits a DOS path (ParseDosPath) and tells a device name: device->kind,
+// and then the error of the device's folder (0 when it is there).
+DWORD ParseNamingDevice(const WCHAR* path, PathParts* parts, Device* device);
 // What deleting a device, moving it away or asking for its identity gives.
 DWORD DeviceUseError(DeviceKind kind);
-// The Unix path of a whole DOS path whose last name must exist. A device
-// name (only where `device` is given) is not looked up: device->kind tells
-// it, and the result is then 0 or the error of its folder.
-DWORD ResolveExisting(const WCHAR* path, PathParts* parts, char* out, size_t capacity, Device* device);
+// A path's parts live on the heap (std::free): they are large. Null, with
+// the last error ERROR_NOT_ENOUGH_MEMORY, when memory runs out.
+PathParts* NewPathParts();
+
+// A whole DOS path whose last name must exist, resolved.
+struct ExistingPath {
+    PathParts* parts;  // std::free
+    char unixPath[UNIX_PATH_BYTES];
+    Device device;
+    DWORD error;  // 0 or a Win32 error
+};
+
+// Resolves `path`. A device name (only with `devices`) is not looked up:
+// device.kind tells it, and the error is then 0 or that of its folder.
+void ResolveExisting(const WCHAR* path, bool devices, ExistingPath* out);
 
 // ---------------------------------------------------------------------------
 // Names (names.cpp): 8.3 names, masks, case-insensitive lookups.

@@ -37,6 +37,37 @@ FILE* OpenDevice(DeviceKind kind, DWORD folderError, const char* mode) {
     return nullptr;
 }
 
+// A drive's current directory in DOS form into `path` (WIDE_PATH_UNITS),
+// and whether the drive is the current one; its length, or -1 (errno and
+// the last error set) for a drive that maps nothing.
+long DirectoryOfDrive(int drive, WCHAR* path, bool* isCurrent) {
+    int current = CurrentDrive();
+    long length = DriveDirectory(drive, path, WIDE_PATH_UNITS);
+    if (length < 0 || (size_t)length >= WIDE_PATH_UNITS) {
+        errno = EACCES;
+        SetLastError(POSIX_ERROR_NO_SUCH_DEVICE);
+        return -1;
+    }
+    *isCurrent = drive == 0 || drive == current;
+    return length;
+}
+
+// Where the runtime puts a directory of `cells` cells, terminator included:
+// the caller's buffer when it holds them; without one a new one of that
+// size, or of `capacity` cells when that is more, for the current drive.
+// Null (errno set) when it cannot be had.
+void* DirectoryBuffer(void* buffer, int capacity, size_t cells, size_t cellSize, bool isCurrent) {
+    if ((long)capacity < (long)cells && (buffer != nullptr || !isCurrent)) {
+        errno = ERANGE;
+        return nullptr;
+    }
+    if (buffer != nullptr) return buffer;
+    size_t size = isCurrent && (long)capacity > (long)cells ? (size_t)capacity : cells;
+    buffer = std::malloc(size * cellSize);
+    if (buffer == nullptr) errno = ENOMEM;
+    return buffer;
+}
+
 }  // namespace
 
 FILE* _wfopen(const WCHAR* name, const WCHAR* mode) {
@@ -58,19 +89,16 @@ FILE* _wfopen(const WCHAR* name, const WCHAR* mode) {
         return nullptr;
     }
     bool creates = narrowMode[0] != 'r';
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
+    PathParts* parts = NewPathParts();
     if (parts == nullptr) {
         errno = ENOMEM;
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     char unixPath[UNIX_PATH_BYTES];
     bool missing = false;
-    DWORD error = ParseDosPath(name, parts);
-    Device device = {DEVICE_NONE, 0};
-    if (error == 0) device = DeviceOf(parts);
-    if (error == 0 && device.kind != DEVICE_NONE) {
-        error = DeviceFolderError(parts);
+    Device device;
+    DWORD error = ParseNamingDevice(name, parts, &device);
+    if (device.kind != DEVICE_NONE) {
         std::free(parts);
         return OpenDevice(device.kind, error, narrowMode);
     }
@@ -137,31 +165,13 @@ int _chdrive(int drive) {
 WCHAR* _wgetdcwd(int drive, WCHAR* buffer, int capacity) {
     int savedErrno = errno;
     WCHAR path[WIDE_PATH_UNITS];
-    int current = CurrentDrive();
-    long length = DriveDirectory(drive, path, WIDE_PATH_UNITS);
-    if (length < 0 || (size_t)length >= WIDE_PATH_UNITS) {
-        errno = EACCES;
-        SetLastError(POSIX_ERROR_NO_SUCH_DEVICE);
-        return nullptr;
-    }
-    bool isCurrent = drive == 0 || drive == current;
-    if (buffer == nullptr) {
-        if (!isCurrent && capacity <= length) {
-            errno = ERANGE;
-            return nullptr;
-        }
-        size_t units = (size_t)length + 1;
-        if (isCurrent && capacity > length) units = (size_t)capacity;
-        buffer = static_cast<WCHAR*>(std::malloc(units * sizeof(WCHAR)));
-        if (buffer == nullptr) {
-            errno = ENOMEM;
-            return nullptr;
-        }
-    } else if (capacity <= length) {
-        errno = ERANGE;
-        return nullptr;
-    }
-    std::memcpy(buffer, path, ((size_t)length + 1) * sizeof(WCHAR));
+    bool isCurrent = false;
+    long length = DirectoryOfDrive(drive, path, &isCurrent);
+    if (length < 0) return nullptr;
+    size_t units = (size_t)length + 1;
+    buffer = static_cast<WCHAR*>(DirectoryBuffer(buffer, capacity, units, sizeof(WCHAR), isCurrent));
+    if (buffer == nullptr) return nullptr;
+    std::memcpy(buffer, path, units * sizeof(WCHAR));
     errno = savedErrno;
     return buffer;
 }
@@ -169,35 +179,15 @@ WCHAR* _wgetdcwd(int drive, WCHAR* buffer, int capacity) {
 char* _getdcwd(int drive, char* buffer, int capacity) {
     int savedErrno = errno;
     WCHAR path[WIDE_PATH_UNITS];
-    int current = CurrentDrive();
-    long length = DriveDirectory(drive, path, WIDE_PATH_UNITS);
-    if (length < 0 || (size_t)length >= WIDE_PATH_UNITS) {
-        errno = EACCES;
-        SetLastError(POSIX_ERROR_NO_SUCH_DEVICE);
-        return nullptr;
-    }
+    bool isCurrent = false;
+    if (DirectoryOfDrive(drive, path, &isCurrent) < 0) return nullptr;
     int bytes = WideCharToMultiByte(CP_ACP, 0, path, -1, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) {
         errno = EINVAL;
         return nullptr;
     }
-    bool isCurrent = drive == 0 || drive == current;
-    if (buffer == nullptr) {
-        if (!isCurrent && capacity < bytes) {
-            errno = ERANGE;
-            return nullptr;
-        }
-        size_t size = (size_t)bytes;
-        if (isCurrent && capacity > bytes) size = (size_t)capacity;
-        buffer = static_cast<char*>(std::malloc(size));
-        if (buffer == nullptr) {
-            errno = ENOMEM;
-            return nullptr;
-        }
-    } else if (capacity < bytes) {
-        errno = ERANGE;
-        return nullptr;
-    }
+    buffer = static_cast<char*>(DirectoryBuffer(buffer, capacity, (size_t)bytes, 1, isCurrent));
+    if (buffer == nullptr) return nullptr;
     WideCharToMultiByte(CP_ACP, 0, path, -1, buffer, bytes, nullptr, nullptr);
     errno = savedErrno;
     return buffer;

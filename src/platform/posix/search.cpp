@@ -112,11 +112,8 @@ bool AddIfMatching(Search* search, const char* folder, const char* unixName, con
 }
 
 HANDLE StartSearch(const WCHAR* pattern) {
-    PathParts* parts = static_cast<PathParts*>(std::malloc(sizeof(PathParts)));
-    if (parts == nullptr) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
+    PathParts* parts = NewPathParts();
+    if (parts == nullptr) return INVALID_HANDLE_VALUE;
     DWORD error = ParseDosPath(pattern, parts);
     // A bare drive ("X:") names no entry, even where its directory is not the root.
     bool bareDrive = pattern != nullptr && IsDriveLetter(pattern[0]) && pattern[1] == ':' && pattern[2] == 0;
@@ -201,7 +198,24 @@ Search* AsSearch(HANDLE handle) {
     return search->magic == SEARCH_MAGIC ? search : nullptr;
 }
 
-void FillWide(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
+// The search's next entry; null (last error set) when it has none left or
+// is no search.
+const FoundEntry* TakeNext(HANDLE handle) {
+    Search* search = AsSearch(handle);
+    if (search == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (search->next >= search->entries.Length()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return nullptr;
+    }
+    return &search->entries.storage[search->next++];
+}
+
+// The fields that both forms of a search record have alike.
+template <typename FindData>
+void FillFixedFields(const FoundEntry& entry, FindData* data) {
     std::memset(data, 0, sizeof *data);
     data->dwFileAttributes = entry.info.attributes;
     data->ftCreationTime = entry.info.creation;
@@ -209,18 +223,16 @@ void FillWide(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
     data->ftLastWriteTime = entry.info.write;
     data->nFileSizeHigh = (DWORD)(entry.info.size >> 32);
     data->nFileSizeLow = (DWORD)entry.info.size;
+}
+
+void FillWide(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
+    FillFixedFields(entry, data);
     std::memcpy(data->cFileName, entry.name, (WideLength(entry.name) + 1) * sizeof(WCHAR));
     std::memcpy(data->cAlternateFileName, entry.shortName, (WideLength(entry.shortName) + 1) * sizeof(WCHAR));
 }
 
 void FillAnsi(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
-    std::memset(data, 0, sizeof *data);
-    data->dwFileAttributes = entry.info.attributes;
-    data->ftCreationTime = entry.info.creation;
-    data->ftLastAccessTime = entry.info.access;
-    data->ftLastWriteTime = entry.info.write;
-    data->nFileSizeHigh = (DWORD)(entry.info.size >> 32);
-    data->nFileSizeLow = (DWORD)entry.info.size;
+    FillFixedFields(entry, data);
     WideCharToMultiByte(CP_ACP, 0, entry.name, -1, data->cFileName, MAX_PATH, nullptr, nullptr);
     WideCharToMultiByte(CP_ACP, 0, entry.shortName, -1, data->cAlternateFileName, 14, nullptr, nullptr);
 }
@@ -233,40 +245,26 @@ using namespace posix;
 
 HANDLE FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
     HANDLE handle = StartSearch(pattern);
-    if (handle == INVALID_HANDLE_VALUE) return handle;
-    Search* search = static_cast<Search*>(handle);
-    FillWide(search->entries.storage[search->next++], data);
+    if (handle != INVALID_HANDLE_VALUE) FillWide(*TakeNext(handle), data);
     return handle;
 }
 
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
-    WCHAR* wide = WidenAnsi(pattern);
-    if (wide == nullptr) {
-        SetLastError(pattern == nullptr ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
-    HANDLE handle = StartSearch(wide);
-    std::free(wide);
-    if (handle == INVALID_HANDLE_VALUE) return handle;
-    Search* search = static_cast<Search*>(handle);
-    FillAnsi(search->entries.storage[search->next++], data);
+    HANDLE handle = CallWithWidePath(pattern, INVALID_HANDLE_VALUE, StartSearch);
+    if (handle != INVALID_HANDLE_VALUE) FillAnsi(*TakeNext(handle), data);
     return handle;
 }
 
 BOOL FindNextFileW(HANDLE handle, WIN32_FIND_DATAW* data) {
-    Search* search = AsSearch(handle);
-    if (search == nullptr) return FailWithError(ERROR_INVALID_HANDLE);
-    if (search->next >= search->entries.Length()) return FailWithError(ERROR_NO_MORE_FILES);
-    FillWide(search->entries.storage[search->next++], data);
-    return TRUE;
+    const FoundEntry* entry = TakeNext(handle);
+    if (entry != nullptr) FillWide(*entry, data);
+    return entry != nullptr;
 }
 
 BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) {
-    Search* search = AsSearch(handle);
-    if (search == nullptr) return FailWithError(ERROR_INVALID_HANDLE);
-    if (search->next >= search->entries.Length()) return FailWithError(ERROR_NO_MORE_FILES);
-    FillAnsi(search->entries.storage[search->next++], data);
-    return TRUE;
+    const FoundEntry* entry = TakeNext(handle);
+    if (entry != nullptr) FillAnsi(*entry, data);
+    return entry != nullptr;
 }
 
 BOOL FindClose(HANDLE handle) {
