@@ -48,17 +48,16 @@ uint64_t PlainRead() {
         bytes += ReadThrough(path);
     }
     FormatWide(path, MAX_PATH, WIDE("%s\\*.*"), gRun.binPath);
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(path, &data);
-    if (search == INVALID_HANDLE_VALUE) return bytes;
-    do {
-        if (gRun.binFormat == FORMAT_ITEM_FILES && data.cFileName[0] == '$' &&
-            data.cFileName[1] == 'I') {
-            FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.binPath, data.cFileName);
+    FolderWalk walk;
+    for (FolderStep step = FsFirstInFolder(&walk, path); step == FOLDER_ENTRY;
+         step = FsNextInFolder(&walk)) {
+        const WCHAR* name = walk.found.cFileName;
+        if (gRun.binFormat == FORMAT_ITEM_FILES && name[0] == '$' && name[1] == 'I') {
+            FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.binPath, name);
             bytes += ReadThrough(path);
         }
-    } while (FsFindNextFile(search, &data));
-    FsFindClose(search);
+    }
+    FsEndFolderWalk(&walk);
     return bytes;
 }
 

@@ -43,23 +43,22 @@ bool CollectBinItems(const WCHAR* pattern, bool pairs, StringArray* paths) {
         return false;
     }
     size_t nameStart = WideLength(search) - WideLength(pattern);
-    WIN32_FIND_DATAW found;
-    HANDLE handle = FsFindFirstFile(search, &found);
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, search);
     MemFree(search);
-    if (handle == INVALID_HANDLE_VALUE) return SearchEndedNormally();
     bool collected = true;
-    do {
-        if (!pairs && IsBinMarker(found)) continue;
-        WCHAR* path = BinChildPath(found.cFileName);
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
+        if (!pairs && IsBinMarker(walk.found)) continue;
+        WCHAR* path = BinChildPath(walk.found.cFileName);
         collected = path != nullptr && paths->Add(path) >= 0;
         if (collected && pairs && MakeDataItemName(path, nameStart))
             collected = paths->Add(path) >= 0;
         MemFree(path);
-    } while (collected && FsFindNextFile(handle, &found));
+        if (!collected) break;
+    }
     if (!collected) ReportNoMemory();
-    bool whole = collected && SearchEndedNormally();
-    FsFindClose(handle);
-    return whole;
+    FsEndFolderWalk(&walk);
+    return collected && step != FOLDER_FAILED;
 }
 
 // Removes every path, printing each first. A failure never stops the pass;

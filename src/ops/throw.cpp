@@ -101,18 +101,17 @@ enum ReadResult { READ_OK, READ_NO_MEMORY, READ_FAILED };
 ReadResult ReadItemCodes(ItemCodeSet* set) {
     WCHAR pattern[FULL_PATH_CHARS];
     if (FormatWide(pattern, FULL_PATH_CHARS, WIDE("%s\\$*"), gRun.binPath) < 0) return READ_FAILED;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally() ? READ_OK : READ_FAILED;
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, pattern);
     bool ok = true;
-    do {
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         uint32_t code = 0;
-        if (ItemCodeOf(data.cFileName, &code)) ok = AddItemCode(set, code);
-        if (ok && ItemCodeOf(data.cAlternateFileName, &code)) ok = AddItemCode(set, code);
-    } while (ok && FsFindNextFile(search, &data));
-    ReadResult result = !ok ? READ_NO_MEMORY : SearchEndedNormally() ? READ_OK : READ_FAILED;
-    FsFindClose(search);
-    return result;
+        if (ItemCodeOf(walk.found.cFileName, &code)) ok = AddItemCode(set, code);
+        if (ok && ItemCodeOf(walk.found.cAlternateFileName, &code)) ok = AddItemCode(set, code);
+        if (!ok) break;
+    }
+    FsEndFolderWalk(&walk);
+    return !ok ? READ_NO_MEMORY : step == FOLDER_FAILED ? READ_FAILED : READ_OK;
 }
 
 void ResetProgress() {
@@ -505,12 +504,8 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
 // Every match of a pattern, as full paths in the order of the search; false
 // (reported) when nothing or only "." and ".." matched, or memory ran out.
 bool CollectMatches(const WCHAR* name, StringArray* matches) {
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(name, &data);
-    if (search == INVALID_HANDLE_VALUE) {
-        ReportInvalid(name);
-        return false;
-    }
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, name);
     // The folder part keeps the separator before the pattern; the matches'
     // long names are joined to it.
     // (The name is a drive path shorter than a path buffer.)
@@ -519,21 +514,18 @@ bool CollectMatches(const WCHAR* name, StringArray* matches) {
         if (IsPathSeparator(name[i])) folderLength = i + 1;
     WCHAR joined[2 * FULL_PATH_CHARS];
     std::memcpy(joined, name, folderLength * sizeof(WCHAR));
-    do {
-        const WCHAR* found = data.cFileName;
-        bool dots = found[0] == '.' && (found[1] == 0 || (found[1] == '.' && found[2] == 0));
-        if (dots) continue;
-        CopyWideTerminated(joined + folderLength, MAX_PATH, found);
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
+        CopyWideTerminated(joined + folderLength, MAX_PATH, walk.found.cFileName);
         if (matches->Add(joined) < 0) {
-            FsFindClose(search);
+            FsEndFolderWalk(&walk);
             ReportNoMemory();
             return false;
         }
-    } while (FsFindNextFile(search, &data));
-    // A search that fails part way would throw only some of the matches.
-    bool whole = SearchEndedNormally();
-    FsFindClose(search);
-    if (!whole) {
+    }
+    FsEndFolderWalk(&walk);
+    // Nothing by that name, or a search that fails part way and would throw
+    // only some of the matches.
+    if (step != FOLDER_DONE) {
         ReportInvalid(name);
         return false;
     }

@@ -113,18 +113,19 @@ enum CollectResult { COLLECT_OK, COLLECT_NO_MEMORY, COLLECT_READ_FAILED };
 CollectResult CollectFolderNumbers(RecordNumberSet* set) {
     WCHAR pattern[MAX_PATH];
     if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return COLLECT_READ_FAILED;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally() ? COLLECT_OK : COLLECT_READ_FAILED;
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, pattern);
     CollectResult result = COLLECT_OK;
-    do {
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         // The system matches a pattern against the short name too.
-        if (!CollectNamePrefixes(set, data.cFileName) ||
-            !CollectNamePrefixes(set, data.cAlternateFileName))
+        if (!CollectNamePrefixes(set, walk.found.cFileName) ||
+            !CollectNamePrefixes(set, walk.found.cAlternateFileName)) {
             result = COLLECT_NO_MEMORY;
-    } while (result == COLLECT_OK && FsFindNextFile(search, &data));
-    if (result == COLLECT_OK && !SearchEndedNormally()) result = COLLECT_READ_FAILED;
-    FsFindClose(search);
+            break;
+        }
+    }
+    FsEndFolderWalk(&walk);
+    if (step == FOLDER_FAILED) result = COLLECT_READ_FAILED;
     return result;
 }
 
@@ -187,16 +188,6 @@ size_t CopyPathField(const uint8_t* field, size_t units, WCHAR* path) {
 }
 
 }  // namespace
-
-// A search that fails for any other reason than "no such name" (or no such
-// folder, which holds no item either) must not look like a folder without
-// data items: a number taken from a half-read folder may already belong to
-// an item, and counts written from a half-read bin are wrong.
-bool SearchEndedNormally() {
-    DWORD error = FsLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-           error == ERROR_NO_MORE_FILES;
-}
 
 uint32_t SaturatedSize(uint64_t size) { return size > 0xFFFFFFFFULL ? 0xFFFFFFFFu : (uint32_t)size; }
 
@@ -345,27 +336,26 @@ bool FindDataItem(WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** pa
     if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D%c%u*.*"), gRun.binPath, (int)letter,
                    (unsigned)recordNumber) < 0)
         return false;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return false;
     // The pattern is a prefix match: record 1 also finds Dc10 and Dc1x.
-    bool found = false;
-    do {
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, pattern);
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         WCHAR nameLetter = 0;
         uint32_t nameNumber = 0;
-        found = ParseDataItemName(data.cFileName, &nameLetter, &nameNumber) &&
-                nameLetter == letter && nameNumber == recordNumber;
-    } while (!found && FsFindNextFile(search, &data));
-    FsFindClose(search);
-    if (!found) return false;
+        if (ParseDataItemName(walk.found.cFileName, &nameLetter, &nameNumber) &&
+            nameLetter == letter && nameNumber == recordNumber)
+            break;
+    }
+    FsEndFolderWalk(&walk);
+    if (step != FOLDER_ENTRY) return false;
     if (wantPath) {
-        *path = BinChildPath(data.cFileName);
+        *path = BinChildPath(walk.found.cFileName);
         if (*path == nullptr) {
             ReportNoMemory();
             return false;
         }
     } else if (attributes != nullptr) {
-        *attributes = data.dwFileAttributes;
+        *attributes = walk.found.dwFileAttributes;
     }
     return true;
 }

@@ -49,19 +49,21 @@ bool DataItemBefore(const DataItem& a, const DataItem& b) {
 bool ReadDataItems(DataItemTable* table) {
     WCHAR pattern[MAX_PATH];
     if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return false;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally();
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, pattern);
     bool ok = true;
-    do {
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         WCHAR letter = 0;
         uint32_t number = 0;
-        if (ParseDataItemName(data.cFileName, &letter, &number))
-            ok = AddDataItem(table, DataItemKey(letter, number), data.dwFileAttributes);
-    } while (ok && FsFindNextFile(search, &data));
-    if (!ok) ReportNoMemory();
-    ok = ok && SearchEndedNormally();
-    FsFindClose(search);
+        if (ParseDataItemName(walk.found.cFileName, &letter, &number) &&
+            !AddDataItem(table, DataItemKey(letter, number), walk.found.dwFileAttributes)) {
+            ReportNoMemory();
+            ok = false;
+            break;
+        }
+    }
+    FsEndFolderWalk(&walk);
+    ok = ok && step != FOLDER_FAILED;
     if (ok) std::sort(table->items, table->items + table->count, DataItemBefore);
     return ok;
 }
@@ -235,24 +237,23 @@ bool LoadItemEntries(bool quiet) {
     if (!quiet) PrintCatalogue(MSG_READING, gRun.binPath);
     WCHAR pattern[MAX_PATH];
     if (FormatWide(pattern, MAX_PATH, WIDE("%s\\$I*.*"), gRun.binPath) < 0) return false;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally();
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, pattern);
     bool ok = true;
-    do {
-        const WCHAR* name = data.cFileName;
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
+        const WCHAR* name = walk.found.cFileName;
         // A folder named like an index file, or a name that matched only
         // by its short form, holds no item.
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if ((walk.found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         if (name[0] != '$' || (name[1] != 'I' && name[1] != 'i')) continue;
         bool failed = false;
         BinEntry* entry = EntryFromItemFile(name, &failed);
         if (failed) ReportNoMemory();
         ok = !failed && (entry == nullptr || AppendEntry(entry));
-    } while (ok && FsFindNextFile(search, &data));
-    ok = ok && SearchEndedNormally();
-    FsFindClose(search);
-    return ok;
+        if (!ok) break;
+    }
+    FsEndFolderWalk(&walk);
+    return ok && step != FOLDER_FAILED;
 }
 
 }  // namespace

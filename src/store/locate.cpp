@@ -59,13 +59,12 @@ int32_t ScanSubfolders(WCHAR letter, const WCHAR* parent, bool itemFilesOnly, WC
                        StringArray* found) {
     WCHAR pattern[MAX_PATH];
     if (FormatWide(pattern, MAX_PATH, WIDE("%c:\\%s\\*.*"), (int)letter, parent) < 0) return 0;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return 0;
+    // A folder that cannot be read to its end offers the bins read so far.
+    FolderWalk walk;
     int32_t count = 0;
-    do {
-        const WCHAR* name = data.cFileName;
-        if (WideCompare(name, WIDE(".")) == 0 || WideCompare(name, WIDE("..")) == 0) continue;
+    for (FolderStep step = FsFirstInFolder(&walk, pattern); step == FOLDER_ENTRY;
+         step = FsNextInFolder(&walk)) {
+        const WCHAR* name = walk.found.cFileName;
         WCHAR path[MAX_PATH];
         if (FormatWide(path, MAX_PATH, WIDE("%c:\\%s\\%s"), (int)letter, parent, name) < 0) continue;
         bool isBin = itemFilesOnly ? IsItemFilesBin(path) : DetectBinFormat(path);
@@ -77,8 +76,8 @@ int32_t ScanSubfolders(WCHAR letter, const WCHAR* parent, bool itemFilesOnly, WC
             count = -1;
             break;
         }
-    } while (FsFindNextFile(search, &data));
-    FsFindClose(search);
+    }
+    FsEndFolderWalk(&walk);
     return count;
 }
 

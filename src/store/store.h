@@ -93,10 +93,6 @@ bool IsRecordSizeValid(uint32_t recordSize);
 
 // The store operations.
 FILE* OpenIndexFile(const WCHAR* mode, bool quiet);
-// A search of the bin folder has ended: false when it failed part way (or
-// could not start for another reason than an empty result), which must not
-// pass for the end of the folder.
-bool SearchEndedNormally();
 // A 64-bit size or sum in a 32-bit field of an index: the largest value
 // rather than a wrapped one.
 uint32_t SaturatedSize(uint64_t size);
