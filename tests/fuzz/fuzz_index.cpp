@@ -2,17 +2,17 @@
 // record numbers (data items and live records) worked out, in both layouts.
 #include <cstdlib>
 
-#include "fuzz_disk.h"
+#include "fuzz_bin.h"
 #include "ops/ops.h"
 #include "store/store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzdisk::Install();
+    fuzzbin::Install();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzdisk::Feed(data, size);
+    fuzzbin::Feed(data, size);
     for (BinFormat format : {FORMAT_INFO, FORMAT_INFO2}) {
         gRun.binFormat = format;
         if (LoadEntries()) ListEntries();

@@ -1,15 +1,15 @@
 // $I files of any content, decoded alone and loaded as a bin.
-#include "fuzz_disk.h"
+#include "fuzz_bin.h"
 #include "ops/ops.h"
 #include "store/store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzdisk::Install();
+    fuzzbin::Install();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzdisk::Feed(data, size);
+    fuzzbin::Feed(data, size);
     ItemInfoRecord record;
     if (DecodeItemInfo(data, size, &record)) {
         // A decoded path always ends inside its field.

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ops_fake_disk.h"
+#include "support/fake_disk.h"
 #include "platform/fs.h"
 
 namespace {

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "ops_fake_disk.h"
-#include "ops_index_bytes.h"
+#include "support/fake_disk.h"
+#include "support/run.h"
+#include "support/store_bytes.h"
 #include "platform/memory.h"
 #include "store/store.h"
 
@@ -17,8 +18,8 @@ namespace {
 using fakedisk::ATTR_DIRECTORY;
 using fakedisk::ReadFile;
 using fakedisk::WriteFile;
-using indexbytes::Header;
-using indexbytes::Record;
+using storebytes::Header;
+using storebytes::Record;
 
 typedef std::vector<uint8_t> Bytes;
 
@@ -56,11 +57,11 @@ protected:
         fakedisk::Install(&disk);
         fakedisk::AddNode(u"C:", ATTR_DIRECTORY);
         fakedisk::AddNode(u"C:\\bin", ATTR_DIRECTORY);
-        indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+        testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
     }
     void TearDown() override {
         MemSetFailAt(0);
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         fakedisk::Uninstall();
     }
 
@@ -71,11 +72,11 @@ protected:
         headerBefore = Header(5, 1, 2, shape.recordSize, 4096);
         headerAfter = Header(5, 2, 3, shape.recordSize, 4608);
         std::vector<Record> records(kOld, kOld + shape.records);
-        original = indexbytes::Index(headerBefore, shape.recordSize, records);
+        original = storebytes::Index(headerBefore, shape.recordSize, records);
         tail.assign(shape.tail, 0);
         for (size_t i = 0; i < shape.tail; ++i) tail[i] = (uint8_t)(0xC0 + i % 50);
         original.insert(original.end(), tail.begin(), tail.end());
-        record = indexbytes::RecordBytes(kNew, shape.recordSize, 0x5A);
+        record = storebytes::RecordBytes(kNew, shape.recordSize, 0x5A);
         WriteFile(INFO2, original);
         disk.fault = fakedisk::Fault();
         return LockBin() ? gRun.binLock : nullptr;

@@ -10,8 +10,9 @@
 
 #include "app/runstate.h"
 #include "ops/ops.h"
-#include "ops_fake_disk.h"
-#include "ops_index_bytes.h"
+#include "support/fake_disk.h"
+#include "support/run.h"
+#include "support/store_bytes.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 
@@ -24,7 +25,7 @@ using fakedisk::Exists;
 using fakedisk::Listing;
 using fakedisk::ReadFile;
 using fakedisk::WriteFile;
-using indexbytes::Record;
+using storebytes::Record;
 
 const Record kNotes = {"C:\\work\\notes.txt", u"C:\\work\\notes.txt", 1, 2, 130000000000000000ULL, 4096, false};
 const char16_t INFO2[] = u"C:\\bin\\INFO2";
@@ -59,7 +60,7 @@ protected:
     }
     void TearDown() override {
         if (other != nullptr) FsClose(other);
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         gRun.lockWaitMs = 0;
         gRun.throwList.RemoveAll();
         fakedisk::Uninstall();
@@ -68,23 +69,23 @@ protected:
     // An INFO2 bin of one entry with its data item, loaded as a listing
     // would load it.
     std::vector<uint8_t> MakeIndexBin() {
-        indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+        testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
         std::vector<uint8_t> index =
-            indexbytes::Index(indexbytes::Header(5, 1, 2, 800, 4096), 800, {kNotes});
+            storebytes::Index(storebytes::Header(5, 1, 2, 800, 4096), 800, {kNotes});
         WriteFile(INFO2, index);
         AddNode(u"C:\\bin\\Dc1.txt", ATTR_FILE);
         AddNode(u"C:\\work\\new.txt", ATTR_FILE);
-        gRun.entries.Add(indexbytes::Entry(kNotes, true));
+        gRun.entries.Add(storebytes::Entry(kNotes, true));
         return index;
     }
 
     std::vector<uint8_t> MakeItemBin() {
-        indexbytes::StartRun(reinterpret_cast<const WCHAR*>(ITEM_BIN), FORMAT_ITEM_FILES);
-        std::vector<uint8_t> info = indexbytes::ItemInfo(u"C:\\work\\notes.txt", 0, 0);
+        testrun::StartRun(reinterpret_cast<const WCHAR*>(ITEM_BIN), FORMAT_ITEM_FILES);
+        std::vector<uint8_t> info = storebytes::ItemV1(u"C:\\work\\notes.txt", 0, 0);
         WriteFile(std::u16string(ITEM_BIN) + u"\\$IAB12CD.txt", info);
         AddNode(std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt", ATTR_FILE);
         AddNode(DESKTOP_INI, ATTR_FILE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        gRun.entries.Add(indexbytes::ItemEntry(u"C:\\work\\notes.txt", std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt"));
+        gRun.entries.Add(storebytes::ItemEntry(u"C:\\work\\notes.txt", std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt"));
         return info;
     }
 

@@ -8,6 +8,7 @@
 #include "app/runstate.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
+#include "support/run.h"
 
 namespace {
 
@@ -18,14 +19,7 @@ struct Parsed {
 };
 
 void ResetRun() {
-    gRun.throwList.RemoveAll();
-    MemFree(gRun.binPath);
-    MemFree(gRun.restorePath);
-    gRun.binPath = nullptr;
-    gRun.restorePath = nullptr;
-    gRun.options = 0;
-    gRun.index = 0;
-    gRun.exitCode = 0;
+    testrun::ClearRun();
     gRun.drive = 3;
 }
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/runstate.h"
-#include "ops_fake_disk.h"
-#include "ops_index_bytes.h"
+#include "support/fake_disk.h"
+#include "support/store_bytes.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "store/store.h"
@@ -19,9 +19,10 @@ using fakedisk::ATTR_DIRECTORY;
 using fakedisk::ATTR_FILE;
 using fakedisk::AddNode;
 using fakedisk::WriteFile;
-using indexbytes::Record;
-
-typedef std::vector<uint8_t> Bytes;
+using storebytes::Bytes;
+using storebytes::ItemV1;
+using storebytes::ItemV2;
+using storebytes::Record;
 
 const char16_t BIN[] = u"T:\\Recycled";
 const uint64_t TIME_A = 129171908960000000ULL;
@@ -29,29 +30,6 @@ const uint64_t TIME_A = 129171908960000000ULL;
 std::u16string In(const std::u16string& name) { return std::u16string(BIN) + u"\\" + name; }
 
 std::u16string Wide16(const WCHAR* text) { return fakedisk::Text(text); }
-
-void Put(Bytes& b, size_t at, uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) b[at + i] = (uint8_t)(value >> (8 * i));
-}
-
-Bytes ItemV1(const std::u16string& path, uint64_t time, uint64_t size) {
-    Bytes b(544, 0);
-    Put(b, 0, 1, 8);
-    Put(b, 8, size, 8);
-    Put(b, 16, time, 8);
-    for (size_t i = 0; i < path.size(); ++i) Put(b, 24 + 2 * i, path[i], 2);
-    return b;
-}
-
-Bytes ItemV2(const std::u16string& path, uint64_t time, uint64_t size) {
-    Bytes b(28 + 2 * (path.size() + 1), 0);
-    Put(b, 0, 2, 8);
-    Put(b, 8, size, 8);
-    Put(b, 16, time, 8);
-    Put(b, 24, path.size() + 1, 4);
-    for (size_t i = 0; i < path.size(); ++i) Put(b, 28 + 2 * i, path[i], 2);
-    return b;
-}
 
 class StoreDisk : public ::testing::Test {
 protected:
@@ -89,7 +67,7 @@ protected:
         return (int)std::count(disk.log.begin(), disk.log.end(), "find " + pattern);
     }
     void WriteIndex(const char16_t* name, uint32_t recordSize, const std::vector<Record>& records) {
-        WriteFile(In(name), indexbytes::Index(indexbytes::Header(5, 0, 0, recordSize, 0), recordSize,
+        WriteFile(In(name), storebytes::Index(storebytes::Header(5, 0, 0, recordSize, 0), recordSize,
                                               records));
     }
 };
@@ -189,9 +167,9 @@ TEST_F(StoreDisk, OneFolderSearchServesEveryRecord) {
 TEST_F(StoreDisk, DamagedIndexesFailWithoutSearching) {
     gRun.binFormat = FORMAT_INFO2;
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
-    Bytes record = indexbytes::RecordBytes(Rec("C:\\a", u"C:\\a", 0, 2), 800, 0);
+    Bytes record = storebytes::RecordBytes(Rec("C:\\a", u"C:\\a", 0, 2), 800, 0);
     for (uint32_t size : {0u, 1u, 279u, 65537u, 0xFFFFFFFFu}) {
-        Bytes bytes = indexbytes::Header(5, 1, 1, size, 0);
+        Bytes bytes = storebytes::Header(5, 1, 1, size, 0);
         bytes.insert(bytes.end(), record.begin(), record.end());
         WriteFile(In(u"INFO2"), bytes);
         disk.log.clear();
@@ -208,11 +186,11 @@ TEST_F(StoreDisk, DamagedIndexesFailWithoutSearching) {
 
 TEST_F(StoreDisk, HeaderAloneAndTrailingPiecesLoadWhatIsWhole) {
     gRun.binFormat = FORMAT_INFO2;
-    WriteFile(In(u"INFO2"), indexbytes::Header(5, 0, 0, 800, 0));
+    WriteFile(In(u"INFO2"), storebytes::Header(5, 0, 0, 800, 0));
     ASSERT_TRUE(LoadEntries());
     EXPECT_EQ(0, gRun.entries.Length());
 
-    Bytes bytes = indexbytes::Index(indexbytes::Header(5, 1, 1, 800, 0), 800,
+    Bytes bytes = storebytes::Index(storebytes::Header(5, 1, 1, 800, 0), 800,
                                     {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 1, 2)});
     bytes.resize(bytes.size() - 1);
     WriteFile(In(u"INFO2"), bytes);
@@ -410,7 +388,7 @@ TEST_F(StoreDisk, LiveRecordsKeepTheirNumbers) {
     for (uint32_t recordSize : {280u, 800u, 1000u}) {
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(row.what) + ", " + std::to_string(recordSize));
-            Bytes bytes = indexbytes::Index(indexbytes::Header(5, 0, 0, recordSize, 0), recordSize,
+            Bytes bytes = storebytes::Index(storebytes::Header(5, 0, 0, recordSize, 0), recordSize,
                                             row.records);
             bytes.insert(bytes.end(), 100, 0x41);  // a piece of a record: no record
             WriteFile(In(u"INFO2"), bytes);
@@ -421,7 +399,7 @@ TEST_F(StoreDisk, LiveRecordsKeepTheirNumbers) {
                 left.time += row.leavingTime;
                 if (row.leavingDrive != 0) left.drive = row.leavingDrive;
                 left.removed = false;
-                leaving = indexbytes::Entry(left, recordSize >= 800);
+                leaving = storebytes::Entry(left, recordSize >= 800);
             }
             EXPECT_EQ(FreeRecordNumber(false, leaving), row.first);
             EXPECT_EQ(FreeRecordNumber(true, leaving), row.second);
@@ -462,7 +440,7 @@ TEST_F(StoreDisk, UnreadIndexFailsTheRecordNumbers) {
         if (row.missing)
             disk.nodes.erase(fakedisk::Fold(In(u"INFO2")));
         else  // 800-byte records behind the header's size
-            WriteFile(In(u"INFO2"), indexbytes::Index(indexbytes::Header(5, 0, 0, row.recordSize, 0), 800, records));
+            WriteFile(In(u"INFO2"), storebytes::Index(storebytes::Header(5, 0, 0, row.recordSize, 0), 800, records));
         if (row.call != nullptr) fakedisk::FailCall(row.call, row.at);
         testing::internal::CaptureStdout();
         uint32_t number = FreeRecordNumber(false);
@@ -524,7 +502,7 @@ TEST_F(StoreDisk, DetectionOrder) {
     const std::u16string below = u"T:\\$recycle.bin\\user7";
     AddNode(u"T:\\$recycle.bin", ATTR_DIRECTORY);
     AddNode(below, ATTR_DIRECTORY);
-    WriteFile(below + u"\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
+    WriteFile(below + u"\\INFO2", storebytes::Header(5, 0, 0, 800, 0));
     EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(below.c_str())));
     EXPECT_EQ(FORMAT_INFO2, gRun.binFormat);
     WriteFile(below + u"\\desktop.ini", Bytes{'x'});
@@ -534,10 +512,10 @@ TEST_F(StoreDisk, DetectionOrder) {
     const std::u16string beside = u"T:\\$RECYCLE.BINX";
     AddNode(beside, ATTR_DIRECTORY);
     WriteFile(beside + u"\\desktop.ini", Bytes{'x'});
-    WriteFile(beside + u"\\INFO", indexbytes::Header(0, 0, 0, 280, 0));
+    WriteFile(beside + u"\\INFO", storebytes::Header(0, 0, 0, 280, 0));
     EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(beside.c_str())));
     EXPECT_EQ(FORMAT_INFO, gRun.binFormat);
-    WriteFile(beside + u"\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
+    WriteFile(beside + u"\\INFO2", storebytes::Header(5, 0, 0, 800, 0));
     EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(beside.c_str())));
     EXPECT_EQ(FORMAT_INFO2, gRun.binFormat);
 
@@ -572,7 +550,7 @@ TEST_F(StoreDisk, FindDriveBinTakesASingleBinWithoutAsking) {
 }
 
 TEST_F(StoreDisk, FindDriveBinTakesRecycledOrTheOneRecyclerBin) {
-    WriteFile(In(u"INFO"), indexbytes::Header(0, 0, 0, 280, 0));
+    WriteFile(In(u"INFO"), storebytes::Header(0, 0, 0, 280, 0));
     WCHAR* found = FindDriveBin();
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\Recycled", Wide16(found));
@@ -581,7 +559,7 @@ TEST_F(StoreDisk, FindDriveBinTakesRecycledOrTheOneRecyclerBin) {
     disk.nodes.erase(fakedisk::Fold(In(u"INFO")));
     AddNode(u"T:\\Recycler", ATTR_DIRECTORY);
     AddNode(u"T:\\Recycler\\S-9", ATTR_DIRECTORY);
-    WriteFile(u"T:\\Recycler\\S-9\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
+    WriteFile(u"T:\\Recycler\\S-9\\INFO2", storebytes::Header(5, 0, 0, 800, 0));
     found = FindDriveBin();
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\Recycler\\S-9", Wide16(found));
