@@ -51,7 +51,7 @@ bool WriteFiles(const WCHAR* folder, const WCHAR* stem, long count) {
 // a name that differs in case only.
 double TimeFloor(const WCHAR* bin, const WCHAR* work, long count, bool itemFiles) {
     if (!WriteFiles(work, WIDE("floor"), count)) return -1;
-    static const uint8_t info[ITEM_INFO_SIZE] = {1};
+    static const uint8_t info[ITEM_V1_SIZE] = {1};
     WCHAR from[MAX_PATH], made[MAX_PATH], moved[MAX_PATH];
     auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < count; ++i) {

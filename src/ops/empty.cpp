@@ -90,15 +90,15 @@ bool RemoveCollected(const StringArray& paths, bool pairs) {
 // record size kept, written in place and only then cut, so that the file
 // is never shorter than its header.
 bool ResetIndex(FILE* index) {
-    uint8_t bytes[INDEX_HEADER_SIZE];
+    uint8_t bytes[HEADER_SIZE];
     IndexHeader header;
     if (!ReadIndexHeaderAt(index, bytes, &header)) return false;
     header.entryCount = 0;
     header.nextRecordNumber = 0;
     header.totalSize = 0;
     EncodeIndexHeader(&header, bytes);
-    return FsSeek(index, 0, SEEK_SET) && FsWrite(bytes, INDEX_HEADER_SIZE, index) && FsFlush(index) &&
-           FsTruncate(index, INDEX_HEADER_SIZE);
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(bytes, HEADER_SIZE, index) && FsFlush(index) &&
+           FsTruncate(index, HEADER_SIZE);
 }
 
 bool SameRecord(const IndexRecord& record, const BinEntry* entry) {
@@ -112,7 +112,7 @@ bool SameRecord(const IndexRecord& record, const BinEntry* entry) {
 // walk through the records meets them in turn.
 bool SweepIndex(FILE* index) {
     if (!LoadEntries(true)) return false;
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
     if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
@@ -120,11 +120,11 @@ bool SweepIndex(FILE* index) {
     int32_t next = 0;
     uint64_t sum = 0;
     bool ok = true;
-    int64_t offset = INDEX_HEADER_SIZE;
+    int64_t offset = HEADER_SIZE;
     while (ok && SeekIndex(index, offset) && FsReadExact(record, header.recordSize, index)) {
-        if (record[0] != 0) {
-            IndexRecord fields;
-            DecodeIndexRecord(record, header.recordSize, &fields);
+        IndexRecord fields;
+        DecodeIndexRecord(record, header.recordSize, &fields);
+        if (fields.live) {
             const BinEntry* kept = next < gRun.entries.Length()
                                        ? static_cast<const BinEntry*>(gRun.entries.At(next))
                                        : nullptr;
@@ -132,7 +132,7 @@ bool SweepIndex(FILE* index) {
                 sum += kept->size;
                 ++next;
             } else {
-                record[0] = 0;
+                MarkRecordRemoved(record);
                 ok = SeekIndex(index, offset) && FsWrite(record, header.recordSize, index);
             }
         }
@@ -151,7 +151,7 @@ bool SweepIndex(FILE* index) {
     header.nextRecordNumber = nextNumber;
     header.totalSize = SaturatedSize(sum);
     EncodeIndexHeader(&header, headerBytes);
-    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, INDEX_HEADER_SIZE, index) &&
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, HEADER_SIZE, index) &&
            FsFlush(index);
 }
 

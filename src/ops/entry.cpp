@@ -98,47 +98,35 @@ WCHAR* DataItemPath(const BinEntry* entry) {
     return nullptr;
 }
 
-// A path field of the index against the entry's path, folding A-Z only. A
-// field that fills its width without a terminator ends there.
-bool AnsiFieldEquals(const uint8_t* field, const char* path) {
-    for (uint32_t i = 0; i < PATH_FIELD_CHARS; ++i) {
-        char a = (char)field[i];
-        if (WideLowerAscii((uint8_t)a) != WideLowerAscii((uint8_t)path[i])) return false;
-        if (a == 0) return true;
+// An ANSI path against the entry's, folding A-Z only.
+bool AnsiEqualsNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (WideLowerAscii((uint8_t)*a) != WideLowerAscii((uint8_t)*b)) return false;
+        if (*a == 0) return true;
     }
-    return path[PATH_FIELD_CHARS] == 0;
 }
 
-bool UnicodeFieldEquals(const uint8_t* field, const WCHAR* path) {
-    for (uint32_t i = 0; i < PATH_FIELD_CHARS; ++i) {
-        WCHAR a = (WCHAR)(field[2 * i] | (field[2 * i + 1] << 8));
-        if (WideLowerAscii(a) != WideLowerAscii(path[i])) return false;
-        if (a == 0) return true;
-    }
-    return path[PATH_FIELD_CHARS] == 0;
-}
-
-// A live record with the entry's path, deletion time and record number.
-bool RecordMatches(const uint8_t* bytes, uint32_t recordSize, const BinEntry* entry) {
-    if (bytes[0] == 0 || entry->originalPath == nullptr) return false;
-    IndexRecord record;
-    DecodeIndexRecord(bytes, recordSize, &record);
+// A live record with the entry's path (folding A-Z only), deletion time and
+// record number.
+bool RecordMatches(const IndexRecord& record, const BinEntry* entry) {
+    if (!record.live || entry->originalPath == nullptr) return false;
     if (record.recordNumber != entry->recordNumber || record.deletionTime != entry->deletionTime)
         return false;
     if (entry->isWide)
-        return recordSize >= INFO2_RECORD_SIZE &&
-               UnicodeFieldEquals(bytes + RECORD_UNICODE_PATH,
-                                  static_cast<const WCHAR*>(entry->originalPath));
-    return AnsiFieldEquals(bytes + RECORD_ANSI_PATH, static_cast<const char*>(entry->originalPath));
+        return record.hasWidePath &&
+               WideCompareAsciiNoCase(record.widePath, static_cast<const WCHAR*>(entry->originalPath)) == 0;
+    return AnsiEqualsNoCase(record.ansiPath, static_cast<const char*>(entry->originalPath));
 }
 
 // Marks the first matching record removed and writes it back in place.
 bool MarkFirstMatch(FILE* index, uint8_t* record, uint32_t recordSize, const BinEntry* entry,
                     uint32_t* removedSize) {
     while (FsReadExact(record, recordSize, index)) {
-        if (!RecordMatches(record, recordSize, entry)) continue;
-        *removedSize = ReadU32(record + RECORD_SIZE_FIELD);
-        record[0] = 0;
+        IndexRecord fields;
+        DecodeIndexRecord(record, recordSize, &fields);
+        if (!RecordMatches(fields, entry)) continue;
+        *removedSize = fields.size;
+        MarkRecordRemoved(record);
         return FsSeek(index, -(long)recordSize, SEEK_CUR) && FsWrite(record, recordSize, index) &&
                FsFlush(index);
     }
@@ -155,7 +143,7 @@ uint64_t LoadedSizeSum() {
 // read and the entries loaded under the lock; a header or record size that
 // cannot be trusted fails the update.
 bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
     if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
     // The data item is already gone, so the number is final; taken before
@@ -176,7 +164,7 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     uint64_t sum = LoadedSizeSum();
     header.totalSize = SaturatedSize(sum > removedSize ? sum - removedSize : 0);
     EncodeIndexHeader(&header, headerBytes);
-    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, INDEX_HEADER_SIZE, index) &&
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, HEADER_SIZE, index) &&
            FsFlush(index);
 }
 

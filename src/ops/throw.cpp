@@ -271,7 +271,7 @@ CreateOutcome CreateItemIndex(const WCHAR* indexName, const uint8_t* bytes) {
         return (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) ? INDEX_NAME_TAKEN
                                                                              : INDEX_NOT_CREATED;
     }
-    bool written = FsWrite(bytes, ITEM_INFO_SIZE, stream);
+    bool written = FsWrite(bytes, ITEM_V1_SIZE, stream);
     if (!FsClose(stream)) written = false;
     if (written) return INDEX_CREATED;
     FsDeleteFile(indexName);
@@ -343,7 +343,7 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     record.fileSize = FsGetFileSize(path);
     record.deletionTime = DeletionTimeNow();
     CopyWideTerminated(record.originalPath, PATH_FIELD_CHARS, path);
-    uint8_t bytes[ITEM_INFO_SIZE];
+    uint8_t bytes[ITEM_V1_SIZE];
     EncodeItemInfo(&record, bytes);
 
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
@@ -399,39 +399,22 @@ bool StartIndexRun() {
     return true;
 }
 
-void FillRecord(uint8_t* record, uint32_t recordSize, const char* ansiPath, uint32_t number,
-                WCHAR letter, uint64_t deletionTime, uint64_t size, const WCHAR* path) {
-    std::memset(record, 0, recordSize);
-    std::memcpy(record + RECORD_ANSI_PATH, ansiPath, PATH_FIELD_CHARS);
-    WriteU32(record + RECORD_NUMBER, number);
-    WriteU32(record + RECORD_DRIVE_NUMBER, (uint32_t)(letter - 'a'));
-    WriteU64(record + RECORD_DELETION_TIME, deletionTime);
-    WriteU32(record + RECORD_SIZE_FIELD, SaturatedSize(size));
-    if (recordSize >= INFO2_RECORD_SIZE) {
-        WCHAR wide[PATH_FIELD_CHARS];
-        CopyWideTerminated(wide, PATH_FIELD_CHARS, path);
-        uint8_t* field = record + RECORD_UNICODE_PATH;
-        for (uint32_t i = 0; i < PATH_FIELD_CHARS; ++i) {
-            field[2 * i] = (uint8_t)(wide[i] & 0xFF);
-            field[2 * i + 1] = (uint8_t)((wide[i] >> 8) & 0xFF);
-        }
-    }
-}
-
-// The record's ANSI path field. Records without a UTF-16 path hold this
-// field alone, so a path the code page cannot carry exactly is refused:
+// The paths of a new record. Records without a UTF-16 path hold the ANSI
+// path alone, so a path the code page cannot carry exactly is refused:
 // stored with '#' it would be restored under another name.
-bool MakeAnsiField(const WCHAR* path, uint32_t recordSize, char* field) {
-    std::memset(field, 0, PATH_FIELD_CHARS);
-    if (WideToAnsiBuffer(field, (int)PATH_FIELD_CHARS, path) == 0) return false;
-    return recordSize >= INFO2_RECORD_SIZE || IsExactAnsi(path, field);
+bool SetRecordPaths(IndexRecord* record, uint32_t recordSize, const WCHAR* path) {
+    std::memset(record, 0, sizeof *record);
+    if (WideToAnsiBuffer(record->ansiPath, (int)PATH_FIELD_CHARS, path) == 0) return false;
+    if (recordSize < RECORD_SIZE_INFO2 && !IsExactAnsi(path, record->ansiPath)) return false;
+    CopyWideTerminated(record->widePath, PATH_FIELD_CHARS, path);
+    return true;
 }
 
 ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     if (!StartIndexRun()) return ITEM_STOP;
     FILE* index = gRun.binLock;  // the index itself, open for update
     IndexHeader header;
-    uint8_t headerBefore[INDEX_HEADER_SIZE];
+    uint8_t headerBefore[HEADER_SIZE];
     if (index == nullptr || !ReadIndexHeaderAt(index, headerBefore, &header)) {
         ReportReadFailed();
         return ITEM_STOP;
@@ -448,9 +431,9 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
                                   (int)letter, (unsigned long)number);
     // The ANSI field must hold the whole path too: a record whose first
     // byte is 0 reads as removed, and a cut path cannot be restored.
-    char ansiPath[PATH_FIELD_CHARS];
+    IndexRecord fields;
     if (length < 0 || !FitsInBin(binFull, (size_t)length - WideLength(gRun.binPath) - 1) ||
-        !MakeAnsiField(path, header.recordSize, ansiPath)) {
+        !SetRecordPaths(&fields, header.recordSize, path)) {
         ReportInvalid(path);
         return ITEM_DONE;
     }
@@ -461,11 +444,15 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
         return ITEM_STOP;
     }
     uint64_t size = ClusterRoundedSize(path);
-    FillRecord(record, header.recordSize, ansiPath, number, letter, DeletionTimeNow(), size, path);
+    fields.recordNumber = number;
+    fields.driveNumber = (uint32_t)(letter - 'a');
+    fields.deletionTime = DeletionTimeNow();
+    fields.size = SaturatedSize(size);
+    EncodeIndexRecord(&fields, header.recordSize, record);
     header.entryCount = gThrow.entryCount + 1;
     header.nextRecordNumber = FirstFreeRecordNumber(&gThrow.numbers, true);
     header.totalSize = SaturatedSize(gThrow.totalSize + size);
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    uint8_t headerBytes[HEADER_SIZE];
     EncodeIndexHeader(&header, headerBytes);
 
     PrintMessage(WIDE("%s\n"), path);

@@ -83,25 +83,11 @@ const DataItem* LookUpDataItem(const DataItemTable* table, WCHAR letter, uint32_
     return (low < table->count && table->items[low].key == key) ? &table->items[low] : nullptr;
 }
 
-char* CopyAnsiField(const uint8_t* field) {
-    size_t length = 0;
-    while (length < PATH_FIELD_CHARS && field[length] != 0) ++length;
-    char* text = static_cast<char*>(MemAlloc(length + 1));
-    if (text == nullptr) return nullptr;
-    std::memcpy(text, field, length);
-    text[length] = 0;
-    return text;
-}
-
-WCHAR* CopyWideField(const uint8_t* field) {
-    size_t length = 0;
-    while (length < PATH_FIELD_CHARS && (field[2 * length] | field[2 * length + 1]) != 0) ++length;
-    WCHAR* text = static_cast<WCHAR*>(MemAlloc((length + 1) * sizeof(WCHAR)));
-    if (text == nullptr) return nullptr;
-    for (size_t i = 0; i < length; ++i)
-        text[i] = (WCHAR)(field[2 * i] | (field[2 * i + 1] << 8));
-    text[length] = 0;
-    return text;
+char* DuplicateAnsi(const char* text) {
+    size_t length = std::strlen(text);
+    char* copy = static_cast<char*>(MemAlloc(length + 1));
+    if (copy != nullptr) std::memcpy(copy, text, length + 1);
+    return copy;
 }
 
 BinEntry* NewEntry() {
@@ -121,9 +107,9 @@ bool AppendEntry(BinEntry* entry) {
 BinEntry* EntryFromRecord(const IndexRecord& record, DWORD attributes) {
     BinEntry* entry = NewEntry();
     if (entry == nullptr) return nullptr;
-    entry->isWide = record.unicodePath != nullptr ? 1 : 0;
-    entry->originalPath = entry->isWide ? static_cast<void*>(CopyWideField(record.unicodePath))
-                                        : static_cast<void*>(CopyAnsiField(record.ansiPath));
+    entry->isWide = record.hasWidePath ? 1 : 0;
+    entry->originalPath = entry->isWide ? static_cast<void*>(WideDuplicate(record.widePath))
+                                        : static_cast<void*>(DuplicateAnsi(record.ansiPath));
     if (entry->originalPath == nullptr) {
         FreeEntry(entry);
         return nullptr;
@@ -155,9 +141,9 @@ bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* ta
     // A trailing piece shorter than a record is the normal end; a read that
     // fails is not.
     while (ok && ReadRecord(buffer, recordSize, stream, &ok)) {
-        if (buffer[0] == 0) continue;  // removed record
         IndexRecord record;
         DecodeIndexRecord(buffer, recordSize, &record);
+        if (!record.live) continue;
         const DataItem* item =
             LookUpDataItem(table, DriveLetterOf(record.driveNumber), record.recordNumber);
         if (item == nullptr) continue;  // its item has left the bin folder
@@ -173,9 +159,9 @@ bool LoadIndexEntries(bool quiet) {
     FILE* stream = OpenIndexFile(nullptr, quiet);
     if (stream == nullptr) return false;
     FreeEntries();
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
-    bool ok = FsReadExact(headerBytes, INDEX_HEADER_SIZE, stream);
+    bool ok = FsReadExact(headerBytes, HEADER_SIZE, stream);
     if (ok) {
         DecodeIndexHeader(headerBytes, &header);
         ok = IsRecordSizeValid(header.recordSize);
@@ -203,7 +189,7 @@ BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
         return nullptr;
     }
     // Never more than a version-2 file with the longest path can use.
-    uint8_t bytes[ITEM_INFO_READ_LIMIT];
+    uint8_t bytes[ITEM_READ_LIMIT];
     size_t length = FsRead(bytes, sizeof bytes, stream);
     FsClose(stream);
     ItemInfoRecord record;
@@ -275,10 +261,7 @@ BinEntry* DuplicateEntry(const BinEntry* entry) {
         if (entry->isWide) {
             copy->originalPath = WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
         } else {
-            size_t length = std::strlen(static_cast<const char*>(entry->originalPath));
-            char* path = static_cast<char*>(MemAlloc(length + 1));
-            if (path != nullptr) std::memcpy(path, entry->originalPath, length + 1);
-            copy->originalPath = path;
+            copy->originalPath = DuplicateAnsi(static_cast<const char*>(entry->originalPath));
         }
     }
     if (entry->dataPath != nullptr) copy->dataPath = WideDuplicate(entry->dataPath);

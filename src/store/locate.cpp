@@ -14,6 +14,7 @@ const char BIN_CLSID[] = "{645FF040-5081-101B-9F08-00AA002F954E}";
 const WCHAR* const RECYCLE_BIN = WIDE("$RECYCLE.BIN");
 const WCHAR* const RECYCLER = WIDE("Recycler");
 const WCHAR* const RECYCLED = WIDE("Recycled");
+const size_t LINE_GROWTH = 260;
 
 char LowerAscii(char ch) { return (ch >= 'A' && ch <= 'Z') ? (char)(ch + 32) : ch; }
 
@@ -201,4 +202,41 @@ WCHAR* ChooseBin(int32_t drive) {
     int32_t chosen = AskNumber(1, count);
     if (chosen < 1 || chosen > count) return nullptr;
     return DuplicateOrReport(candidates.At(chosen - 1));
+}
+
+char* ReadTextLine(FILE* stream) {
+    uint8_t byte = 0;
+    if (FsRead(&byte, 1, stream) != 1) return nullptr;
+    size_t capacity = LINE_GROWTH;
+    size_t length = 0;
+    char* line = static_cast<char*>(MemAlloc(capacity));
+    if (line == nullptr) {
+        ReportNoMemory();
+        return nullptr;
+    }
+    for (;;) {
+        if (byte == '\n') break;
+        if (byte == '\r') {
+            uint8_t next = 0;
+            if (FsRead(&next, 1, stream) == 1 && next != '\n') FsSeek(stream, -1, SEEK_CUR);
+            break;
+        }
+        // Past the limit the rest of the line is read and dropped.
+        if (length + 1 < TEXT_LINE_LIMIT) {
+            if (length + 1 == capacity) {
+                char* grown = static_cast<char*>(MemRealloc(line, capacity + LINE_GROWTH));
+                if (grown == nullptr) {
+                    MemFree(line);
+                    ReportNoMemory();
+                    return nullptr;
+                }
+                line = grown;
+                capacity += LINE_GROWTH;
+            }
+            line[length++] = (char)byte;
+        }
+        if (FsRead(&byte, 1, stream) != 1) break;
+    }
+    line[length] = 0;
+    return line;
 }

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (built) {
         for (size_t at = 0; at + 4 <= size && at < 4096; at += 4) {
-            uint32_t n = ReadU32(data + at);
+            uint32_t n = ReadLe32(data + at);
             uint32_t free = FirstFreeRecordNumber(&set, (n & 1) != 0);
             if (!MarkRecordNumberUsed(&set, (n & 2) ? free : n % 5000)) break;
         }

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t length = 0;
         while (length < PATH_FIELD_CHARS && record.originalPath[length] != 0) ++length;
         if (length == PATH_FIELD_CHARS) __builtin_trap();
-        uint8_t bytes[ITEM_INFO_SIZE];
+        uint8_t bytes[ITEM_V1_SIZE];
         EncodeItemInfo(&record, bytes);
     }
     gRun.binFormat = FORMAT_ITEM_FILES;

@@ -26,15 +26,19 @@ std::u16string Wide(const WCHAR* text) { return std::u16string((const char16_t*)
 
 TEST(LittleEndian, ReadsAndWritesLowByteFirst) {
     const uint8_t bytes[8] = {0x0A, 0x1A, 0x00, 0x80, 0xFF, 0x01, 0x02, 0x03};
-    EXPECT_EQ(0x80001A0Au, ReadU32(bytes));
-    EXPECT_EQ(0x030201FF80001A0AULL, ReadU64(bytes));
+    EXPECT_EQ(0x80001A0Au, ReadLe32(bytes));
+    EXPECT_EQ(0x030201FF80001A0AULL, ReadLe64(bytes));
     uint8_t out[8] = {0};
-    WriteU64(out, 0x030201FF80001A0AULL);
+    WriteLe64(out, 0x030201FF80001A0AULL);
     EXPECT_EQ(0, std::memcmp(bytes, out, 8));
-    WriteU32(out, 0x11223344u);
+    WriteLe32(out, 0x11223344u);
     EXPECT_EQ(0x44, out[0]);
     EXPECT_EQ(0x11, out[3]);
     EXPECT_EQ(0xFF, out[4]);  // the bytes after the field stay
+    EXPECT_EQ(0x1A0Au, ReadLe16(bytes));
+    WriteLe16(out, 0xBEEF);
+    EXPECT_EQ(0xEF, out[0]);
+    EXPECT_EQ(0xBE, out[1]);
 }
 
 TEST(IndexLayout, HeaderFieldsSitAtTheirOffsets) {
@@ -67,18 +71,60 @@ TEST(IndexLayout, RecordFieldsAndThePathFieldByRecordSize) {
     PutWide(b, 280, u"\\\\server\\share\\a.txt");
     IndexRecord record;
     DecodeIndexRecord(b.data(), 800, &record);
-    EXPECT_EQ(b.data(), record.ansiPath);
+    EXPECT_TRUE(record.live);
+    EXPECT_STREQ("C:\\work\\notes.txt", record.ansiPath);
     EXPECT_EQ(10u, record.recordNumber);
     EXPECT_EQ(26u, record.driveNumber);
     EXPECT_EQ(0x01CAE90A0A1A0A0AULL, record.deletionTime);
     EXPECT_EQ(4096u, record.size);
-    ASSERT_NE(nullptr, record.unicodePath);
-    EXPECT_EQ(b.data() + 280, record.unicodePath);
+    ASSERT_TRUE(record.hasWidePath);
+    EXPECT_EQ(u"\\\\server\\share\\a.txt", Wide(record.widePath));
     DecodeIndexRecord(b.data(), 799, &record);
-    EXPECT_EQ(nullptr, record.unicodePath);
+    EXPECT_FALSE(record.hasWidePath);
+    EXPECT_EQ(0, record.widePath[0]);
     DecodeIndexRecord(b.data(), 280, &record);
-    EXPECT_EQ(nullptr, record.unicodePath);
+    EXPECT_FALSE(record.hasWidePath);
     EXPECT_EQ(10u, record.recordNumber);
+    b[0] = 0;
+    DecodeIndexRecord(b.data(), 800, &record);
+    EXPECT_FALSE(record.live);
+}
+
+TEST(IndexLayout, PathFieldsWithoutTerminatorAreReadWhole) {
+    Bytes b(800, 'a');
+    PutWide(b, 280, std::u16string(260, u'w'));
+    IndexRecord record;
+    DecodeIndexRecord(b.data(), 800, &record);
+    EXPECT_EQ(std::string(260, 'a'), record.ansiPath);
+    EXPECT_EQ(std::u16string(260, u'w'), Wide(record.widePath));
+}
+
+TEST(IndexLayout, EncodedRecordHasItsFieldsAndZerosElsewhere) {
+    storebytes::Record expected = {"C:\\a\\b.txt", u"C:\\a\\b.txt", 7, 2, 0x01D0000011223344ULL, 4096, false};
+    for (uint32_t recordSize : {280u, 800u, 1000u}) {
+        IndexRecord record;
+        std::memset(&record, 0x55, sizeof record);
+        std::strcpy(record.ansiPath, expected.ansiPath.c_str());
+        for (size_t i = 0; i <= expected.widePath.size(); ++i) record.widePath[i] = expected.widePath.c_str()[i];
+        record.recordNumber = 7;
+        record.driveNumber = 2;
+        record.deletionTime = 0x01D0000011223344ULL;
+        record.size = 4096;
+        Bytes out(recordSize, 0xEE);
+        EncodeIndexRecord(&record, recordSize, out.data());
+        EXPECT_EQ(storebytes::RecordBytes(expected, recordSize, 0), out) << recordSize;
+    }
+}
+
+TEST(IndexLayout, WideFieldsAreCutToKeepTheirTerminator) {
+    Bytes field(2 * 4, 0xEE);
+    WriteWideField(field.data(), 4, WIDE("abcdef"));
+    EXPECT_EQ(Bytes({'a', 0, 'b', 0, 'c', 0, 0, 0}), field);
+    WriteWideField(field.data(), 4, WIDE("x"));
+    EXPECT_EQ(Bytes({'x', 0, 0, 0, 0, 0, 0, 0}), field);
+    WCHAR text[5];
+    EXPECT_EQ(1u, ReadWideField(field.data(), 4, text));
+    EXPECT_EQ(u"x", Wide(text));
 }
 
 TEST(IndexLayout, RecordSizeLimits) {
@@ -182,10 +228,10 @@ TEST(ItemInfo, EncodeWritesVersionOneByteForByte) {
     const std::u16string path = u"D:\\tmp\\x\u00E9.txt";
     for (size_t i = 0; i < path.size(); ++i) record.originalPath[i] = (WCHAR)path[i];
     record.originalPath[path.size()] = 0;  // the rest of the array is 0xCCCC garbage
-    uint8_t out[ITEM_INFO_SIZE];
+    uint8_t out[ITEM_V1_SIZE];
     EncodeItemInfo(&record, out);
     Bytes expected = ItemV1(path, 0x01CAE90A0A1A0A0AULL, 0x0A1A);
-    EXPECT_EQ(0, std::memcmp(expected.data(), out, ITEM_INFO_SIZE));
+    EXPECT_EQ(0, std::memcmp(expected.data(), out, ITEM_V1_SIZE));
 }
 
 TEST(TimeConversion, EpochAndTruncation) {
