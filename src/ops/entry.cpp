@@ -42,7 +42,7 @@ bool RanOutOfMemory(int32_t earlierCode) {
 // when memory runs out for the path's conversion.
 bool PrintEntryDetail(const BinEntry* entry, int32_t position) {
     WCHAR* path = WideOriginalPath(entry);
-    if (entry->originalPath != nullptr && path == nullptr) {
+    if (HasOriginalPath(entry) && path == nullptr) {
         ReportNoMemory();
         return false;
     }
@@ -58,7 +58,7 @@ bool PrintEntryDetail(const BinEntry* entry, int32_t position) {
 // else the given one completed by ComposeRestoreTarget.
 bool PrepareRestoreTarget(const BinEntry* entry) {
     WCHAR* original = WideOriginalPath(entry);
-    if (entry->originalPath != nullptr && original == nullptr) {
+    if (HasOriginalPath(entry) && original == nullptr) {
         ReportNoMemory();
         return false;
     }
@@ -75,7 +75,7 @@ bool PrepareRestoreTarget(const BinEntry* entry) {
 // failure has been reported. Index layouts look the item up with the same
 // letter that loading used, so that every listed entry can be reached.
 WCHAR* DataItemPath(const BinEntry* entry) {
-    if (entry->originalPath == nullptr) {
+    if (!HasOriginalPath(entry)) {
         Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
         return nullptr;
     }
@@ -109,13 +109,12 @@ bool AnsiEqualsNoCase(const char* a, const char* b) {
 // A live record with the entry's path (folding A-Z only), deletion time and
 // record number.
 bool RecordMatches(const IndexRecord& record, const BinEntry* entry) {
-    if (!record.live || entry->originalPath == nullptr) return false;
+    if (!record.live || !HasOriginalPath(entry)) return false;
     if (record.recordNumber != entry->recordNumber || record.deletionTime != entry->deletionTime)
         return false;
-    if (entry->isWide)
-        return record.hasWidePath &&
-               WideCompareAsciiNoCase(record.widePath, static_cast<const WCHAR*>(entry->originalPath)) == 0;
-    return AnsiEqualsNoCase(record.ansiPath, static_cast<const char*>(entry->originalPath));
+    if (entry->widePath != nullptr)
+        return record.hasWidePath && WideCompareAsciiNoCase(record.widePath, entry->widePath) == 0;
+    return AnsiEqualsNoCase(record.ansiPath, entry->ansiPath);
 }
 
 // Marks the first matching record removed and writes it back in place.
@@ -358,8 +357,7 @@ bool UnregisterEntry(int32_t position) {
     BinEntry* entry = EntryAt(position);
     bool removed = gRun.binFormat == FORMAT_ITEM_FILES ? UnregisterItemFiles(entry)
                                                         : UnregisterIndexRecord(entry);
-    MemFree(entry->originalPath);
-    entry->originalPath = nullptr;
+    DropOriginalPath(entry);
     MemFree(entry->dataPath);
     entry->dataPath = nullptr;
     return removed;

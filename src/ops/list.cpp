@@ -54,7 +54,7 @@ void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
     WidenAscii(text, tail);
     WCHAR* path = WideOriginalPath(entry);
     // A line without its path must not pass for a complete listing.
-    if (entry->originalPath != nullptr && path == nullptr) ReportNoMemory();
+    if (HasOriginalPath(entry) && path == nullptr) ReportNoMemory();
     const WCHAR* shown = path != nullptr ? path : WIDE("");
     size_t used = ShownAnsiWidth(shown);
     const WCHAR* blanks = PATH_COLUMN_BLANKS + (used < (size_t)PATH_COLUMN_WIDTH ? used : (size_t)PATH_COLUMN_WIDTH);
@@ -68,9 +68,9 @@ void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
 }  // namespace
 
 WCHAR* WideOriginalPath(const BinEntry* entry) {
-    if (entry->originalPath == nullptr) return nullptr;
-    if (entry->isWide) return WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
-    return AnsiToWideAlloc(static_cast<const char*>(entry->originalPath));
+    if (entry->widePath != nullptr) return WideDuplicate(entry->widePath);
+    if (entry->ansiPath != nullptr) return AnsiToWideAlloc(entry->ansiPath);
+    return nullptr;
 }
 
 char AttributeLetter(uint32_t attributes, uint32_t bit, char letter) {

@@ -83,6 +83,15 @@ const DataItem* LookUpDataItem(const DataItemTable* table, WCHAR letter, uint32_
     return (low < table->count && table->items[low].key == key) ? &table->items[low] : nullptr;
 }
 
+// Two texts that may be absent: both absent, or both there and equal.
+bool SameText(const char* a, const char* b) {
+    return a == nullptr || b == nullptr ? a == b : std::strcmp(a, b) == 0;
+}
+
+bool SameText(const WCHAR* a, const WCHAR* b) {
+    return a == nullptr || b == nullptr ? a == b : WideCompare(a, b) == 0;
+}
+
 char* DuplicateAnsi(const char* text) {
     size_t length = std::strlen(text);
     char* copy = static_cast<char*>(MemAlloc(length + 1));
@@ -107,10 +116,11 @@ bool AppendEntry(BinEntry* entry) {
 BinEntry* EntryFromRecord(const IndexRecord& record, DWORD attributes) {
     BinEntry* entry = NewEntry();
     if (entry == nullptr) return nullptr;
-    entry->isWide = record.hasWidePath ? 1 : 0;
-    entry->originalPath = entry->isWide ? static_cast<void*>(WideDuplicate(record.widePath))
-                                        : static_cast<void*>(DuplicateAnsi(record.ansiPath));
-    if (entry->originalPath == nullptr) {
+    if (record.hasWidePath)
+        entry->widePath = WideDuplicate(record.widePath);
+    else
+        entry->ansiPath = DuplicateAnsi(record.ansiPath);
+    if (!HasOriginalPath(entry)) {
         FreeEntry(entry);
         return nullptr;
     }
@@ -201,16 +211,15 @@ BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
     WCHAR* dataPath = infoPath;
     dataPath[WideLength(dataPath) - WideLength(name) + 1] = 'R';
     BinEntry* entry = NewEntry();
-    WCHAR* originalPath = entry != nullptr ? WideDuplicate(record.originalPath) : nullptr;
-    if (originalPath == nullptr) {
+    WCHAR* widePath = entry != nullptr ? WideDuplicate(record.originalPath) : nullptr;
+    if (widePath == nullptr) {
         MemFree(entry);
         MemFree(dataPath);
         *failed = true;
         return nullptr;
     }
     DWORD attributes = FsGetFileAttributes(dataPath);
-    entry->isWide = 1;
-    entry->originalPath = originalPath;
+    entry->widePath = widePath;
     entry->attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
     entry->deletionTime = record.deletionTime;
     entry->size = record.fileSize;
@@ -246,27 +255,28 @@ bool LoadItemEntries(bool quiet) {
 
 void FreeEntry(BinEntry* entry) {
     if (entry == nullptr) return;
-    MemFree(entry->originalPath);
+    DropOriginalPath(entry);
     MemFree(entry->dataPath);
     MemFree(entry);
+}
+
+bool HasOriginalPath(const BinEntry* entry) { return entry->ansiPath != nullptr || entry->widePath != nullptr; }
+
+void DropOriginalPath(BinEntry* entry) {
+    MemFree(entry->ansiPath);
+    MemFree(entry->widePath);
+    entry->ansiPath = nullptr;
+    entry->widePath = nullptr;
 }
 
 BinEntry* DuplicateEntry(const BinEntry* entry) {
     BinEntry* copy = NewEntry();
     if (copy == nullptr) return nullptr;
     *copy = *entry;
-    copy->originalPath = nullptr;
-    copy->dataPath = nullptr;
-    if (entry->originalPath != nullptr) {
-        if (entry->isWide) {
-            copy->originalPath = WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
-        } else {
-            copy->originalPath = DuplicateAnsi(static_cast<const char*>(entry->originalPath));
-        }
-    }
-    if (entry->dataPath != nullptr) copy->dataPath = WideDuplicate(entry->dataPath);
-    if ((entry->originalPath != nullptr && copy->originalPath == nullptr) ||
-        (entry->dataPath != nullptr && copy->dataPath == nullptr)) {
+    copy->ansiPath = entry->ansiPath != nullptr ? DuplicateAnsi(entry->ansiPath) : nullptr;
+    copy->widePath = entry->widePath != nullptr ? WideDuplicate(entry->widePath) : nullptr;
+    copy->dataPath = entry->dataPath != nullptr ? WideDuplicate(entry->dataPath) : nullptr;
+    if (HasOriginalPath(copy) != HasOriginalPath(entry) || (copy->dataPath == nullptr) != (entry->dataPath == nullptr)) {
         FreeEntry(copy);
         return nullptr;
     }
@@ -274,19 +284,9 @@ BinEntry* DuplicateEntry(const BinEntry* entry) {
 }
 
 bool SameEntry(const BinEntry* a, const BinEntry* b) {
-    if (a->isWide != b->isWide || a->recordNumber != b->recordNumber ||
-        a->driveNumber != b->driveNumber || a->deletionTime != b->deletionTime)
-        return false;
-    if ((a->originalPath == nullptr) != (b->originalPath == nullptr) ||
-        (a->dataPath == nullptr) != (b->dataPath == nullptr))
-        return false;
-    if (a->dataPath != nullptr && WideCompare(a->dataPath, b->dataPath) != 0) return false;
-    if (a->originalPath == nullptr) return true;
-    if (a->isWide)
-        return WideCompare(static_cast<const WCHAR*>(a->originalPath),
-                           static_cast<const WCHAR*>(b->originalPath)) == 0;
-    return std::strcmp(static_cast<const char*>(a->originalPath),
-                       static_cast<const char*>(b->originalPath)) == 0;
+    return a->recordNumber == b->recordNumber && a->driveNumber == b->driveNumber &&
+           a->deletionTime == b->deletionTime && SameText(a->ansiPath, b->ansiPath) &&
+           SameText(a->widePath, b->widePath) && SameText(a->dataPath, b->dataPath);
 }
 
 bool LoadEntries(bool quiet) {

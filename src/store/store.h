@@ -15,8 +15,12 @@
 const size_t TEXT_LINE_LIMIT = 65536;
 
 struct BinEntry {
-    uint8_t isWide;
-    void* originalPath;          // WCHAR* when isWide, else char* (ANSI)
+    // The original path as stored: in the ANSI code page by records that
+    // carry no UTF-16 path (INFO, INFO2 of records under 800 bytes), else
+    // in UTF-16. One of the two is set; neither once the entry has been
+    // taken out of the store.
+    char* ansiPath;
+    WCHAR* widePath;
     uint32_t recordNumber;
     uint32_t attributes;
     uint64_t deletionTime;       // FILETIME as a 64-bit count
@@ -128,6 +132,9 @@ void FreeEntries();
 // same record or $I file, path and time).
 BinEntry* DuplicateEntry(const BinEntry* entry);
 void FreeEntry(BinEntry* entry);
+bool HasOriginalPath(const BinEntry* entry);
+// Frees the original path, as once the entry has left the store.
+void DropOriginalPath(BinEntry* entry);
 bool SameEntry(const BinEntry* a, const BinEntry* b);
 
 #endif

@@ -149,14 +149,12 @@ inline Bytes ItemV2(const std::u16string& path, uint64_t time, uint64_t size) {
 inline BinEntry* Entry(const Record& record, bool wide) {
     BinEntry* entry = static_cast<BinEntry*>(MemAlloc(sizeof(BinEntry)));
     *entry = BinEntry();
-    entry->isWide = wide ? 1 : 0;
     if (wide) {
-        entry->originalPath = WideDuplicate((const WCHAR*)record.widePath.c_str());
+        entry->widePath = WideDuplicate((const WCHAR*)record.widePath.c_str());
     } else {
-        char* path = static_cast<char*>(MemAlloc(record.ansiPath.size() + 1));
-        std::copy(record.ansiPath.begin(), record.ansiPath.end(), path);
-        path[record.ansiPath.size()] = 0;
-        entry->originalPath = path;
+        entry->ansiPath = static_cast<char*>(MemAlloc(record.ansiPath.size() + 1));
+        std::copy(record.ansiPath.begin(), record.ansiPath.end(), entry->ansiPath);
+        entry->ansiPath[record.ansiPath.size()] = 0;
     }
     entry->recordNumber = record.number;
     entry->driveNumber = record.drive;
@@ -169,8 +167,7 @@ inline BinEntry* Entry(const Record& record, bool wide) {
 inline BinEntry* ItemEntry(const std::u16string& originalPath, const std::u16string& dataPath) {
     BinEntry* entry = static_cast<BinEntry*>(MemAlloc(sizeof(BinEntry)));
     *entry = BinEntry();
-    entry->isWide = 1;
-    entry->originalPath = WideDuplicate((const WCHAR*)originalPath.c_str());
+    entry->widePath = WideDuplicate((const WCHAR*)originalPath.c_str());
     entry->dataPath = WideDuplicate((const WCHAR*)dataPath.c_str());
     return entry;
 }

@@ -40,7 +40,7 @@ protected:
         std::memset(entry, 0, sizeof *entry);
         char* copy = static_cast<char*>(MemAlloc(path.size() + 1));
         std::memcpy(copy, path.c_str(), path.size() + 1);
-        entry->originalPath = copy;
+        entry->ansiPath = copy;
         entry->deletionTime = time;
         entry->attributes = attributes;
         gRun.entries.Add(entry);

@@ -394,7 +394,7 @@ TEST_F(EntryTest, UnregisterMatchesOnlyTheFirstOfTwinRecordsIgnoringCase) {
     ASSERT_TRUE(LockBin());
     EXPECT_TRUE(UnregisterEntry(0));
     EXPECT_EQ(IndexNow(), AfterRemoval(index, 800, 0, 1, 0, 4096));
-    EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->originalPath, nullptr);
+    EXPECT_FALSE(HasOriginalPath(static_cast<BinEntry*>(gRun.entries.At(0))));
 }
 
 // A record is the same only in path, deletion time and number; the path
@@ -449,7 +449,7 @@ TEST_F(EntryTest, UnregisterRefusesAnIndexItCannotTrust) {
     ASSERT_TRUE(LockBin());
     EXPECT_FALSE(UnregisterEntry(0));
     EXPECT_EQ(IndexNow(), shortIndex);
-    EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->originalPath, nullptr);
+    EXPECT_FALSE(HasOriginalPath(static_cast<BinEntry*>(gRun.entries.At(0))));
 }
 
 TEST_F(EntryTest, UnregisterOutOfMemoryWritesNothing) {

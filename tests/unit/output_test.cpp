@@ -146,8 +146,10 @@ protected:
         std::memset(entry, 0, sizeof *entry);
         void* copy = MemAlloc(bytes);
         std::memcpy(copy, path, bytes);
-        entry->originalPath = copy;
-        entry->isWide = isWide;
+        if (isWide)
+            entry->widePath = static_cast<WCHAR*>(copy);
+        else
+            entry->ansiPath = static_cast<char*>(copy);
         entry->attributes = FILE_ATTRIBUTE_ARCHIVE;
         entry->deletionTime = UNIX_EPOCH_FILETIME;
         gRun.entries.Add(entry);

@@ -61,7 +61,7 @@ protected:
     }
     BinEntry* Entry(int32_t i) { return static_cast<BinEntry*>(gRun.entries.At(i)); }
     std::u16string WidePath(int32_t i) {
-        return Wide16(static_cast<const WCHAR*>(Entry(i)->originalPath));
+        return Wide16(Entry(i)->widePath);
     }
     int Searches(const std::string& pattern) {
         return (int)std::count(disk.log.begin(), disk.log.end(), "find " + pattern);
@@ -98,7 +98,7 @@ TEST_F(StoreDisk, Info2LoadsLiveRecordsWhoseItemsArePresent) {
     ASSERT_TRUE(LoadEntries());
     ASSERT_EQ(4, gRun.entries.Length());
     EXPECT_EQ(u"C:\\a.txt", WidePath(0));
-    EXPECT_EQ(1, Entry(0)->isWide);
+    EXPECT_NE(nullptr, Entry(0)->widePath);
     EXPECT_EQ(0u, Entry(0)->recordNumber);
     EXPECT_EQ(2u, Entry(0)->driveNumber);
     EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_READONLY, Entry(0)->attributes);
@@ -123,9 +123,9 @@ TEST_F(StoreDisk, ShortRecordsCarryTheAnsiPathAsStored) {
     AddNode(In(u"Dd4"), ATTR_DIRECTORY);
     ASSERT_TRUE(LoadEntries());
     ASSERT_EQ(2, gRun.entries.Length());
-    EXPECT_EQ(0, Entry(0)->isWide);
-    EXPECT_EQ(memo932, static_cast<const char*>(Entry(0)->originalPath));
-    EXPECT_EQ("D:\\GAMES\\OLD", std::string(static_cast<const char*>(Entry(1)->originalPath)));
+    EXPECT_EQ(nullptr, Entry(0)->widePath);
+    EXPECT_EQ(memo932, Entry(0)->ansiPath);
+    EXPECT_EQ("D:\\GAMES\\OLD", std::string(Entry(1)->ansiPath));
     EXPECT_EQ(3u, Entry(1)->driveNumber);
 }
 
@@ -135,8 +135,8 @@ TEST_F(StoreDisk, The800ByteBoundaryDecidesThePathField) {
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
     ASSERT_TRUE(LoadEntries());
     ASSERT_EQ(1, gRun.entries.Length());
-    EXPECT_EQ(0, Entry(0)->isWide);
-    EXPECT_STREQ("C:\\ansi.txt", static_cast<const char*>(Entry(0)->originalPath));
+    EXPECT_EQ(nullptr, Entry(0)->widePath);
+    EXPECT_STREQ("C:\\ansi.txt", Entry(0)->ansiPath);
 }
 
 TEST_F(StoreDisk, AnsiPathFieldWithoutTerminatorStopsAtItsWidth) {
@@ -145,7 +145,7 @@ TEST_F(StoreDisk, AnsiPathFieldWithoutTerminatorStopsAtItsWidth) {
     AddNode(In(u"Dc0"), ATTR_FILE);
     ASSERT_TRUE(LoadEntries());
     ASSERT_EQ(1, gRun.entries.Length());
-    EXPECT_EQ(260u, std::string(static_cast<const char*>(Entry(0)->originalPath)).size());
+    EXPECT_EQ(260u, std::string(Entry(0)->ansiPath).size());
 }
 
 TEST_F(StoreDisk, OneFolderSearchServesEveryRecord) {
@@ -270,7 +270,7 @@ TEST_F(StoreDisk, MemoryExhaustionAtEveryStepIsReported) {
             } else {
                 EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode) << failAt;
             }
-            for (int32_t i = 0; i < gRun.entries.Length(); ++i) ASSERT_NE(nullptr, Entry(i)->originalPath);
+            for (int32_t i = 0; i < gRun.entries.Length(); ++i) ASSERT_TRUE(HasOriginalPath(Entry(i)));
         }
         EXPECT_TRUE(loaded);
         FreeEntries();

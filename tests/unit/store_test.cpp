@@ -388,12 +388,12 @@ TEST(SameEntry, ComparesWhatIdentifiesTheItem) {
     for (bool wide : {true, false}) {
         // A path as the entry holds it: UTF-16, or bytes for ANSI entries.
         auto setPath = [wide](BinEntry* entry, const char* path) {
-            MemFree(entry->originalPath);
-            entry->originalPath = nullptr;
+            DropOriginalPath(entry);
             if (path == nullptr) return;
             storebytes::Record text = {path, std::u16string(path, path + std::strlen(path)), 0, 0, 0, 0, false};
             BinEntry* made = storebytes::Entry(text, wide);
-            entry->originalPath = made->originalPath;
+            entry->ansiPath = made->ansiPath;
+            entry->widePath = made->widePath;
             MemFree(made);
         };
         const Row rows[] = {
@@ -444,8 +444,7 @@ TEST(DuplicateEntry, DeepCopyOrNone) {
     std::vector<BinEntry*> originals = {
         storebytes::Entry(base, true), storebytes::Entry(base, false),
         storebytes::ItemEntry(u"C:\\x\\y.txt", u"C:\\bin\\$RAB12CD.txt"), storebytes::Entry(base, true)};
-    MemFree(originals[3]->originalPath);
-    originals[3]->originalPath = nullptr;  // a record whose path could not be read
+    DropOriginalPath(originals[3]);  // a record whose path could not be read
     for (BinEntry* original : originals) {
         original->attributes = 0x21;
         original->size = 0x100000001ULL;
@@ -454,9 +453,11 @@ TEST(DuplicateEntry, DeepCopyOrNone) {
         EXPECT_TRUE(SameEntry(copy, original));
         EXPECT_EQ(copy->size, original->size);
         EXPECT_EQ(copy->attributes, original->attributes);
-        EXPECT_TRUE(copy->originalPath == nullptr || copy->originalPath != original->originalPath);
+        EXPECT_TRUE(copy->ansiPath == nullptr || copy->ansiPath != original->ansiPath);
+        EXPECT_TRUE(copy->widePath == nullptr || copy->widePath != original->widePath);
         EXPECT_TRUE(copy->dataPath == nullptr || copy->dataPath != original->dataPath);
-        EXPECT_EQ(copy->originalPath == nullptr, original->originalPath == nullptr);
+        EXPECT_EQ(copy->ansiPath == nullptr, original->ansiPath == nullptr);
+        EXPECT_EQ(copy->widePath == nullptr, original->widePath == nullptr);
         EXPECT_EQ(copy->dataPath == nullptr, original->dataPath == nullptr);
 
         int allocations = 0;
@@ -473,7 +474,7 @@ TEST(DuplicateEntry, DeepCopyOrNone) {
             ++allocations;
             EXPECT_EQ(failed, nullptr) << failAt;
         }
-        EXPECT_EQ(allocations, 1 + (original->originalPath != nullptr) + (original->dataPath != nullptr));
+        EXPECT_EQ(allocations, 1 + HasOriginalPath(original) + (original->dataPath != nullptr));
 
         FreeEntry(original);  // the copy stays whole
         BinEntry* again = DuplicateEntry(copy);

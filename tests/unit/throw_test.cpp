@@ -280,7 +280,7 @@ TEST_F(ThrowTest, FailedMoveWithdrawsTheRecordAndTheCounts) {
     ASSERT_EQ(gRun.entries.Length(), 7);
     auto* last = static_cast<BinEntry*>(gRun.entries.At(6));
     EXPECT_EQ(last->recordNumber, 7u);
-    EXPECT_EQ(Narrow(Text((const WCHAR*)last->originalPath)), "C:\\work\\c.txt");
+    EXPECT_EQ(Narrow(Text(last->widePath)), "C:\\work\\c.txt");
 }
 
 TEST_F(ThrowTest, FailedMovePutsTheHeaderBackAsItWas) {
