@@ -16,7 +16,7 @@ namespace {
 // Room for the detail block's time text or its placeholder.
 const size_t DETAIL_TIME_BYTES = 32;
 
-BinEntry* EntryAt(int32_t position) { return static_cast<BinEntry*>(gRun.entries.At(position)); }
+BinEntry* EntryAt(int32_t position) { return static_cast<BinEntry*>(gRun.bin.entries.At(position)); }
 
 void Fail(int32_t exitCode, int messageId) {
     PrintCatalogue(messageId);
@@ -79,7 +79,7 @@ WCHAR* DataItemPath(const BinEntry* entry) {
         Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
         return nullptr;
     }
-    if (gRun.binFormat == FORMAT_ITEM_FILES) {
+    if (gRun.bin.format == FORMAT_ITEM_FILES) {
         if (entry->dataPath == nullptr) {
             Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
             return nullptr;
@@ -91,7 +91,7 @@ WCHAR* DataItemPath(const BinEntry* entry) {
     int32_t earlierCode = ClearExitCode();
     WCHAR* path = nullptr;
     DWORD attributes = 0;
-    bool found = FindDataItem(EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes);
+    bool found = FindDataItem(&gRun.bin, EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes);
     bool outOfMemory = RanOutOfMemory(earlierCode);
     if (found) return path;
     if (!outOfMemory) Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
@@ -134,7 +134,7 @@ bool MarkFirstMatch(FILE* index, uint8_t* record, uint32_t recordSize, const Bin
 
 uint64_t LoadedSizeSum() {
     uint64_t sum = 0;
-    for (int32_t i = 0; i < gRun.entries.Length(); ++i) sum += EntryAt(i)->size;
+    for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i) sum += EntryAt(i)->size;
     return sum;
 }
 
@@ -148,7 +148,7 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     // The data item is already gone, so the number is final; taken before
     // anything is written, so that running out of memory changes nothing.
     int32_t earlierCode = ClearExitCode();
-    header.nextRecordNumber = FreeRecordNumber(false, entry);
+    header.nextRecordNumber = FreeRecordNumber(&gRun.bin, false, entry);
     if (RanOutOfMemory(earlierCode)) return false;
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
     if (record == nullptr) {
@@ -159,7 +159,7 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     bool marked = MarkFirstMatch(index, record, header.recordSize, entry, &removedSize);
     MemFree(record);
     if (!marked) return false;
-    header.entryCount = (uint32_t)gRun.entries.Length() - 1;
+    header.entryCount = (uint32_t)gRun.bin.entries.Length() - 1;
     uint64_t sum = LoadedSizeSum();
     header.totalSize = SaturatedSize(sum > removedSize ? sum - removedSize : 0);
     EncodeIndexHeader(&header, headerBytes);
@@ -169,7 +169,7 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
 
 // The index is the file the lock holds open for update.
 bool UnregisterIndexRecord(const BinEntry* entry) {
-    return gRun.binLock != nullptr && RemoveIndexRecord(gRun.binLock, entry);
+    return gRun.bin.lock != nullptr && RemoveIndexRecord(gRun.bin.lock, entry);
 }
 
 // Removes the $I file named like the entry's $R item.
@@ -191,7 +191,7 @@ bool TargetInsideBin(const WCHAR* target) {
     WCHAR* full = MakeFullPath(target);
     if (full == nullptr) return true;
     FileIdentity bin;
-    bool inside = !FsGetFileIdentity(gRun.binPath, true, &bin) || PathWithin(full, true, bin);
+    bool inside = !FsGetFileIdentity(gRun.bin.path, true, &bin) || PathWithin(full, true, bin);
     MemFree(full);
     return inside;
 }
@@ -206,13 +206,13 @@ int32_t FindEntryAgain(int32_t position, bool deleting) {
         return -1;
     }
     int32_t found = -1;
-    if (!LoadEntries(true)) {
+    if (!LoadEntries(&gRun.bin, true)) {
         if (gRun.exitCode < EXIT_FIRST_ERROR) {
-            PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+            PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
             gRun.exitCode = EXIT_READ_FAILED;
         }
     } else {
-        for (int32_t i = 0; i < gRun.entries.Length() && found < 0; ++i)
+        for (int32_t i = 0; i < gRun.bin.entries.Length() && found < 0; ++i)
             if (SameEntry(EntryAt(i), chosen)) found = i;
         if (found < 0)
             Fail(deleting ? EXIT_DELETE_FAILED : EXIT_RESTORE_FAILED, MSG_ERR_ENTRY_CHANGED);
@@ -224,7 +224,7 @@ int32_t FindEntryAgain(int32_t position, bool deleting) {
 }  // namespace
 
 void RunEntryCommand() {
-    int32_t count = gRun.entries.Length();
+    int32_t count = gRun.bin.entries.Length();
     if (count == 0) {
         Fail(EXIT_NO_FILES, MSG_ERR_NO_FILES);
         return;
@@ -244,7 +244,7 @@ void RunEntryCommand() {
         Fail(EXIT_CANCELED, MSG_CANCELED);
         return;
     }
-    if (!LockBin()) return;
+    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
     position = FindEntryAgain(position, deleting);
     if (position >= 0) {
         gRun.index = position;
@@ -254,7 +254,7 @@ void RunEntryCommand() {
             PrintCatalogue(MSG_RESTORE_OK);
         }
     }
-    UnlockBin();
+    UnlockBin(&gRun.bin);
 }
 
 bool ComposeRestoreTarget(const WCHAR* originalPath) {
@@ -338,7 +338,7 @@ bool DeleteEntry(int32_t position) {
             PrintCatalogue(MSG_WARN_DELETED_NOT_UNREGISTERED);
             gRun.exitCode = EXIT_WARN_NOT_UNREGISTERED;
         }
-    } else if (gRun.binFormat == FORMAT_ITEM_FILES &&
+    } else if (gRun.bin.format == FORMAT_ITEM_FILES &&
                FsPathMissing(source) &&
                UnregisterEntry(position)) {
         // The $R item was already gone: its $I file alone still listed it.
@@ -355,7 +355,7 @@ bool DeleteEntry(int32_t position) {
 
 bool UnregisterEntry(int32_t position) {
     BinEntry* entry = EntryAt(position);
-    bool removed = gRun.binFormat == FORMAT_ITEM_FILES ? UnregisterItemFiles(entry)
+    bool removed = gRun.bin.format == FORMAT_ITEM_FILES ? UnregisterItemFiles(entry)
                                                         : UnregisterIndexRecord(entry);
     DropOriginalPath(entry);
     MemFree(entry->dataPath);

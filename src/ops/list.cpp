@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "app/messages.h"
+#include "app/runstate.h"
 #include "ops/ops.h"
 #include "platform/console.h"
 #include "platform/fs.h"
@@ -94,7 +95,7 @@ void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
 }
 
 void ListEntries() {
-    int32_t count = gRun.entries.Length();
+    int32_t count = gRun.bin.entries.Length();
     PrintMessage(WIDE("\n"));
     PrintCatalogue(MSG_FILE_COUNT, (int)count);
     if (count == 0) {
@@ -105,5 +106,5 @@ void ListEntries() {
     PrintCatalogue(MSG_LIST_HEADER);
     int width = NumberWidth(count);
     for (int32_t i = 0; i < count; ++i)
-        PrintEntryLine(static_cast<const BinEntry*>(gRun.entries.At(i)), i + 1, width);
+        PrintEntryLine(static_cast<const BinEntry*>(gRun.bin.entries.At(i)), i + 1, width);
 }

@@ -100,7 +100,7 @@ enum ReadResult { READ_OK, READ_NO_MEMORY, READ_FAILED };
 // fails: a name it missed could be drawn again.
 ReadResult ReadItemCodes(ItemCodeSet* set) {
     WCHAR pattern[FULL_PATH_CHARS];
-    if (FormatWide(pattern, FULL_PATH_CHARS, WIDE("%s\\$*"), gRun.binPath) < 0) return READ_FAILED;
+    if (FormatWide(pattern, FULL_PATH_CHARS, WIDE("%s\\$*"), gRun.bin.path) < 0) return READ_FAILED;
     FolderWalk walk;
     FolderStep step = FsFirstInFolder(&walk, pattern);
     bool ok = true;
@@ -133,7 +133,7 @@ void ReportInvalid(const WCHAR* path) {
 }
 
 void ReportReadFailed() {
-    PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+    PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
     Fail(EXIT_READ_FAILED);
 }
 
@@ -279,7 +279,7 @@ CreateOutcome CreateItemIndex(const WCHAR* indexName, const uint8_t* bytes) {
 }
 
 ItemOutcome StopCreateFailed() {
-    PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.binPath);
+    PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.bin.path);
     Fail(EXIT_CREATE_FAILED);
     return ITEM_STOP;
 }
@@ -349,7 +349,7 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
         ItemNameResult result = ITEM_NAME_OK;
         WCHAR* indexName =
-            MakeItemIndexName(gRun.binPath, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
+            MakeItemIndexName(gRun.bin.path, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
         switch (result) {
             case ITEM_NAME_OK:
                 break;
@@ -386,14 +386,14 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
 // then kept current for the rest of the run.
 bool StartIndexRun() {
     if (!gThrow.countsSet) {
-        gThrow.entryCount = (uint32_t)gRun.entries.Length();
+        gThrow.entryCount = (uint32_t)gRun.bin.entries.Length();
         gThrow.totalSize = 0;
-        for (int32_t i = 0; i < gRun.entries.Length(); ++i)
-            gThrow.totalSize += static_cast<const BinEntry*>(gRun.entries.At(i))->size;
+        for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i)
+            gThrow.totalSize += static_cast<const BinEntry*>(gRun.bin.entries.At(i))->size;
         gThrow.countsSet = true;
     }
     if (!gThrow.numbersRead) {
-        if (!BuildRecordNumberSet(&gThrow.numbers)) return false;  // reported
+        if (!BuildRecordNumberSet(&gRun.bin, &gThrow.numbers)) return false;  // reported
         gThrow.numbersRead = true;
     }
     return true;
@@ -412,7 +412,7 @@ bool SetRecordPaths(IndexRecord* record, uint32_t recordSize, const WCHAR* path)
 
 ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     if (!StartIndexRun()) return ITEM_STOP;
-    FILE* index = gRun.binLock;  // the index itself, open for update
+    FILE* index = gRun.bin.lock;  // the index itself, open for update
     IndexHeader header;
     uint8_t headerBefore[HEADER_SIZE];
     if (index == nullptr || !ReadIndexHeaderAt(index, headerBefore, &header)) {
@@ -425,14 +425,14 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
 
     WCHAR dataName[FULL_PATH_CHARS];
     int length = extension != nullptr
-                     ? FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu.%s"), gRun.binPath,
+                     ? FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu.%s"), gRun.bin.path,
                                   (int)letter, (unsigned long)number, extension)
-                     : FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu"), gRun.binPath,
+                     : FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu"), gRun.bin.path,
                                   (int)letter, (unsigned long)number);
     // The ANSI field must hold the whole path too: a record whose first
     // byte is 0 reads as removed, and a cut path cannot be restored.
     IndexRecord fields;
-    if (length < 0 || !FitsInBin(binFull, (size_t)length - WideLength(gRun.binPath) - 1) ||
+    if (length < 0 || !FitsInBin(binFull, (size_t)length - WideLength(gRun.bin.path) - 1) ||
         !SetRecordPaths(&fields, header.recordSize, path)) {
         ReportInvalid(path);
         return ITEM_DONE;
@@ -594,7 +594,7 @@ WCHAR* MakeItemIndexName(const WCHAR* folder, const WCHAR* prefix, const WCHAR* 
 }
 
 bool ThrowOne(const WCHAR* name) {
-    WCHAR* binFull = MakeFullPath(gRun.binPath);
+    WCHAR* binFull = MakeFullPath(gRun.bin.path);
     if (binFull == nullptr) {
         ReportNoMemory();
         return false;
@@ -625,7 +625,7 @@ bool ThrowOne(const WCHAR* name) {
         MemFree(binFull);
         return false;
     }
-    bool itemFiles = gRun.binFormat == FORMAT_ITEM_FILES;
+    bool itemFiles = gRun.bin.format == FORMAT_ITEM_FILES;
     for (int32_t i = 0; i < matches.Length(); ++i) {
         const WCHAR* path = matches.At(i);
         if (!AcceptItem(path, binFull, bin)) continue;
@@ -658,12 +658,12 @@ void ThrowFiles() {
     }
     // The counts written and the numbers taken come from what is read under
     // the lock; a bin that cannot be read whole is not written.
-    if (!LockBin()) return;
-    if (LoadEntries()) {
+    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
+    if (LoadEntries(&gRun.bin)) {
         for (int32_t i = 0; i < gRun.throwList.Length(); ++i) ThrowOne(gRun.throwList.At(i));
     } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
         ReportReadFailed();
     }
-    UnlockBin();
+    UnlockBin(&gRun.bin);
     ResetProgress();
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/messages.h"
+#include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -46,11 +47,9 @@ bool DataItemBefore(const DataItem& a, const DataItem& b) {
 
 // False when memory runs out (reported) or the search fails part way: a
 // half-read folder would hide items and give wrong counts.
-bool ReadDataItems(DataItemTable* table) {
-    WCHAR pattern[MAX_PATH];
-    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return false;
+bool ReadDataItems(const Bin* bin, DataItemTable* table) {
     FolderWalk walk;
-    FolderStep step = FsFirstInFolder(&walk, pattern);
+    FolderStep step = FirstInBinFolder(bin, &walk, WIDE("D*.*"));
     bool ok = true;
     for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         WCHAR letter = 0;
@@ -106,8 +105,8 @@ BinEntry* NewEntry() {
 }
 
 // Appends a complete entry; on failure frees it and reports.
-bool AppendEntry(BinEntry* entry) {
-    if (gRun.entries.Add(entry) >= 0) return true;
+bool AppendEntry(Bin* bin, BinEntry* entry) {
+    if (bin->entries.Add(entry) >= 0) return true;
     FreeEntry(entry);
     ReportNoMemory();
     return false;
@@ -141,7 +140,7 @@ bool ReadRecord(uint8_t* buffer, uint32_t recordSize, FILE* stream, bool* ok) {
     return false;
 }
 
-bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* table) {
+bool ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const DataItemTable* table) {
     uint8_t* buffer = static_cast<uint8_t*>(MemAlloc(recordSize));
     if (buffer == nullptr) {
         ReportNoMemory();
@@ -159,16 +158,16 @@ bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* ta
         if (item == nullptr) continue;  // its item has left the bin folder
         BinEntry* entry = EntryFromRecord(record, item->attributes);
         if (entry == nullptr) ReportNoMemory();
-        ok = entry != nullptr && AppendEntry(entry);
+        ok = entry != nullptr && AppendEntry(bin, entry);
     }
     MemFree(buffer);
     return ok;
 }
 
-bool LoadIndexEntries(bool quiet) {
-    FILE* stream = OpenIndexFile(nullptr, quiet);
+bool LoadIndexEntries(Bin* bin, bool quiet) {
+    FILE* stream = OpenIndexFile(bin, nullptr, quiet);
     if (stream == nullptr) return false;
-    FreeEntries();
+    FreeEntries(bin);
     uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
     bool ok = FsReadExact(headerBytes, HEADER_SIZE, stream);
@@ -178,7 +177,7 @@ bool LoadIndexEntries(bool quiet) {
     }
     if (ok) {
         DataItemTable table;
-        ok = ReadDataItems(&table) && ReadIndexRecords(stream, header.recordSize, &table);
+        ok = ReadDataItems(bin, &table) && ReadIndexRecords(bin, stream, header.recordSize, &table);
         MemFree(table.items);
     }
     FsClose(stream);
@@ -187,8 +186,8 @@ bool LoadIndexEntries(bool quiet) {
 
 // One $I file as an entry: null when the file is to be passed over
 // (unreadable, short, damaged); *failed is set when memory ran out.
-BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
-    WCHAR* infoPath = BinChildPath(name);
+BinEntry* EntryFromItemFile(const Bin* bin, const WCHAR* name, bool* failed) {
+    WCHAR* infoPath = BinChildPath(bin, name);
     if (infoPath == nullptr) {
         *failed = true;
         return nullptr;
@@ -227,13 +226,11 @@ BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
     return entry;
 }
 
-bool LoadItemEntries(bool quiet) {
-    FreeEntries();
-    if (!quiet) PrintCatalogue(MSG_READING, gRun.binPath);
-    WCHAR pattern[MAX_PATH];
-    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\$I*.*"), gRun.binPath) < 0) return false;
+bool LoadItemEntries(Bin* bin, bool quiet) {
+    FreeEntries(bin);
+    if (!quiet) PrintCatalogue(MSG_READING, bin->path);
     FolderWalk walk;
-    FolderStep step = FsFirstInFolder(&walk, pattern);
+    FolderStep step = FirstInBinFolder(bin, &walk, WIDE("$I*.*"));
     bool ok = true;
     for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         const WCHAR* name = walk.found.cFileName;
@@ -242,9 +239,9 @@ bool LoadItemEntries(bool quiet) {
         if ((walk.found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         if (name[0] != '$' || (name[1] != 'I' && name[1] != 'i')) continue;
         bool failed = false;
-        BinEntry* entry = EntryFromItemFile(name, &failed);
+        BinEntry* entry = EntryFromItemFile(bin, name, &failed);
         if (failed) ReportNoMemory();
-        ok = !failed && (entry == nullptr || AppendEntry(entry));
+        ok = !failed && (entry == nullptr || AppendEntry(bin, entry));
         if (!ok) break;
     }
     FsEndFolderWalk(&walk);
@@ -289,13 +286,13 @@ bool SameEntry(const BinEntry* a, const BinEntry* b) {
            SameText(a->widePath, b->widePath) && SameText(a->dataPath, b->dataPath);
 }
 
-bool LoadEntries(bool quiet) {
-    if (gRun.binFormat == FORMAT_ITEM_FILES) return LoadItemEntries(quiet);
-    return LoadIndexEntries(quiet);
+bool LoadEntries(Bin* bin, bool quiet) {
+    if (bin->format == FORMAT_ITEM_FILES) return LoadItemEntries(bin, quiet);
+    return LoadIndexEntries(bin, quiet);
 }
 
-void FreeEntries() {
-    for (int32_t i = 0; i < gRun.entries.Length(); ++i)
-        FreeEntry(static_cast<BinEntry*>(gRun.entries.At(i)));
-    gRun.entries.RemoveAll();
+void FreeEntries(Bin* bin) {
+    for (int32_t i = 0; i < bin->entries.Length(); ++i)
+        FreeEntry(static_cast<BinEntry*>(bin->entries.At(i)));
+    bin->entries.RemoveAll();
 }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/messages.h"
+#include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -49,9 +50,7 @@ bool FormatDriveFolder(WCHAR* path, WCHAR letter, const WCHAR* folder) {
     return FormatWide(path, MAX_PATH, WIDE("%c:\\%s"), (int)letter, folder) >= 0;
 }
 
-bool IsItemFilesBin(const WCHAR* folder) {
-    return DetectBinFormat(folder) && gRun.binFormat == FORMAT_ITEM_FILES;
-}
+bool IsItemFilesBin(const WCHAR* folder) { return DetectBinFormat(folder) == FORMAT_ITEM_FILES; }
 
 // The bins among the entries of "X:\<parent>", in the order of the search:
 // returns how many there are, copies the last one to `last` when given and
@@ -68,7 +67,7 @@ int32_t ScanSubfolders(WCHAR letter, const WCHAR* parent, bool itemFilesOnly, WC
         const WCHAR* name = walk.found.cFileName;
         WCHAR path[MAX_PATH];
         if (FormatWide(path, MAX_PATH, WIDE("%c:\\%s\\%s"), (int)letter, parent, name) < 0) continue;
-        bool isBin = itemFilesOnly ? IsItemFilesBin(path) : DetectBinFormat(path);
+        bool isBin = itemFilesOnly ? IsItemFilesBin(path) : DetectBinFormat(path) != FORMAT_NONE;
         if (!isBin) continue;
         ++count;
         if (last != nullptr) WideCopy(last, MAX_PATH, path);
@@ -137,7 +136,7 @@ bool CheckBinMarker(const WCHAR* folder) {
     return inSection && binKey && localizedKey;
 }
 
-bool DetectBinFormat(const WCHAR* folder) {
+BinFormat DetectBinFormat(const WCHAR* folder) {
     BinFormat format = FORMAT_NONE;
     if (CheckBinMarker(folder))
         format = FORMAT_ITEM_FILES;
@@ -147,13 +146,11 @@ bool DetectBinFormat(const WCHAR* folder) {
         format = FORMAT_INFO2;
     else if (CanOpenChild(folder, WIDE("INFO")))
         format = FORMAT_INFO;
-    if (format == FORMAT_NONE) return false;
-    gRun.binFormat = format;
-    return true;
+    return format;
 }
 
-WCHAR* FindDriveBin() {
-    WCHAR letter = DriveLetterOfRun(gRun.drive);
+WCHAR* FindDriveBin(int32_t drive) {
+    WCHAR letter = DriveLetterOfRun(drive);
     WCHAR remembered[MAX_PATH] = {0};
     WCHAR path[MAX_PATH];
     int32_t total = 0;
@@ -173,9 +170,9 @@ WCHAR* FindDriveBin() {
     if (count == 1 && total == 0) WideCopy(remembered, MAX_PATH, last);
     if (count > 0) total += count;
 
-    bool recycled = FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path);
+    bool recycled = FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path) != FORMAT_NONE;
     if (recycled && total == 0) return DuplicateOrReport(path);
-    if (recycled || total >= 2) return ChooseBin(gRun.drive);
+    if (recycled || total >= 2) return ChooseBin(drive);
     return total == 0 ? nullptr : DuplicateOrReport(remembered);
 }
 
@@ -190,7 +187,7 @@ WCHAR* ChooseBin(int32_t drive) {
     }
     if (ScanSubfolders(letter, RECYCLE_BIN, true, nullptr, &candidates) < 0) return nullptr;
     if (ScanSubfolders(letter, RECYCLER, false, nullptr, &candidates) < 0) return nullptr;
-    if (FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path) &&
+    if (FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path) != FORMAT_NONE &&
         candidates.Add(path) < 0) {
         ReportNoMemory();
         return nullptr;

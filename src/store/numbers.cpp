@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/messages.h"
+#include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "store/store.h"
@@ -99,11 +100,9 @@ bool CollectNamePrefixes(RecordNumberSet* set, const WCHAR* name) {
 
 enum CollectResult { COLLECT_OK, COLLECT_NO_MEMORY, COLLECT_READ_FAILED };
 
-CollectResult CollectFolderNumbers(RecordNumberSet* set) {
-    WCHAR pattern[MAX_PATH];
-    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return COLLECT_READ_FAILED;
+CollectResult CollectFolderNumbers(const Bin* bin, RecordNumberSet* set) {
     FolderWalk walk;
-    FolderStep step = FsFirstInFolder(&walk, pattern);
+    FolderStep step = FirstInBinFolder(bin, &walk, WIDE("D*.*"));
     CollectResult result = COLLECT_OK;
     for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         // The system matches a pattern against the short name too.
@@ -121,9 +120,9 @@ CollectResult CollectFolderNumbers(RecordNumberSet* set) {
 // Every live record keeps its number, whether or not its data item is
 // there: a record left by a killed or failed run would otherwise claim the
 // new item that takes its number, and deleting it would destroy that item.
-CollectResult CollectIndexNumbers(RecordNumberSet* set, const BinEntry* leaving) {
-    if (gRun.binFormat != FORMAT_INFO && gRun.binFormat != FORMAT_INFO2) return COLLECT_OK;
-    FILE* index = OpenIndexFile(WIDE("rb"), true);
+CollectResult CollectIndexNumbers(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving) {
+    if (bin->format != FORMAT_INFO && bin->format != FORMAT_INFO2) return COLLECT_OK;
+    FILE* index = OpenIndexFile(bin, WIDE("rb"), true);
     if (index == nullptr) return COLLECT_READ_FAILED;
     uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
@@ -165,13 +164,13 @@ CollectResult CollectIndexNumbers(RecordNumberSet* set, const BinEntry* leaving)
 
 }  // namespace
 
-bool BuildRecordNumberSet(RecordNumberSet* set, const BinEntry* leaving) {
+bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving) {
     FreeRecordNumberSet(set);
-    CollectResult result = CollectFolderNumbers(set);
-    if (result == COLLECT_OK) result = CollectIndexNumbers(set, leaving);
+    CollectResult result = CollectFolderNumbers(bin, set);
+    if (result == COLLECT_OK) result = CollectIndexNumbers(bin, set, leaving);
     if (result == COLLECT_READ_FAILED) {
         FreeRecordNumberSet(set);
-        PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+        PrintCatalogue(MSG_ERR_READ_FAILED, bin->path);
         gRun.exitCode = EXIT_READ_FAILED;
         return false;
     }
@@ -212,9 +211,9 @@ void FreeRecordNumberSet(RecordNumberSet* set) {
     *set = RecordNumberSet();
 }
 
-uint32_t FreeRecordNumber(bool skipOne, const BinEntry* leaving) {
+uint32_t FreeRecordNumber(const Bin* bin, bool skipOne, const BinEntry* leaving) {
     RecordNumberSet set;
-    if (!BuildRecordNumberSet(&set, leaving)) return 0;
+    if (!BuildRecordNumberSet(bin, &set, leaving)) return 0;
     uint32_t number = FirstFreeRecordNumber(&set, skipOne);
     FreeRecordNumberSet(&set);
     return number;

@@ -6,9 +6,18 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/runstate.h"
+#include "platform/arrays.h"
+#include "platform/fs.h"
 #include "platform/sysapi.h"
 #include "store/layout.h"
+
+typedef uint8_t BinFormat;
+enum : BinFormat {
+    FORMAT_NONE = 0,
+    FORMAT_INFO = 1,
+    FORMAT_INFO2 = 2,
+    FORMAT_ITEM_FILES = 4,
+};
 
 // ReadTextLine keeps at most this many bytes of a line and drops the rest,
 // so that a file without line breaks cannot take memory without bound.
@@ -29,18 +38,27 @@ struct BinEntry {
     uint32_t driveNumber;        // index layouts: the record's drive number
 };
 
+// The bin a run works on: its folder and layout, the entries loaded from
+// it, and the lock a command holds while it changes the bin.
+struct Bin {
+    WCHAR* path = nullptr;
+    BinFormat format = FORMAT_NONE;
+    PtrArray entries;       // BinEntry*, in load order
+    FILE* lock = nullptr;   // the locked file, open for update (the index of an index layout)
+};
+
 // The store operations.
-FILE* OpenIndexFile(const WCHAR* mode, bool quiet);
+FILE* OpenIndexFile(const Bin* bin, const WCHAR* mode, bool quiet);
 // The data item of a record, looked up by drive letter and number. With
 // wantPath a new full path (caller frees), otherwise its attributes.
-bool FindDataItem(WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
+bool FindDataItem(const Bin* bin, WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
                   DWORD* attributes);
 // The lowest record number in use by no data item and no live record
 // (with skipOne the second lowest); `leaving`, when given, names a record
 // about to be removed, whose number does not count. One folder search and
 // one reading of the index; 0 with exit code 254 (no memory) or 61 (a read
 // failed) after a report.
-uint32_t FreeRecordNumber(bool skipOne, const BinEntry* leaving = nullptr);
+uint32_t FreeRecordNumber(const Bin* bin, bool skipOne, const BinEntry* leaving = nullptr);
 // One line of a byte stream, CR, LF or CR LF ended; new string or null.
 char* ReadTextLine(FILE* stream);
 // The letter of the data item names of an entry: for a record of a network
@@ -49,7 +67,10 @@ WCHAR EntryDriveLetter(const BinEntry* entry);
 
 // A new string: the bin folder, a backslash unless it ends with one, and
 // name. Null (nothing reported) when memory runs out.
-WCHAR* BinChildPath(const WCHAR* name);
+WCHAR* BinChildPath(const Bin* bin, const WCHAR* name);
+// Starts a walk over the names of the bin folder that a pattern ("D*.*")
+// matches; FOLDER_FAILED, without a search, when the path would not fit.
+FolderStep FirstInBinFolder(const Bin* bin, FolderWalk* walk, const WCHAR* pattern);
 
 // The record numbers in use in the bin, read once, so that a caller that
 // takes many numbers in one run need not search the folder for every
@@ -77,7 +98,7 @@ struct RecordNumberSet {
     uint32_t aboveCount = 0;
     uint32_t aboveCapacity = 0;
 };
-bool BuildRecordNumberSet(RecordNumberSet* set, const BinEntry* leaving = nullptr);
+bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving = nullptr);
 bool MarkRecordNumberUsed(RecordNumberSet* set, uint32_t number);
 uint32_t FirstFreeRecordNumber(RecordNumberSet* set, bool skipOne);
 void FreeRecordNumberSet(RecordNumberSet* set);
@@ -110,23 +131,24 @@ AppendResult AppendIndexRecord(FILE* index, const uint8_t* record, uint32_t reco
 bool WithdrawIndexRecord(FILE* index, const IndexAppend* append);
 void FreeIndexAppend(IndexAppend* append);
 
-// Bin location and detection.
+// Bin location and detection. DetectBinFormat gives FORMAT_NONE for a
+// folder that is no bin.
 bool CheckBinMarker(const WCHAR* folder);
-bool DetectBinFormat(const WCHAR* folder);
-WCHAR* FindDriveBin();
+BinFormat DetectBinFormat(const WCHAR* folder);
+WCHAR* FindDriveBin(int32_t drive);
 WCHAR* ChooseBin(int32_t drive);
 
 // The bin's lock, held by every command that changes the store, from before
 // it reads what it changes until the change is complete. Taken on the index
 // file ("INFO", "INFO2") or, in the per-item layout, on desktop.ini; waits
-// up to gRun.lockWaitMs for another run to let go. False after a report
-// (busy: EXIT_BIN_BUSY; the file cannot be opened: EXIT_READ_FAILED).
-bool LockBin();
-void UnlockBin();
+// up to waitMs for another run to let go. False after a report (busy:
+// EXIT_BIN_BUSY; the file cannot be opened: EXIT_READ_FAILED).
+bool LockBin(Bin* bin, uint32_t waitMs);
+void UnlockBin(Bin* bin);
 
 // Loading. With quiet, no "Reading" line (a reload under the lock).
-bool LoadEntries(bool quiet = false);
-void FreeEntries();
+bool LoadEntries(Bin* bin, bool quiet = false);
+void FreeEntries(Bin* bin);
 // One entry apart from the list: a deep copy (null when memory runs out),
 // its release, and whether two entries are the same item of the store (the
 // same record or $I file, path and time).

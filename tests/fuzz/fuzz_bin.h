@@ -43,7 +43,7 @@ inline void Install() {
     for (const Name& name : NAMES) fakedisk::AddNode(std::u16string(BIN) + u"\\" + name.name, name.attributes);
     gDisk.everyFile = &gBytes;
     static std::u16string bin(BIN);
-    gRun.binPath = reinterpret_cast<WCHAR*>(&bin[0]);
+    gRun.bin.path = reinterpret_cast<WCHAR*>(&bin[0]);
     gRun.language = LANGUAGE_ENGLISH;
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
 }

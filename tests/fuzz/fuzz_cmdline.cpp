@@ -16,9 +16,9 @@ namespace {
 const size_t MAX_ARGUMENTS = 64;
 
 void ResetRun() {
-    MemFree(gRun.binPath);
+    MemFree(gRun.bin.path);
     MemFree(gRun.restorePath);
-    gRun.binPath = nullptr;
+    gRun.bin.path = nullptr;
     gRun.restorePath = nullptr;
     gRun.throwList.RemoveAll();
     gRun.options = 0;

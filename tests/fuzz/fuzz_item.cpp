@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint8_t bytes[ITEM_V1_SIZE];
         EncodeItemInfo(&record, bytes);
     }
-    gRun.binFormat = FORMAT_ITEM_FILES;
-    if (LoadEntries()) ListEntries();
-    FreeEntries();
+    gRun.bin.format = FORMAT_ITEM_FILES;
+    if (LoadEntries(&gRun.bin)) ListEntries();
+    FreeEntries(&gRun.bin);
     return 0;
 }

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzbin::Feed(data, size);
-    CheckBinMarker(gRun.binPath);
-    DetectBinFormat(gRun.binPath);
+    CheckBinMarker(gRun.bin.path);
+    DetectBinFormat(gRun.bin.path);
     FILE* stream = FsOpenFile(WIDE("F:\\bin\\desktop.ini"), WIDE("rb"));
     if (stream == nullptr) return 0;
     size_t lines = 0;

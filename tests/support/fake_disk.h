@@ -651,7 +651,7 @@ inline void Install(Disk* disk) {
 
 // A test that stopped half way may leave the lock or other streams open.
 inline void Uninstall() {
-    UnlockBin();
+    UnlockBin(&gRun.bin);
     while (!gDisk->streams.empty()) FakeClose(gDisk->streams.begin()->first);
     gSys = kDefaultSystemCalls;
     std::string command = "rm -rf '" + gDisk->hostRoot + "'";

@@ -11,24 +11,24 @@
 namespace testrun {
 
 inline void ClearRun() {
-    UnlockBin();
-    FreeEntries();
+    UnlockBin(&gRun.bin);
+    FreeEntries(&gRun.bin);
     gRun.throwList.RemoveAll();
-    MemFree(gRun.binPath);
+    MemFree(gRun.bin.path);
     MemFree(gRun.restorePath);
-    gRun.binPath = nullptr;
+    gRun.bin.path = nullptr;
     gRun.restorePath = nullptr;
     gRun.exitCode = 0;
     gRun.options = 0;
     gRun.index = 0;
-    gRun.binFormat = FORMAT_NONE;
+    gRun.bin.format = FORMAT_NONE;
     gRun.language = LANGUAGE_ENGLISH;
 }
 
 inline void StartRun(const WCHAR* binPath, BinFormat format) {
     ClearRun();
-    gRun.binPath = WideDuplicate(binPath);
-    gRun.binFormat = format;
+    gRun.bin.path = WideDuplicate(binPath);
+    gRun.bin.format = format;
 }
 
 }  // namespace testrun

@@ -68,7 +68,7 @@ protected:
     // Writes the index of the shape and opens it the way every writer has
     // it: held under the bin's lock.
     FILE* Open(const Shape& shape) {
-        UnlockBin();
+        UnlockBin(&gRun.bin);
         headerBefore = Header(5, 1, 2, shape.recordSize, 4096);
         headerAfter = Header(5, 2, 3, shape.recordSize, 4608);
         std::vector<Record> records(kOld, kOld + shape.records);
@@ -79,7 +79,7 @@ protected:
         record = storebytes::RecordBytes(kNew, shape.recordSize, 0x5A);
         WriteFile(INFO2, original);
         disk.fault = fakedisk::Fault();
-        return LockBin() ? gRun.binLock : nullptr;
+        return LockBin(&gRun.bin, gRun.lockWaitMs) ? gRun.bin.lock : nullptr;
     }
 
     // What the index holds after the append: the new header, the whole
@@ -113,11 +113,11 @@ TEST_F(IndexAppendTest, RecordGoesToTheBoundaryAndComesBackOut) {
         // Loaded, the new record is read as one, in its place.
         fakedisk::AddNode(u"C:\\bin\\Dc2.txt", fakedisk::ATTR_FILE);
         testing::internal::CaptureStdout();
-        ASSERT_TRUE(LoadEntries(true));
+        ASSERT_TRUE(LoadEntries(&gRun.bin, true));
         testing::internal::GetCapturedStdout();
-        ASSERT_EQ(gRun.entries.Length(), 1);
-        EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->recordNumber, kNew.number);
-        FreeEntries();
+        ASSERT_EQ(gRun.bin.entries.Length(), 1);
+        EXPECT_EQ(static_cast<BinEntry*>(gRun.bin.entries.At(0))->recordNumber, kNew.number);
+        FreeEntries(&gRun.bin);
         disk.nodes.erase(fakedisk::Fold(u"C:\\bin\\Dc2.txt"));
 
         EXPECT_TRUE(WithdrawIndexRecord(index, &append));

@@ -33,7 +33,7 @@ protected:
         tzset();
         gRun.language = LANGUAGE_ENGLISH;
     }
-    void TearDown() override { FreeEntries(); }
+    void TearDown() override { FreeEntries(&gRun.bin); }
 
     void Add(const std::string& path, uint64_t time, uint32_t attributes) {
         BinEntry* entry = static_cast<BinEntry*>(MemAlloc(sizeof(BinEntry)));
@@ -43,7 +43,7 @@ protected:
         entry->ansiPath = copy;
         entry->deletionTime = time;
         entry->attributes = attributes;
-        gRun.entries.Add(entry);
+        gRun.bin.entries.Add(entry);
     }
     std::string Listing() {
         testing::internal::CaptureStdout();

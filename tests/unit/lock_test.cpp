@@ -75,7 +75,7 @@ protected:
         WriteFile(INFO2, index);
         AddNode(u"C:\\bin\\Dc1.txt", ATTR_FILE);
         AddNode(u"C:\\work\\new.txt", ATTR_FILE);
-        gRun.entries.Add(storebytes::Entry(kNotes, true));
+        gRun.bin.entries.Add(storebytes::Entry(kNotes, true));
         return index;
     }
 
@@ -85,7 +85,7 @@ protected:
         WriteFile(std::u16string(ITEM_BIN) + u"\\$IAB12CD.txt", info);
         AddNode(std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt", ATTR_FILE);
         AddNode(DESKTOP_INI, ATTR_FILE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        gRun.entries.Add(storebytes::ItemEntry(u"C:\\work\\notes.txt", std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt"));
+        gRun.bin.entries.Add(storebytes::ItemEntry(u"C:\\work\\notes.txt", std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt"));
         return info;
     }
 
@@ -120,14 +120,14 @@ TEST_F(LockTest, WaitIsBoundedThenTheBinIsBusy) {
         disk.slept = 0;
         disk.sleeps = 0;
         bool locked = true;
-        std::string output = Captured([&] { locked = LockBin(); });
+        std::string output = Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); });
         EXPECT_FALSE(locked);
         EXPECT_EQ(gRun.exitCode, EXIT_BIN_BUSY);
         EXPECT_EQ(output, (row.notice ? WAITING : std::string()) + BUSY);
         EXPECT_EQ(disk.sleeps, row.sleeps);
         EXPECT_GE(disk.slept, row.waitMs);
         EXPECT_LT(disk.slept, row.waitMs + 50);
-        EXPECT_EQ(gRun.binLock, nullptr);
+        EXPECT_EQ(gRun.bin.lock, nullptr);
         EXPECT_EQ(disk.streams.size(), 1u);  // the stream that waited was closed
         EXPECT_EQ(disk.locks.begin()->second, other);
     }
@@ -141,14 +141,14 @@ TEST_F(LockTest, HolderThatLetsGoInTimeIsWaitedFor) {
         if (disk.sleeps == 3) FsUnlock(other);
     };
     bool locked = false;
-    std::string output = Captured([&] { locked = LockBin(); });
+    std::string output = Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); });
     EXPECT_TRUE(locked);
     EXPECT_EQ(output, "");
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_EQ(disk.sleeps, 3);
-    ASSERT_NE(gRun.binLock, nullptr);
-    EXPECT_EQ(disk.locks.begin()->second, gRun.binLock);
-    EXPECT_TRUE(LockBin());  // held already: nothing more
+    ASSERT_NE(gRun.bin.lock, nullptr);
+    EXPECT_EQ(disk.locks.begin()->second, gRun.bin.lock);
+    EXPECT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));  // held already: nothing more
     EXPECT_EQ(disk.sleeps, 3);
 }
 
@@ -223,7 +223,7 @@ TEST_F(LockTest, CommandsLetGoOfTheLock) {
         if (row.throwName != nullptr) gRun.throwList.Add(reinterpret_cast<const WCHAR*>(row.throwName));
         std::string output = Captured(row.run);
         EXPECT_EQ(gRun.exitCode, row.exitCode) << output;
-        EXPECT_EQ(gRun.binLock, nullptr);
+        EXPECT_EQ(gRun.bin.lock, nullptr);
         EXPECT_TRUE(disk.locks.empty());
         EXPECT_TRUE(disk.streams.empty());
     }
@@ -238,7 +238,7 @@ TEST_F(LockTest, OtherLockFailuresAreReadFailures) {
     gRun.lockWaitMs = 1000;
     disk.lockError = ERROR_ACCESS_DENIED;
     bool locked = true;
-    EXPECT_EQ(Captured([&] { locked = LockBin(); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
     EXPECT_EQ(disk.sleeps, 0);
@@ -246,22 +246,22 @@ TEST_F(LockTest, OtherLockFailuresAreReadFailures) {
 
     gRun.exitCode = 0;
     disk.refuseOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
-    EXPECT_EQ(Captured([&] { locked = LockBin(); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
 
     gRun.exitCode = 0;
     disk.refuseOpen = nullptr;
     fakedisk::AddLink(INFO2, u"C:\\work\\elsewhere", ATTR_FILE | FILE_ATTRIBUTE_REPARSE_POINT);
-    EXPECT_EQ(Captured([&] { locked = LockBin(); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
     EXPECT_TRUE(disk.streams.empty());
-    EXPECT_EQ(gRun.binLock, nullptr);
+    EXPECT_EQ(gRun.bin.lock, nullptr);
 
     MakeItemBin();
     disk.refuseOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
-    EXPECT_TRUE(LockBin());
+    EXPECT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_EQ(disk.locks.count(fakedisk::Fold(DESKTOP_INI)), 1u);
 }

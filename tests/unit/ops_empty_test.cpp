@@ -64,8 +64,8 @@ protected:
         AddNode(u"C:\\bin\\Dc2\\inner.txt", ATTR_FILE);
         AddNode(u"C:\\bin\\desktop.ini", ATTR_FILE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         AddNode(u"C:\\bin\\notes.txt", ATTR_FILE);
-        gRun.entries.Add(storebytes::Entry(kFirst, true));
-        gRun.entries.Add(storebytes::Entry(kSecond, true));
+        gRun.bin.entries.Add(storebytes::Entry(kFirst, true));
+        gRun.bin.entries.Add(storebytes::Entry(kSecond, true));
         return index;
     }
 };
@@ -90,7 +90,7 @@ TEST_F(EmptyTest, IndexIsResetEvenWithoutDataItems) {
     testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO);
     gRun.options = OPT_EMPTY | OPT_YES;
     WriteFile(u"C:\\bin\\INFO", Index(Header(0x12345678, 1, 2, 280, 99), 280, {kFirst}));
-    gRun.entries.Add(storebytes::Entry(kFirst, false));
+    gRun.bin.entries.Add(storebytes::Entry(kFirst, false));
     EXPECT_EQ(Captured(RunEmptyCommand), "The Recycle Bin has emptied.\n");
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_EQ(ReadFile(u"C:\\bin\\INFO"), Header(0x12345678, 0, 0, 280, 0));
@@ -123,12 +123,12 @@ TEST_F(EmptyTest, UnreadableHeaderLeavesTheBinAsItWas) {
 // that cannot be written after the items went leaves the index as it was.
 TEST_F(EmptyTest, MissingIndexRemovesNothingAndFailedRewriteKeepsTheIndex) {
     std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
-    gRun.binFormat = FORMAT_INFO;  // "INFO" is not there
+    gRun.bin.format = FORMAT_INFO;  // "INFO" is not there
     EXPECT_EQ(Captured(RunEmptyCommand), "Error: Reading the data in the Recycle Bin (C:\\bin) failed.\n");
     EXPECT_EQ(gRun.exitCode, 61);
     EXPECT_EQ(Listing(u"C:\\bin").size(), 6u);
 
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     gRun.exitCode = 0;
     gSys.write = WriteNothing;
     EXPECT_EQ(Captured(RunEmptyCommand),
@@ -180,12 +180,12 @@ TEST_F(EmptyTest, DeletionReportedForAFileThatStaysKeepsItsRecord) {
 TEST_F(EmptyTest, OutOfMemoryWhileCollectingChangesNothing) {
     for (long failAt = 1; failAt <= 6; ++failAt) {
         std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
-        ASSERT_TRUE(LockBin());
+        ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
         testing::internal::CaptureStdout();
         MemSetFailAt(failAt);
         bool emptied = EmptyStore();
         MemSetFailAt(0);
-        UnlockBin();
+        UnlockBin(&gRun.bin);
         testing::internal::GetCapturedStdout();
         EXPECT_FALSE(emptied) << failAt;
         EXPECT_EQ(gRun.exitCode, 254) << failAt;
@@ -207,8 +207,8 @@ protected:
         WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IZZ0000", storebytes::ItemV1(u"C:\\b", 0, 0));
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RQQ1111", ATTR_FILE);
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\desktop.ini", ATTR_FILE);
-        gRun.entries.Add(storebytes::ItemEntry(u"C:\\a.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
-        gRun.entries.Add(storebytes::ItemEntry(u"C:\\b", u"C:\\$RECYCLE.BIN\\S-1-5\\$RZZ0000"));
+        gRun.bin.entries.Add(storebytes::ItemEntry(u"C:\\a.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
+        gRun.bin.entries.Add(storebytes::ItemEntry(u"C:\\b", u"C:\\$RECYCLE.BIN\\S-1-5\\$RZZ0000"));
     }
 };
 

@@ -67,12 +67,12 @@ protected:
         AddNode(u"C:\\bin\\Dc7.txt", ATTR_FILE);
         AddNode(u"C:\\bin\\Dc9.doc", ATTR_FILE);
         bool wide = recordSize >= 800;
-        gRun.entries.Add(storebytes::Entry(kNotes, wide));
-        gRun.entries.Add(storebytes::Entry(kReport, wide));
+        gRun.bin.entries.Add(storebytes::Entry(kNotes, wide));
+        gRun.bin.entries.Add(storebytes::Entry(kReport, wide));
         return index;
     }
     std::vector<uint8_t> IndexNow() {
-        return ReadFile(gRun.binFormat == FORMAT_INFO ? u"C:\\bin\\INFO" : u"C:\\bin\\INFO2");
+        return ReadFile(gRun.bin.format == FORMAT_INFO ? u"C:\\bin\\INFO" : u"C:\\bin\\INFO2");
     }
 };
 
@@ -264,7 +264,7 @@ TEST_F(EntryTest, NetworkPathRecordIsReachedLikeLoadingReachesIt) {
     std::vector<uint8_t> index = Index(Header(3, 1, 5, 800, 100), 800, {share});
     WriteFile(u"C:\\bin\\INFO2", index);
     BinEntry* entry = storebytes::Entry(share, true);
-    gRun.entries.Add(entry);
+    gRun.bin.entries.Add(entry);
     std::u16string item = u"C:\\bin\\D";
     item += (char16_t)EntryDriveLetter(entry);
     item += u"4.txt";
@@ -320,7 +320,7 @@ TEST_F(EntryTest, MissingDataItemIsAnUnknownError) {
     testrun::ClearRun();
     MakeIndexBin(FORMAT_INFO2, 800);
     disk.nodes.erase(fakedisk::Fold(u"C:\\bin\\Dc7.txt"));
-    ASSERT_TRUE(LockBin());
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     testing::internal::CaptureStdout();
     EXPECT_FALSE(DeleteEntry(0));
     output = testing::internal::GetCapturedStdout();
@@ -348,7 +348,7 @@ TEST_F(EntryTest, RecordNoLongerLiveGivesTheWarning) {
     testrun::ClearRun();
     MakeIndexBin(FORMAT_INFO2, 800);
     WriteFile(u"C:\\bin\\INFO2", index);
-    ASSERT_TRUE(LockBin());
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     gRun.restorePath = WideDuplicate(WIDE("C:\\work\\notes.txt"));
     testing::internal::CaptureStdout();
     EXPECT_TRUE(RestoreEntry(0));
@@ -389,12 +389,12 @@ TEST_F(EntryTest, UnregisterMatchesOnlyTheFirstOfTwinRecordsIgnoringCase) {
     std::vector<uint8_t> index = Index(Header(3, 2, 8, 800, 8192), 800, {upper, upper});
     WriteFile(u"C:\\bin\\INFO2", index);
     AddNode(u"C:\\bin\\Dc7.txt", ATTR_FILE);
-    gRun.entries.Add(storebytes::Entry(kNotes, true));
-    gRun.entries.Add(storebytes::Entry(kNotes, true));
-    ASSERT_TRUE(LockBin());
+    gRun.bin.entries.Add(storebytes::Entry(kNotes, true));
+    gRun.bin.entries.Add(storebytes::Entry(kNotes, true));
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     EXPECT_TRUE(UnregisterEntry(0));
     EXPECT_EQ(IndexNow(), AfterRemoval(index, 800, 0, 1, 0, 4096));
-    EXPECT_FALSE(HasOriginalPath(static_cast<BinEntry*>(gRun.entries.At(0))));
+    EXPECT_FALSE(HasOriginalPath(static_cast<BinEntry*>(gRun.bin.entries.At(0))));
 }
 
 // A record is the same only in path, deletion time and number; the path
@@ -421,8 +421,8 @@ TEST_F(EntryTest, UnregisterComparesTheFieldsThatIdentifyARecord) {
         testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
         std::vector<uint8_t> index = Index(Header(3, 1, 8, row.recordSize, 4096), row.recordSize, {kNotes});
         WriteFile(u"C:\\bin\\INFO2", index);
-        gRun.entries.Add(storebytes::Entry(row.entry, row.wideEntry));
-        ASSERT_TRUE(LockBin());
+        gRun.bin.entries.Add(storebytes::Entry(row.entry, row.wideEntry));
+        ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
         EXPECT_EQ(UnregisterEntry(0), row.matches) << row.recordSize << " " << row.entry.number;
         EXPECT_EQ(IndexNow() == index, !row.matches);
     }
@@ -437,24 +437,24 @@ TEST_F(EntryTest, UnregisterRefusesAnIndexItCannotTrust) {
         std::vector<uint8_t> record = storebytes::RecordBytes(kNotes, 800, 0xA0);
         index.insert(index.end(), record.begin(), record.end());
         WriteFile(u"C:\\bin\\INFO2", index);
-        gRun.entries.Add(storebytes::Entry(kNotes, false));
-        ASSERT_TRUE(LockBin());
+        gRun.bin.entries.Add(storebytes::Entry(kNotes, false));
+        ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
         EXPECT_FALSE(UnregisterEntry(0)) << recordSize;
         EXPECT_EQ(IndexNow(), index);
     }
     testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
     std::vector<uint8_t> shortIndex = {3, 0, 0, 0, 1, 0, 0, 0};
     WriteFile(u"C:\\bin\\INFO2", shortIndex);
-    gRun.entries.Add(storebytes::Entry(kNotes, true));
-    ASSERT_TRUE(LockBin());
+    gRun.bin.entries.Add(storebytes::Entry(kNotes, true));
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     EXPECT_FALSE(UnregisterEntry(0));
     EXPECT_EQ(IndexNow(), shortIndex);
-    EXPECT_FALSE(HasOriginalPath(static_cast<BinEntry*>(gRun.entries.At(0))));
+    EXPECT_FALSE(HasOriginalPath(static_cast<BinEntry*>(gRun.bin.entries.At(0))));
 }
 
 TEST_F(EntryTest, UnregisterOutOfMemoryWritesNothing) {
     std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
-    ASSERT_TRUE(LockBin());
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     testing::internal::CaptureStdout();
     MemSetFailAt(1);
     bool unregistered = UnregisterEntry(0);
@@ -479,7 +479,7 @@ protected:
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\desktop.ini", ATTR_FILE | FILE_ATTRIBUTE_HIDDEN);
         WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", storebytes::ItemV1(u"C:\\work\\notes.txt", 0, 0));
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt", ATTR_FILE);
-        gRun.entries.Add(
+        gRun.bin.entries.Add(
             storebytes::ItemEntry(u"C:\\work\\notes.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
     }
 };

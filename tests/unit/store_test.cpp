@@ -345,10 +345,10 @@ TEST(ReadTextLine, MemoryExhaustionReportsAndReturnsNone) {
 TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
     // A folder that cannot be searched has every number free; the per-item
     // layout has no index whose records would count.
-    gRun.binPath = const_cast<WCHAR*>(WIDE("Q:\\no\\such\\folder"));
-    gRun.binFormat = FORMAT_ITEM_FILES;
+    gRun.bin.path = const_cast<WCHAR*>(WIDE("Q:\\no\\such\\folder"));
+    gRun.bin.format = FORMAT_ITEM_FILES;
     RecordNumberSet set;
-    ASSERT_TRUE(BuildRecordNumberSet(&set));
+    ASSERT_TRUE(BuildRecordNumberSet(&gRun.bin, &set));
     EXPECT_EQ(0u, FirstFreeRecordNumber(&set, false));
     EXPECT_EQ(1u, FirstFreeRecordNumber(&set, true));
     for (uint32_t expected = 0; expected < 5000; ++expected) {
@@ -370,8 +370,8 @@ TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
     EXPECT_EQ(100002u, FirstFreeRecordNumber(&set, true));
     FreeRecordNumberSet(&set);
     FreeRecordNumberSet(&set);  // twice is harmless
-    gRun.binPath = nullptr;
-    gRun.binFormat = FORMAT_NONE;
+    gRun.bin.path = nullptr;
+    gRun.bin.format = FORMAT_NONE;
 }
 
 

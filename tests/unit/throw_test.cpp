@@ -96,11 +96,11 @@ protected:
         if (disk.geometryCalls > 0) {
             EXPECT_EQ(disk.geometryRoot, "c:\\");
         }
-        FreeEntries();
+        FreeEntries(&gRun.bin);
         gRun.throwList.RemoveAll();
-        MemFree(gRun.binPath);
-        gRun.binPath = nullptr;
-        gRun.binFormat = FORMAT_NONE;
+        MemFree(gRun.bin.path);
+        gRun.bin.path = nullptr;
+        gRun.bin.format = FORMAT_NONE;
         gRun.exitCode = 0;
         fakedisk::Uninstall();
     }
@@ -120,8 +120,8 @@ protected:
             AddNode(INDEX_BIN + u"\\Dc" + fakedisk::Widen(std::to_string(n)) + u".txt", ATTR_FILE);
         }
         WriteFile(recordSize >= 800 ? INFO2 : INDEX_BIN + u"\\INFO", bytes);
-        gRun.binPath = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
-        gRun.binFormat = recordSize >= 800 ? FORMAT_INFO2 : FORMAT_INFO;
+        gRun.bin.path = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
+        gRun.bin.format = recordSize >= 800 ? FORMAT_INFO2 : FORMAT_INFO;
     }
 
     // A per-item bin: its desktop.ini (which carries the lock) alone.
@@ -129,8 +129,8 @@ protected:
         AddNode(u"C:\\$Recycle.Bin", ATTR_DIRECTORY);
         AddNode(ITEM_BIN, ATTR_DIRECTORY);
         WriteFile(ITEM_BIN + u"\\desktop.ini", Bytes{'[', ']'});
-        gRun.binPath = WideDuplicate((const WCHAR*)ITEM_BIN.c_str());
-        gRun.binFormat = FORMAT_ITEM_FILES;
+        gRun.bin.path = WideDuplicate((const WCHAR*)ITEM_BIN.c_str());
+        gRun.bin.format = FORMAT_ITEM_FILES;
     }
 
     // Runs /f /Y with the names; returns what was printed.
@@ -213,8 +213,8 @@ TEST_F(ThrowTest, RecordNumbersFollowThePrefixRule) {
     WriteFile(INFO2, Header(0, 0, 800, 0));
     AddNode(INDEX_BIN + u"\\Dc0.txt", ATTR_FILE);
     AddNode(INDEX_BIN + u"\\Dc10.txt", ATTR_FILE);
-    gRun.binPath = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.path = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
+    gRun.bin.format = FORMAT_INFO2;
     AddNode(u"C:\\tools.old", ATTR_DIRECTORY);
     File(u"C:\\tools.old\\README", 0);
     Throw({u"C:\\tools.old\\README"});
@@ -275,10 +275,10 @@ TEST_F(ThrowTest, FailedMoveWithdrawsTheRecordAndTheCounts) {
 
     // Loaded again, the bin holds a and c, and number 7 is c.
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(LoadEntries());
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
     testing::internal::GetCapturedStdout();
-    ASSERT_EQ(gRun.entries.Length(), 7);
-    auto* last = static_cast<BinEntry*>(gRun.entries.At(6));
+    ASSERT_EQ(gRun.bin.entries.Length(), 7);
+    auto* last = static_cast<BinEntry*>(gRun.bin.entries.At(6));
     EXPECT_EQ(last->recordNumber, 7u);
     EXPECT_EQ(Narrow(Text(last->widePath)), "C:\\work\\c.txt");
 }
@@ -316,9 +316,9 @@ TEST_F(ThrowTest, AppendFailureLeavesTheIndexAsItWas) {
         EXPECT_EQ(out, READING + "C:\\work\\a.txt\n" +
                            "Error: Cannot create data for the Recycle Bin (C:\\Recycler\\S-1).\n");
         EXPECT_EQ(gRun.exitCode, 65);
-        MemFree(gRun.binPath);
+        MemFree(gRun.bin.path);
     }
-    gRun.binPath = nullptr;
+    gRun.bin.path = nullptr;
 }
 
 // The index cannot be opened for update: the bin is not locked, not read
@@ -765,8 +765,8 @@ TEST_F(ThrowTest, DriveCheckUsesTheBinsFullPath) {
     // A bin given relative to the current directory (C:\) lies on C:.
     AddNode(u"C:\\Recycler", ATTR_DIRECTORY);
     AddNode(INDEX_BIN, ATTR_DIRECTORY);
-    gRun.binPath = WideDuplicate(WIDE("Recycler\\S-1"));
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.path = WideDuplicate(WIDE("Recycler\\S-1"));
+    gRun.bin.format = FORMAT_INFO2;
     gRun.options |= OPT_NOLOGO;
     testing::internal::CaptureStdout();
     EXPECT_FALSE(ThrowOne(WIDE("C:\\work\\missing.txt")));

@@ -206,7 +206,7 @@ TEST_F(UnixPaths, TheParserUsesTheDrivePath) {
         std::u16string names;
         for (int32_t i = 0; i < gRun.throwList.Length(); ++i) names += Text(gRun.throwList.At(i)) + u"|";
         EXPECT_EQ(names, line.names);
-        EXPECT_EQ(Text(gRun.binPath), line.binPath);
+        EXPECT_EQ(Text(gRun.bin.path), line.binPath);
         EXPECT_EQ(Text(gRun.restorePath), line.restorePath);
     }
     ResetRun();
