@@ -47,25 +47,23 @@ void OriginalPath(uint32_t i, WCHAR* path) {
 bool WriteIndexBin(const Sink& sink, uint32_t recordSize, uint32_t count) {
     std::string index;
     IndexHeader header = {5, count, count, recordSize, count * ITEM_SIZE};
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    uint8_t headerBytes[HEADER_SIZE];
     EncodeIndexHeader(&header, headerBytes);
     index.append(reinterpret_cast<const char*>(headerBytes), sizeof headerBytes);
-    uint8_t record[INFO2_RECORD_SIZE];
+    uint8_t record[RECORD_SIZE_INFO2];
     for (uint32_t i = 0; i < count; ++i) {
-        std::memset(record, 0, sizeof record);
-        WCHAR original[MAX_PATH];
-        OriginalPath(i, original);
-        for (size_t k = 0; original[k] != 0; ++k) {
-            record[RECORD_ANSI_PATH + k] = (uint8_t)original[k];
-            record[RECORD_UNICODE_PATH + 2 * k] = (uint8_t)original[k];
-        }
-        WriteU32(record + RECORD_NUMBER, i);
-        WriteU32(record + RECORD_DRIVE_NUMBER, 2);
-        WriteU64(record + RECORD_DELETION_TIME, FIRST_DELETION + 10000000ULL * i);
-        WriteU32(record + RECORD_SIZE_FIELD, ITEM_SIZE);
+        IndexRecord fields;
+        std::memset(&fields, 0, sizeof fields);
+        OriginalPath(i, fields.widePath);
+        for (size_t k = 0; fields.widePath[k] != 0; ++k) fields.ansiPath[k] = (char)fields.widePath[k];
+        fields.recordNumber = i;
+        fields.driveNumber = 2;
+        fields.deletionTime = FIRST_DELETION + 10000000ULL * i;
+        fields.size = ITEM_SIZE;
+        EncodeIndexRecord(&fields, recordSize, record);
         index.append(reinterpret_cast<const char*>(record), recordSize);
     }
-    const WCHAR* name = recordSize >= INFO2_RECORD_SIZE ? WIDE("INFO2") : WIDE("INFO");
+    const WCHAR* name = recordSize >= RECORD_SIZE_INFO2 ? WIDE("INFO2") : WIDE("INFO");
     bool ok = sink.create(sink, name, index.data(), index.size());
     for (uint32_t i = 0; ok && i < count; ++i) {
         WCHAR item[32];
@@ -96,18 +94,15 @@ bool WriteItemBin(const Sink& sink, bool counted, uint32_t count) {
         WCHAR original[MAX_PATH];
         OriginalPath(i, original);
         size_t units = WideLength(original) + 1;
-        uint8_t bytes[ITEM_INFO_READ_LIMIT];
+        uint8_t bytes[ITEM_READ_LIMIT];
         std::memset(bytes, 0, sizeof bytes);
-        WriteU64(bytes, counted ? 2 : 1);
-        WriteU64(bytes + 8, ITEM_SIZE);
-        WriteU64(bytes + 16, FIRST_DELETION + 10000000ULL * i);
-        size_t pathAt = counted ? ITEM_INFO_COUNTED_HEADER : 24;
-        if (counted) WriteU32(bytes + 24, (uint32_t)units);
-        for (size_t k = 0; k < units; ++k) {
-            bytes[pathAt + 2 * k] = (uint8_t)original[k];
-            bytes[pathAt + 2 * k + 1] = (uint8_t)(original[k] >> 8);
-        }
-        size_t size = counted ? pathAt + 2 * units : ITEM_INFO_SIZE;
+        WriteLe64(bytes + ITEM_VERSION_AT, counted ? ITEM_V2_VERSION : 1);
+        WriteLe64(bytes + ITEM_FILE_SIZE_AT, ITEM_SIZE);
+        WriteLe64(bytes + ITEM_DELETION_TIME_AT, FIRST_DELETION + 10000000ULL * i);
+        size_t pathAt = counted ? ITEM_V2_PATH_AT : ITEM_V1_PATH_AT;
+        if (counted) WriteLe32(bytes + ITEM_V2_PATH_UNITS_AT, (uint32_t)units);
+        WriteWideField(bytes + pathAt, units, original);
+        size_t size = counted ? pathAt + 2 * units : ITEM_V1_SIZE;
         WCHAR code[7];
         ItemCode(i, code);
         WCHAR name[32];
@@ -121,8 +116,8 @@ bool WriteItemBin(const Sink& sink, bool counted, uint32_t count) {
 
 bool WriteLayout(const Sink& sink, BigBinLayout layout, uint32_t count) {
     switch (layout) {
-        case BIG_BIN_INFO: return WriteIndexBin(sink, INFO_RECORD_SIZE, count);
-        case BIG_BIN_INFO2: return WriteIndexBin(sink, INFO2_RECORD_SIZE, count);
+        case BIG_BIN_INFO: return WriteIndexBin(sink, RECORD_SIZE_INFO, count);
+        case BIG_BIN_INFO2: return WriteIndexBin(sink, RECORD_SIZE_INFO2, count);
         case BIG_BIN_ITEMS1: return WriteItemBin(sink, false, count);
         case BIG_BIN_ITEMS2: return WriteItemBin(sink, true, count);
     }

@@ -42,37 +42,36 @@ uint64_t ReadThrough(const WCHAR* path) {
 uint64_t PlainRead() {
     uint64_t bytes = 0;
     WCHAR path[MAX_PATH];
-    if (gRun.binFormat != FORMAT_ITEM_FILES) {
-        FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.binPath,
-                   gRun.binFormat == FORMAT_INFO2 ? WIDE("INFO2") : WIDE("INFO"));
+    if (gRun.bin.format != FORMAT_ITEM_FILES) {
+        FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.bin.path,
+                   gRun.bin.format == FORMAT_INFO2 ? WIDE("INFO2") : WIDE("INFO"));
         bytes += ReadThrough(path);
     }
-    FormatWide(path, MAX_PATH, WIDE("%s\\*.*"), gRun.binPath);
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(path, &data);
-    if (search == INVALID_HANDLE_VALUE) return bytes;
-    do {
-        if (gRun.binFormat == FORMAT_ITEM_FILES && data.cFileName[0] == '$' &&
-            data.cFileName[1] == 'I') {
-            FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.binPath, data.cFileName);
+    FormatWide(path, MAX_PATH, WIDE("%s\\*.*"), gRun.bin.path);
+    FolderWalk walk;
+    for (FolderStep step = FsFirstInFolder(&walk, path); step == FOLDER_ENTRY;
+         step = FsNextInFolder(&walk)) {
+        const WCHAR* name = walk.found.cFileName;
+        if (gRun.bin.format == FORMAT_ITEM_FILES && name[0] == '$' && name[1] == 'I') {
+            FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.bin.path, name);
             bytes += ReadThrough(path);
         }
-    } while (FsFindNextFile(search, &data));
-    FsFindClose(search);
+    }
+    FsEndFolderWalk(&walk);
     return bytes;
 }
 
 // What loading would cost with one folder search per record (FindDataItem
 // for each): a sample of the loaded records, scaled to all of them.
 double SearchPerRecord() {
-    int32_t count = gRun.entries.Length();
-    if (count == 0 || gRun.binFormat == FORMAT_ITEM_FILES) return 0;
+    int32_t count = gRun.bin.entries.Length();
+    if (count == 0 || gRun.bin.format == FORMAT_ITEM_FILES) return 0;
     int sample = count < SEARCH_SAMPLE ? (int)count : SEARCH_SAMPLE;
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < sample; ++i) {
-        const BinEntry* entry = static_cast<const BinEntry*>(gRun.entries.At(i * (count / sample)));
+        const BinEntry* entry = static_cast<const BinEntry*>(gRun.bin.entries.At(i * (count / sample)));
         DWORD attributes = 0;
-        FindDataItem(EntryDriveLetter(entry), entry->recordNumber, false, nullptr, &attributes);
+        FindDataItem(&gRun.bin, EntryDriveLetter(entry), entry->recordNumber, false, nullptr, &attributes);
     }
     return Milliseconds(start) / sample * count;
 }
@@ -90,7 +89,7 @@ double BestOf(Step step) {
 }
 
 const char* LayoutName() {
-    switch (gRun.binFormat) {
+    switch (gRun.bin.format) {
         case FORMAT_INFO: return "INFO";
         case FORMAT_INFO2: return "INFO2";
         case FORMAT_ITEM_FILES: return "$I";
@@ -99,19 +98,20 @@ const char* LayoutName() {
 }
 
 bool BenchOne(const WCHAR* folder) {
-    gRun.binPath = const_cast<WCHAR*>(folder);
-    if (!DetectBinFormat(folder)) return false;
+    gRun.bin.path = const_cast<WCHAR*>(folder);
+    gRun.bin.format = DetectBinFormat(folder);
+    if (gRun.bin.format == FORMAT_NONE) return false;
     double plain = BestOf([] { PlainRead(); });
     bool loaded = true;
-    double load = BestOf([&loaded] { loaded = LoadEntries() && loaded; });
+    double load = BestOf([&loaded] { loaded = LoadEntries(&gRun.bin) && loaded; });
     if (!loaded) return false;
     double list = BestOf([] { ListEntries(); });
-    double number = gRun.binFormat == FORMAT_ITEM_FILES ? 0 : BestOf([] { FreeRecordNumber(false); });
+    double number = gRun.bin.format == FORMAT_ITEM_FILES ? 0 : BestOf([] { FreeRecordNumber(&gRun.bin, false); });
     double perRecord = SearchPerRecord();
     std::fprintf(stderr, "%-6s %8d %12.1f %10.1f %10.1f %12.1f %14.0f\n", LayoutName(),
-                 (int)gRun.entries.Length(), plain, load, list, number, perRecord);
-    FreeEntries();
-    gRun.binPath = nullptr;
+                 (int)gRun.bin.entries.Length(), plain, load, list, number, perRecord);
+    FreeEntries(&gRun.bin);
+    gRun.bin.path = nullptr;
     return true;
 }
 

@@ -51,7 +51,7 @@ bool WriteFiles(const WCHAR* folder, const WCHAR* stem, long count) {
 // a name that differs in case only.
 double TimeFloor(const WCHAR* bin, const WCHAR* work, long count, bool itemFiles) {
     if (!WriteFiles(work, WIDE("floor"), count)) return -1;
-    static const uint8_t info[ITEM_INFO_SIZE] = {1};
+    static const uint8_t info[ITEM_V1_SIZE] = {1};
     WCHAR from[MAX_PATH], made[MAX_PATH], moved[MAX_PATH];
     auto start = std::chrono::steady_clock::now();
     for (long i = 0; i < count; ++i) {
@@ -98,7 +98,7 @@ BOOL CountFindNext(HANDLE search, WIN32_FIND_DATAW* data) {
 }
 
 const char* LayoutName() {
-    switch (gRun.binFormat) {
+    switch (gRun.bin.format) {
         case FORMAT_INFO: return "INFO";
         case FORMAT_INFO2: return "INFO2";
         case FORMAT_ITEM_FILES: return "$I";
@@ -131,8 +131,9 @@ int main(int argc, char** argv) {
     std::srand(1);
     gRun.language = LANGUAGE_ENGLISH;
     gRun.options = OPT_YES | OPT_NOLOGO;
-    gRun.binPath = WideDuplicate(bin);
-    if (!DetectBinFormat(bin)) {
+    gRun.bin.path = WideDuplicate(bin);
+    gRun.bin.format = DetectBinFormat(bin);
+    if (gRun.bin.format == FORMAT_NONE) {
         std::fprintf(stderr, "throw_bench: no bin in the folder\n");
         return 1;
     }
@@ -140,17 +141,17 @@ int main(int argc, char** argv) {
     // The numbering of one folder search per number, as many times as a
     // throw of `files` items would run it.
     double perItemSearches = 0;
-    if (gRun.binFormat != FORMAT_ITEM_FILES) {
+    if (gRun.bin.format != FORMAT_ITEM_FILES) {
         int sample = files < NUMBERING_SAMPLE ? (int)files : NUMBERING_SAMPLE;
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < sample; ++i) {
-            FreeRecordNumber(false);
-            FreeRecordNumber(true);
+            FreeRecordNumber(&gRun.bin, false);
+            FreeRecordNumber(&gRun.bin, true);
         }
         perItemSearches = Milliseconds(start) / sample * (double)files;
     }
 
-    double floor = TimeFloor(bin, work, files, gRun.binFormat == FORMAT_ITEM_FILES);
+    double floor = TimeFloor(bin, work, files, gRun.bin.format == FORMAT_ITEM_FILES);
 
     WCHAR pattern[MAX_PATH];
     FormatWide(pattern, MAX_PATH, WIDE("%s\\item*"), work);
@@ -166,12 +167,12 @@ int main(int argc, char** argv) {
     gSys = DEFAULT_SYSTEM_CALLS;
     int32_t exitCode = gRun.exitCode;
 
-    bool loaded = LoadEntries();
-    long held = gRun.entries.Length();
+    bool loaded = LoadEntries(&gRun.bin);
+    long held = gRun.bin.entries.Length();
     bool complete = loaded && exitCode == 0 && held == binItems + files;
     std::fprintf(stderr, "%-6s %9ld %7ld %11.1f %11.1f %9ld %11ld", LayoutName(), binItems, files, thrown, floor,
                  counted.searches, counted.names);
-    if (gRun.binFormat != FORMAT_ITEM_FILES)
+    if (gRun.bin.format != FORMAT_ITEM_FILES)
         std::fprintf(stderr, " %14.1f", perItemSearches);
     else
         std::fprintf(stderr, " %14s", "-");
@@ -180,10 +181,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "throw_bench: exit code %d, %ld items in the bin, %ld expected\n",
                      (int)exitCode, held, binItems + files);
 
-    FreeEntries();
+    FreeEntries(&gRun.bin);
     gRun.throwList.RemoveAll();
-    MemFree(gRun.binPath);
-    gRun.binPath = nullptr;
+    MemFree(gRun.bin.path);
+    gRun.bin.path = nullptr;
     FreeWideArguments(arguments, count);
     return complete ? 0 : 1;
 }

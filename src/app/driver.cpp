@@ -124,7 +124,7 @@ bool TakeOperand(const WCHAR* argument, bool* indexSeen, bool* operandSeen) {
             return false;
         }
         gRun.drive = WideUpperAscii(first) - 'A' + 1;
-    } else if (!KeepCopy(&gRun.binPath, argument)) {
+    } else if (!KeepCopy(&gRun.bin.path, argument)) {
         return false;
     }
     *operandSeen = true;
@@ -144,22 +144,22 @@ void RunOperation() {
 }
 
 void WorkOnBin() {
-    if (gRun.binPath == nullptr) {
-        gRun.binPath = FindDriveBin();
+    if (gRun.bin.path == nullptr) {
+        gRun.bin.path = FindDriveBin(gRun.drive);
         // A search that met an error (memory) may have passed over a bin
         // or a marker: what it found is not worked on.
         if (gRun.exitCode >= EXIT_FIRST_ERROR) return;
-        if (gRun.binPath == nullptr) {
+        if (gRun.bin.path == nullptr) {
             gRun.exitCode = EXIT_BIN_NOT_FOUND;
             PrintCatalogue(MSG_ERR_BIN_NOT_FOUND, (int)('A' + gRun.drive - 1));
             return;
         }
     }
-    PrintCatalogue(MSG_BIN_PATH, gRun.binPath);
-    bool detected = DetectBinFormat(gRun.binPath);
+    PrintCatalogue(MSG_BIN_PATH, gRun.bin.path);
+    gRun.bin.format = DetectBinFormat(gRun.bin.path);
     if (gRun.exitCode >= EXIT_FIRST_ERROR) return;  // the layout may be misread
-    if (!detected) {
-        PrintCatalogue(MSG_ERR_BIN_INVALID, gRun.binPath);
+    if (gRun.bin.format == FORMAT_NONE) {
+        PrintCatalogue(MSG_ERR_BIN_INVALID, gRun.bin.path);
         gRun.exitCode = EXIT_BIN_INVALID;
         return;
     }
@@ -167,8 +167,8 @@ void WorkOnBin() {
         ThrowFiles();
         return;
     }
-    if (!LoadEntries()) {
-        PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+    if (!LoadEntries(&gRun.bin)) {
+        PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
         gRun.exitCode = EXIT_READ_FAILED;
         return;
     }
@@ -176,11 +176,11 @@ void WorkOnBin() {
 }
 
 void CleanUp() {
-    UnlockBin();
-    FreeEntries();
+    UnlockBin(&gRun.bin);
+    FreeEntries(&gRun.bin);
     gRun.throwList.RemoveAll();
-    MemFree(gRun.binPath);
-    gRun.binPath = nullptr;
+    MemFree(gRun.bin.path);
+    gRun.bin.path = nullptr;
     MemFree(gRun.restorePath);
     gRun.restorePath = nullptr;
 }
@@ -256,14 +256,14 @@ int32_t RunProgram(int count, WCHAR** arguments) {
     gRun.language = IsJapaneseCodePage() ? LANGUAGE_JAPANESE : LANGUAGE_ENGLISH;
     gRun.exitCode = 0;
     gRun.options = 0;
-    gRun.binFormat = FORMAT_NONE;
+    gRun.bin.format = FORMAT_NONE;
     gRun.drive = FsCurrentDrive();
     if (count <= 1) {
         PrintBanner();
         PrintUsage();
         return gRun.exitCode;
     }
-    gRun.binPath = nullptr;
+    gRun.bin.path = nullptr;
     gRun.restorePath = nullptr;
     if (!ParseCommandLine(count, arguments)) {
         PrintBanner();

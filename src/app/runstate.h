@@ -7,6 +7,7 @@
 
 #include "platform/arrays.h"
 #include "platform/sysapi.h"
+#include "store/store.h"
 
 typedef uint32_t OptionFlags;
 enum : OptionFlags {
@@ -21,14 +22,6 @@ enum : OptionFlags {
 };
 // Modifiers never conflict; ordering rules look at the other bits only.
 const OptionFlags OPT_MODIFIERS = OPT_NOLOGO | OPT_YES;
-
-typedef uint8_t BinFormat;
-enum : BinFormat {
-    FORMAT_NONE = 0,
-    FORMAT_INFO = 1,
-    FORMAT_INFO2 = 2,
-    FORMAT_ITEM_FILES = 4,
-};
 
 typedef int32_t Language;
 enum : Language {
@@ -70,12 +63,9 @@ struct RunState {
     int32_t exitCode = 0;
     WCHAR* restorePath = nullptr;
     int32_t index = 0;
-    BinFormat binFormat = FORMAT_NONE;
-    WCHAR* binPath = nullptr;
+    Bin bin;
     OptionFlags options = 0;
-    PtrArray entries;         // BinEntry*, in load order
     StringArray throwList;
-    FILE* binLock = nullptr;  // holds the bin's lock while a command changes it
     uint32_t lockWaitMs = 0;  // how long to wait for a bin another run holds
 };
 

@@ -37,29 +37,28 @@ bool MakeDataItemName(WCHAR* path, size_t nameStart) {
 // whether that exists or not. False when memory ran out (reported) or the
 // search failed part way: the caller then removes nothing.
 bool CollectBinItems(const WCHAR* pattern, bool pairs, StringArray* paths) {
-    WCHAR* search = BinChildPath(pattern);
+    WCHAR* search = BinChildPath(&gRun.bin, pattern);
     if (search == nullptr) {
         ReportNoMemory();
         return false;
     }
     size_t nameStart = WideLength(search) - WideLength(pattern);
-    WIN32_FIND_DATAW found;
-    HANDLE handle = FsFindFirstFile(search, &found);
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, search);
     MemFree(search);
-    if (handle == INVALID_HANDLE_VALUE) return SearchEndedNormally();
     bool collected = true;
-    do {
-        if (!pairs && IsBinMarker(found)) continue;
-        WCHAR* path = BinChildPath(found.cFileName);
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
+        if (!pairs && IsBinMarker(walk.found)) continue;
+        WCHAR* path = BinChildPath(&gRun.bin, walk.found.cFileName);
         collected = path != nullptr && paths->Add(path) >= 0;
         if (collected && pairs && MakeDataItemName(path, nameStart))
             collected = paths->Add(path) >= 0;
         MemFree(path);
-    } while (collected && FsFindNextFile(handle, &found));
+        if (!collected) break;
+    }
     if (!collected) ReportNoMemory();
-    bool whole = collected && SearchEndedNormally();
-    FsFindClose(handle);
-    return whole;
+    FsEndFolderWalk(&walk);
+    return collected && step != FOLDER_FAILED;
 }
 
 // Removes every path, printing each first. A failure never stops the pass;
@@ -91,15 +90,15 @@ bool RemoveCollected(const StringArray& paths, bool pairs) {
 // record size kept, written in place and only then cut, so that the file
 // is never shorter than its header.
 bool ResetIndex(FILE* index) {
-    uint8_t bytes[INDEX_HEADER_SIZE];
+    uint8_t bytes[HEADER_SIZE];
     IndexHeader header;
     if (!ReadIndexHeaderAt(index, bytes, &header)) return false;
     header.entryCount = 0;
     header.nextRecordNumber = 0;
     header.totalSize = 0;
     EncodeIndexHeader(&header, bytes);
-    return FsSeek(index, 0, SEEK_SET) && FsWrite(bytes, INDEX_HEADER_SIZE, index) && FsFlush(index) &&
-           FsTruncate(index, INDEX_HEADER_SIZE);
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(bytes, HEADER_SIZE, index) && FsFlush(index) &&
+           FsTruncate(index, HEADER_SIZE);
 }
 
 bool SameRecord(const IndexRecord& record, const BinEntry* entry) {
@@ -112,8 +111,8 @@ bool SameRecord(const IndexRecord& record, const BinEntry* entry) {
 // lists the live records that still have their item in file order, so one
 // walk through the records meets them in turn.
 bool SweepIndex(FILE* index) {
-    if (!LoadEntries(true)) return false;
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    if (!LoadEntries(&gRun.bin, true)) return false;
+    uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
     if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
@@ -121,19 +120,19 @@ bool SweepIndex(FILE* index) {
     int32_t next = 0;
     uint64_t sum = 0;
     bool ok = true;
-    int64_t offset = INDEX_HEADER_SIZE;
+    int64_t offset = HEADER_SIZE;
     while (ok && SeekIndex(index, offset) && FsReadExact(record, header.recordSize, index)) {
-        if (record[0] != 0) {
-            IndexRecord fields;
-            DecodeIndexRecord(record, header.recordSize, &fields);
-            const BinEntry* kept = next < gRun.entries.Length()
-                                       ? static_cast<const BinEntry*>(gRun.entries.At(next))
+        IndexRecord fields;
+        DecodeIndexRecord(record, header.recordSize, &fields);
+        if (fields.live) {
+            const BinEntry* kept = next < gRun.bin.entries.Length()
+                                       ? static_cast<const BinEntry*>(gRun.bin.entries.At(next))
                                        : nullptr;
             if (kept != nullptr && SameRecord(fields, kept)) {
                 sum += kept->size;
                 ++next;
             } else {
-                record[0] = 0;
+                MarkRecordRemoved(record);
                 ok = SeekIndex(index, offset) && FsWrite(record, header.recordSize, index);
             }
         }
@@ -144,15 +143,15 @@ bool SweepIndex(FILE* index) {
     // Counted once the records of the items that went are marked.
     int32_t earlierCode = gRun.exitCode;
     gRun.exitCode = EXIT_OK;
-    uint32_t nextNumber = FreeRecordNumber(false);
+    uint32_t nextNumber = FreeRecordNumber(&gRun.bin, false);
     bool numbered = gRun.exitCode == EXIT_OK;
     gRun.exitCode = earlierCode;
     if (!numbered) return false;
-    header.entryCount = (uint32_t)gRun.entries.Length();
+    header.entryCount = (uint32_t)gRun.bin.entries.Length();
     header.nextRecordNumber = nextNumber;
     header.totalSize = SaturatedSize(sum);
     EncodeIndexHeader(&header, headerBytes);
-    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, INDEX_HEADER_SIZE, index) &&
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, HEADER_SIZE, index) &&
            FsFlush(index);
 }
 
@@ -160,13 +159,13 @@ bool SweepIndex(FILE* index) {
 
 bool EmptyStore() {
     StringArray paths;
-    if (gRun.binFormat == FORMAT_ITEM_FILES) {
+    if (gRun.bin.format == FORMAT_ITEM_FILES) {
         // The list is made before anything is removed, so that running out
         // of memory, or a search that fails part way, leaves the bin as it was.
         if (!CollectBinItems(WIDE("$I*.*"), true, &paths)) return false;
         return paths.Length() == 0 || RemoveCollected(paths, true);
     }
-    FILE* index = gRun.binLock;  // the index, open for update
+    FILE* index = gRun.bin.lock;  // the index, open for update
     if (index == nullptr || !CollectBinItems(WIDE("D*.*"), false, &paths)) return false;
     bool complete = paths.Length() == 0 || RemoveCollected(paths, false);
     if (complete) return ResetIndex(index);
@@ -175,7 +174,7 @@ bool EmptyStore() {
 }
 
 void RunEmptyCommand() {
-    int32_t count = gRun.entries.Length();
+    int32_t count = gRun.bin.entries.Length();
     if (count == 0) {
         PrintCatalogue(MSG_ALREADY_EMPTY);
         gRun.exitCode = EXIT_ALREADY_EMPTY;
@@ -199,13 +198,13 @@ void RunEmptyCommand() {
         }
     }
     // What is emptied is what the bin holds under the lock, read afresh.
-    if (!LockBin()) return;
-    bool loaded = LoadEntries(true);
+    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
+    bool loaded = LoadEntries(&gRun.bin, true);
     if (loaded && EmptyStore()) {
         PrintCatalogue(MSG_EMPTIED);
     } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
-        PrintCatalogue(MSG_ERR_EMPTY_FAILED, gRun.binPath);
+        PrintCatalogue(MSG_ERR_EMPTY_FAILED, gRun.bin.path);
         gRun.exitCode = EXIT_EMPTY_FAILED;
     }
-    UnlockBin();
+    UnlockBin(&gRun.bin);
 }

@@ -16,7 +16,7 @@ namespace {
 // Room for the detail block's time text or its placeholder.
 const size_t DETAIL_TIME_BYTES = 32;
 
-BinEntry* EntryAt(int32_t position) { return static_cast<BinEntry*>(gRun.entries.At(position)); }
+BinEntry* EntryAt(int32_t position) { return static_cast<BinEntry*>(gRun.bin.entries.At(position)); }
 
 void Fail(int32_t exitCode, int messageId) {
     PrintCatalogue(messageId);
@@ -42,7 +42,7 @@ bool RanOutOfMemory(int32_t earlierCode) {
 // when memory runs out for the path's conversion.
 bool PrintEntryDetail(const BinEntry* entry, int32_t position) {
     WCHAR* path = WideOriginalPath(entry);
-    if (entry->originalPath != nullptr && path == nullptr) {
+    if (HasOriginalPath(entry) && path == nullptr) {
         ReportNoMemory();
         return false;
     }
@@ -58,7 +58,7 @@ bool PrintEntryDetail(const BinEntry* entry, int32_t position) {
 // else the given one completed by ComposeRestoreTarget.
 bool PrepareRestoreTarget(const BinEntry* entry) {
     WCHAR* original = WideOriginalPath(entry);
-    if (entry->originalPath != nullptr && original == nullptr) {
+    if (HasOriginalPath(entry) && original == nullptr) {
         ReportNoMemory();
         return false;
     }
@@ -75,11 +75,11 @@ bool PrepareRestoreTarget(const BinEntry* entry) {
 // failure has been reported. Index layouts look the item up with the same
 // letter that loading used, so that every listed entry can be reached.
 WCHAR* DataItemPath(const BinEntry* entry) {
-    if (entry->originalPath == nullptr) {
+    if (!HasOriginalPath(entry)) {
         Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
         return nullptr;
     }
-    if (gRun.binFormat == FORMAT_ITEM_FILES) {
+    if (gRun.bin.format == FORMAT_ITEM_FILES) {
         if (entry->dataPath == nullptr) {
             Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
             return nullptr;
@@ -91,54 +91,41 @@ WCHAR* DataItemPath(const BinEntry* entry) {
     int32_t earlierCode = ClearExitCode();
     WCHAR* path = nullptr;
     DWORD attributes = 0;
-    bool found = FindDataItem(EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes);
+    bool found = FindDataItem(&gRun.bin, EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes);
     bool outOfMemory = RanOutOfMemory(earlierCode);
     if (found) return path;
     if (!outOfMemory) Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
     return nullptr;
 }
 
-// A path field of the index against the entry's path, folding A-Z only. A
-// field that fills its width without a terminator ends there.
-bool AnsiFieldEquals(const uint8_t* field, const char* path) {
-    for (uint32_t i = 0; i < PATH_FIELD_CHARS; ++i) {
-        char a = (char)field[i];
-        if (WideLowerAscii((uint8_t)a) != WideLowerAscii((uint8_t)path[i])) return false;
-        if (a == 0) return true;
+// An ANSI path against the entry's, folding A-Z only.
+bool AnsiEqualsNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (WideLowerAscii((uint8_t)*a) != WideLowerAscii((uint8_t)*b)) return false;
+        if (*a == 0) return true;
     }
-    return path[PATH_FIELD_CHARS] == 0;
 }
 
-bool UnicodeFieldEquals(const uint8_t* field, const WCHAR* path) {
-    for (uint32_t i = 0; i < PATH_FIELD_CHARS; ++i) {
-        WCHAR a = (WCHAR)(field[2 * i] | (field[2 * i + 1] << 8));
-        if (WideLowerAscii(a) != WideLowerAscii(path[i])) return false;
-        if (a == 0) return true;
-    }
-    return path[PATH_FIELD_CHARS] == 0;
-}
-
-// A live record with the entry's path, deletion time and record number.
-bool RecordMatches(const uint8_t* bytes, uint32_t recordSize, const BinEntry* entry) {
-    if (bytes[0] == 0 || entry->originalPath == nullptr) return false;
-    IndexRecord record;
-    DecodeIndexRecord(bytes, recordSize, &record);
+// A live record with the entry's path (folding A-Z only), deletion time and
+// record number.
+bool RecordMatches(const IndexRecord& record, const BinEntry* entry) {
+    if (!record.live || !HasOriginalPath(entry)) return false;
     if (record.recordNumber != entry->recordNumber || record.deletionTime != entry->deletionTime)
         return false;
-    if (entry->isWide)
-        return recordSize >= INFO2_RECORD_SIZE &&
-               UnicodeFieldEquals(bytes + RECORD_UNICODE_PATH,
-                                  static_cast<const WCHAR*>(entry->originalPath));
-    return AnsiFieldEquals(bytes + RECORD_ANSI_PATH, static_cast<const char*>(entry->originalPath));
+    if (entry->widePath != nullptr)
+        return record.hasWidePath && WideCompareAsciiNoCase(record.widePath, entry->widePath) == 0;
+    return AnsiEqualsNoCase(record.ansiPath, entry->ansiPath);
 }
 
 // Marks the first matching record removed and writes it back in place.
 bool MarkFirstMatch(FILE* index, uint8_t* record, uint32_t recordSize, const BinEntry* entry,
                     uint32_t* removedSize) {
     while (FsReadExact(record, recordSize, index)) {
-        if (!RecordMatches(record, recordSize, entry)) continue;
-        *removedSize = ReadU32(record + RECORD_SIZE_FIELD);
-        record[0] = 0;
+        IndexRecord fields;
+        DecodeIndexRecord(record, recordSize, &fields);
+        if (!RecordMatches(fields, entry)) continue;
+        *removedSize = fields.size;
+        MarkRecordRemoved(record);
         return FsSeek(index, -(long)recordSize, SEEK_CUR) && FsWrite(record, recordSize, index) &&
                FsFlush(index);
     }
@@ -147,7 +134,7 @@ bool MarkFirstMatch(FILE* index, uint8_t* record, uint32_t recordSize, const Bin
 
 uint64_t LoadedSizeSum() {
     uint64_t sum = 0;
-    for (int32_t i = 0; i < gRun.entries.Length(); ++i) sum += EntryAt(i)->size;
+    for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i) sum += EntryAt(i)->size;
     return sum;
 }
 
@@ -155,13 +142,13 @@ uint64_t LoadedSizeSum() {
 // read and the entries loaded under the lock; a header or record size that
 // cannot be trusted fails the update.
 bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
     if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
     // The data item is already gone, so the number is final; taken before
     // anything is written, so that running out of memory changes nothing.
     int32_t earlierCode = ClearExitCode();
-    header.nextRecordNumber = FreeRecordNumber(false, entry);
+    header.nextRecordNumber = FreeRecordNumber(&gRun.bin, false, entry);
     if (RanOutOfMemory(earlierCode)) return false;
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
     if (record == nullptr) {
@@ -172,17 +159,17 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     bool marked = MarkFirstMatch(index, record, header.recordSize, entry, &removedSize);
     MemFree(record);
     if (!marked) return false;
-    header.entryCount = (uint32_t)gRun.entries.Length() - 1;
+    header.entryCount = (uint32_t)gRun.bin.entries.Length() - 1;
     uint64_t sum = LoadedSizeSum();
     header.totalSize = SaturatedSize(sum > removedSize ? sum - removedSize : 0);
     EncodeIndexHeader(&header, headerBytes);
-    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, INDEX_HEADER_SIZE, index) &&
+    return FsSeek(index, 0, SEEK_SET) && FsWrite(headerBytes, HEADER_SIZE, index) &&
            FsFlush(index);
 }
 
 // The index is the file the lock holds open for update.
 bool UnregisterIndexRecord(const BinEntry* entry) {
-    return gRun.binLock != nullptr && RemoveIndexRecord(gRun.binLock, entry);
+    return gRun.bin.lock != nullptr && RemoveIndexRecord(gRun.bin.lock, entry);
 }
 
 // Removes the $I file named like the entry's $R item.
@@ -204,7 +191,7 @@ bool TargetInsideBin(const WCHAR* target) {
     WCHAR* full = MakeFullPath(target);
     if (full == nullptr) return true;
     FileIdentity bin;
-    bool inside = !FsGetFileIdentity(gRun.binPath, true, &bin) || PathWithin(full, true, bin);
+    bool inside = !FsGetFileIdentity(gRun.bin.path, true, &bin) || PathWithin(full, true, bin);
     MemFree(full);
     return inside;
 }
@@ -219,13 +206,13 @@ int32_t FindEntryAgain(int32_t position, bool deleting) {
         return -1;
     }
     int32_t found = -1;
-    if (!LoadEntries(true)) {
+    if (!LoadEntries(&gRun.bin, true)) {
         if (gRun.exitCode < EXIT_FIRST_ERROR) {
-            PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+            PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
             gRun.exitCode = EXIT_READ_FAILED;
         }
     } else {
-        for (int32_t i = 0; i < gRun.entries.Length() && found < 0; ++i)
+        for (int32_t i = 0; i < gRun.bin.entries.Length() && found < 0; ++i)
             if (SameEntry(EntryAt(i), chosen)) found = i;
         if (found < 0)
             Fail(deleting ? EXIT_DELETE_FAILED : EXIT_RESTORE_FAILED, MSG_ERR_ENTRY_CHANGED);
@@ -237,7 +224,7 @@ int32_t FindEntryAgain(int32_t position, bool deleting) {
 }  // namespace
 
 void RunEntryCommand() {
-    int32_t count = gRun.entries.Length();
+    int32_t count = gRun.bin.entries.Length();
     if (count == 0) {
         Fail(EXIT_NO_FILES, MSG_ERR_NO_FILES);
         return;
@@ -257,7 +244,7 @@ void RunEntryCommand() {
         Fail(EXIT_CANCELED, MSG_CANCELED);
         return;
     }
-    if (!LockBin()) return;
+    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
     position = FindEntryAgain(position, deleting);
     if (position >= 0) {
         gRun.index = position;
@@ -267,7 +254,7 @@ void RunEntryCommand() {
             PrintCatalogue(MSG_RESTORE_OK);
         }
     }
-    UnlockBin();
+    UnlockBin(&gRun.bin);
 }
 
 bool ComposeRestoreTarget(const WCHAR* originalPath) {
@@ -351,7 +338,7 @@ bool DeleteEntry(int32_t position) {
             PrintCatalogue(MSG_WARN_DELETED_NOT_UNREGISTERED);
             gRun.exitCode = EXIT_WARN_NOT_UNREGISTERED;
         }
-    } else if (gRun.binFormat == FORMAT_ITEM_FILES &&
+    } else if (gRun.bin.format == FORMAT_ITEM_FILES &&
                FsPathMissing(source) &&
                UnregisterEntry(position)) {
         // The $R item was already gone: its $I file alone still listed it.
@@ -368,10 +355,9 @@ bool DeleteEntry(int32_t position) {
 
 bool UnregisterEntry(int32_t position) {
     BinEntry* entry = EntryAt(position);
-    bool removed = gRun.binFormat == FORMAT_ITEM_FILES ? UnregisterItemFiles(entry)
+    bool removed = gRun.bin.format == FORMAT_ITEM_FILES ? UnregisterItemFiles(entry)
                                                         : UnregisterIndexRecord(entry);
-    MemFree(entry->originalPath);
-    entry->originalPath = nullptr;
+    DropOriginalPath(entry);
     MemFree(entry->dataPath);
     entry->dataPath = nullptr;
     return removed;

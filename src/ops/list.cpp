@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "app/messages.h"
+#include "app/runstate.h"
 #include "ops/ops.h"
 #include "platform/console.h"
 #include "platform/fs.h"
@@ -54,7 +55,7 @@ void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
     WidenAscii(text, tail);
     WCHAR* path = WideOriginalPath(entry);
     // A line without its path must not pass for a complete listing.
-    if (entry->originalPath != nullptr && path == nullptr) ReportNoMemory();
+    if (HasOriginalPath(entry) && path == nullptr) ReportNoMemory();
     const WCHAR* shown = path != nullptr ? path : WIDE("");
     size_t used = ShownAnsiWidth(shown);
     const WCHAR* blanks = PATH_COLUMN_BLANKS + (used < (size_t)PATH_COLUMN_WIDTH ? used : (size_t)PATH_COLUMN_WIDTH);
@@ -68,9 +69,9 @@ void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
 }  // namespace
 
 WCHAR* WideOriginalPath(const BinEntry* entry) {
-    if (entry->originalPath == nullptr) return nullptr;
-    if (entry->isWide) return WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
-    return AnsiToWideAlloc(static_cast<const char*>(entry->originalPath));
+    if (entry->widePath != nullptr) return WideDuplicate(entry->widePath);
+    if (entry->ansiPath != nullptr) return AnsiToWideAlloc(entry->ansiPath);
+    return nullptr;
 }
 
 char AttributeLetter(uint32_t attributes, uint32_t bit, char letter) {
@@ -94,7 +95,7 @@ void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
 }
 
 void ListEntries() {
-    int32_t count = gRun.entries.Length();
+    int32_t count = gRun.bin.entries.Length();
     PrintMessage(WIDE("\n"));
     PrintCatalogue(MSG_FILE_COUNT, (int)count);
     if (count == 0) {
@@ -105,5 +106,5 @@ void ListEntries() {
     PrintCatalogue(MSG_LIST_HEADER);
     int width = NumberWidth(count);
     for (int32_t i = 0; i < count; ++i)
-        PrintEntryLine(static_cast<const BinEntry*>(gRun.entries.At(i)), i + 1, width);
+        PrintEntryLine(static_cast<const BinEntry*>(gRun.bin.entries.At(i)), i + 1, width);
 }

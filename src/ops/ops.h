@@ -13,7 +13,7 @@
 void ListEntries();
 // The entry's original path as text (an ANSI path read in the ANSI code
 // page, as the system reads it): a new heap string, or null for no path or
-// no memory (the caller tells them apart by originalPath).
+// no memory (the caller tells them apart by HasOriginalPath).
 WCHAR* WideOriginalPath(const BinEntry* entry);
 char AttributeLetter(uint32_t attributes, uint32_t bit, char letter);
 // "yyyy/mm/dd hh:mm:ss" of a FILETIME in local time, or a fixed placeholder

@@ -50,10 +50,6 @@ bool RemoveKind(const WCHAR* path, ChildKind kind) {
     }
 }
 
-bool IsDotEntry(const WCHAR* name) {
-    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
 // "parent\name" in a new string sized for it: a deep path is passed on
 // whole, never cut, and the file system decides whether it can reach it.
 WCHAR* ChildPath(const WCHAR* parent, const WCHAR* name) {
@@ -73,19 +69,19 @@ WCHAR* ChildPath(const WCHAR* parent, const WCHAR* name) {
 void CollectChildren(const WCHAR* directory, StringArray* paths, ByteArray* kinds) {
     WCHAR* pattern = ChildPath(directory, WIDE("*.*"));
     if (pattern == nullptr) return;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FsFindFirstFile(pattern, &found);
+    // A search that breaks off leaves children unread, which keep the
+    // directory from going just as a child that cannot be recorded does.
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, pattern);
     MemFree(pattern);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        if (IsDotEntry(found.cFileName)) continue;
-        WCHAR* child = ChildPath(directory, found.cFileName);
-        bool kept = child != nullptr && kinds->Add(KindOf(found.dwFileAttributes)) >= 0 &&
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
+        WCHAR* child = ChildPath(directory, walk.found.cFileName);
+        bool kept = child != nullptr && kinds->Add(KindOf(walk.found.dwFileAttributes)) >= 0 &&
                     paths->Add(child) >= 0;
         MemFree(child);
         if (!kept) break;
-    } while (FsFindNextFile(search, &found));
-    FsFindClose(search);
+    }
+    FsEndFolderWalk(&walk);
 }
 
 }  // namespace

@@ -100,19 +100,18 @@ enum ReadResult { READ_OK, READ_NO_MEMORY, READ_FAILED };
 // fails: a name it missed could be drawn again.
 ReadResult ReadItemCodes(ItemCodeSet* set) {
     WCHAR pattern[FULL_PATH_CHARS];
-    if (FormatWide(pattern, FULL_PATH_CHARS, WIDE("%s\\$*"), gRun.binPath) < 0) return READ_FAILED;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally() ? READ_OK : READ_FAILED;
+    if (FormatWide(pattern, FULL_PATH_CHARS, WIDE("%s\\$*"), gRun.bin.path) < 0) return READ_FAILED;
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, pattern);
     bool ok = true;
-    do {
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         uint32_t code = 0;
-        if (ItemCodeOf(data.cFileName, &code)) ok = AddItemCode(set, code);
-        if (ok && ItemCodeOf(data.cAlternateFileName, &code)) ok = AddItemCode(set, code);
-    } while (ok && FsFindNextFile(search, &data));
-    ReadResult result = !ok ? READ_NO_MEMORY : SearchEndedNormally() ? READ_OK : READ_FAILED;
-    FsFindClose(search);
-    return result;
+        if (ItemCodeOf(walk.found.cFileName, &code)) ok = AddItemCode(set, code);
+        if (ok && ItemCodeOf(walk.found.cAlternateFileName, &code)) ok = AddItemCode(set, code);
+        if (!ok) break;
+    }
+    FsEndFolderWalk(&walk);
+    return !ok ? READ_NO_MEMORY : step == FOLDER_FAILED ? READ_FAILED : READ_OK;
 }
 
 void ResetProgress() {
@@ -134,7 +133,7 @@ void ReportInvalid(const WCHAR* path) {
 }
 
 void ReportReadFailed() {
-    PrintCatalogue(MSG_ERR_READ_FAILED, gRun.binPath);
+    PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
     Fail(EXIT_READ_FAILED);
 }
 
@@ -270,7 +269,7 @@ CreateOutcome CreateItemIndex(const WCHAR* indexName, const uint8_t* bytes) {
         return (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) ? INDEX_NAME_TAKEN
                                                                              : INDEX_NOT_CREATED;
     }
-    bool written = FsWrite(bytes, ITEM_INFO_SIZE, stream);
+    bool written = FsWrite(bytes, ITEM_V1_SIZE, stream);
     if (!FsClose(stream)) written = false;
     if (written) return INDEX_CREATED;
     FsDeleteFile(indexName);
@@ -278,7 +277,7 @@ CreateOutcome CreateItemIndex(const WCHAR* indexName, const uint8_t* bytes) {
 }
 
 ItemOutcome StopCreateFailed() {
-    PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.binPath);
+    PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.bin.path);
     Fail(EXIT_CREATE_FAILED);
     return ITEM_STOP;
 }
@@ -342,13 +341,13 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     record.fileSize = FsGetFileSize(path);
     record.deletionTime = DeletionTimeNow();
     CopyWideTerminated(record.originalPath, PATH_FIELD_CHARS, path);
-    uint8_t bytes[ITEM_INFO_SIZE];
+    uint8_t bytes[ITEM_V1_SIZE];
     EncodeItemInfo(&record, bytes);
 
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
         ItemNameResult result = ITEM_NAME_OK;
         WCHAR* indexName =
-            MakeItemIndexName(gRun.binPath, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
+            MakeItemIndexName(gRun.bin.path, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
         switch (result) {
             case ITEM_NAME_OK:
                 break;
@@ -385,52 +384,35 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
 // then kept current for the rest of the run.
 bool StartIndexRun() {
     if (!gThrow.countsSet) {
-        gThrow.entryCount = (uint32_t)gRun.entries.Length();
+        gThrow.entryCount = (uint32_t)gRun.bin.entries.Length();
         gThrow.totalSize = 0;
-        for (int32_t i = 0; i < gRun.entries.Length(); ++i)
-            gThrow.totalSize += static_cast<const BinEntry*>(gRun.entries.At(i))->size;
+        for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i)
+            gThrow.totalSize += static_cast<const BinEntry*>(gRun.bin.entries.At(i))->size;
         gThrow.countsSet = true;
     }
     if (!gThrow.numbersRead) {
-        if (!BuildRecordNumberSet(&gThrow.numbers)) return false;  // reported
+        if (!BuildRecordNumberSet(&gRun.bin, &gThrow.numbers)) return false;  // reported
         gThrow.numbersRead = true;
     }
     return true;
 }
 
-void FillRecord(uint8_t* record, uint32_t recordSize, const char* ansiPath, uint32_t number,
-                WCHAR letter, uint64_t deletionTime, uint64_t size, const WCHAR* path) {
-    std::memset(record, 0, recordSize);
-    std::memcpy(record + RECORD_ANSI_PATH, ansiPath, PATH_FIELD_CHARS);
-    WriteU32(record + RECORD_NUMBER, number);
-    WriteU32(record + RECORD_DRIVE_NUMBER, (uint32_t)(letter - 'a'));
-    WriteU64(record + RECORD_DELETION_TIME, deletionTime);
-    WriteU32(record + RECORD_SIZE_FIELD, SaturatedSize(size));
-    if (recordSize >= INFO2_RECORD_SIZE) {
-        WCHAR wide[PATH_FIELD_CHARS];
-        CopyWideTerminated(wide, PATH_FIELD_CHARS, path);
-        uint8_t* field = record + RECORD_UNICODE_PATH;
-        for (uint32_t i = 0; i < PATH_FIELD_CHARS; ++i) {
-            field[2 * i] = (uint8_t)(wide[i] & 0xFF);
-            field[2 * i + 1] = (uint8_t)((wide[i] >> 8) & 0xFF);
-        }
-    }
-}
-
-// The record's ANSI path field. Records without a UTF-16 path hold this
-// field alone, so a path the code page cannot carry exactly is refused:
+// The paths of a new record. Records without a UTF-16 path hold the ANSI
+// path alone, so a path the code page cannot carry exactly is refused:
 // stored with '#' it would be restored under another name.
-bool MakeAnsiField(const WCHAR* path, uint32_t recordSize, char* field) {
-    std::memset(field, 0, PATH_FIELD_CHARS);
-    if (WideToAnsiBuffer(field, (int)PATH_FIELD_CHARS, path) == 0) return false;
-    return recordSize >= INFO2_RECORD_SIZE || IsExactAnsi(path, field);
+bool SetRecordPaths(IndexRecord* record, uint32_t recordSize, const WCHAR* path) {
+    std::memset(record, 0, sizeof *record);
+    if (WideToAnsiBuffer(record->ansiPath, (int)PATH_FIELD_CHARS, path) == 0) return false;
+    if (recordSize < RECORD_SIZE_INFO2 && !IsExactAnsi(path, record->ansiPath)) return false;
+    CopyWideTerminated(record->widePath, PATH_FIELD_CHARS, path);
+    return true;
 }
 
 ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     if (!StartIndexRun()) return ITEM_STOP;
-    FILE* index = gRun.binLock;  // the index itself, open for update
+    FILE* index = gRun.bin.lock;  // the index itself, open for update
     IndexHeader header;
-    uint8_t headerBefore[INDEX_HEADER_SIZE];
+    uint8_t headerBefore[HEADER_SIZE];
     if (index == nullptr || !ReadIndexHeaderAt(index, headerBefore, &header)) {
         ReportReadFailed();
         return ITEM_STOP;
@@ -441,15 +423,15 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
 
     WCHAR dataName[FULL_PATH_CHARS];
     int length = extension != nullptr
-                     ? FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu.%s"), gRun.binPath,
+                     ? FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu.%s"), gRun.bin.path,
                                   (int)letter, (unsigned long)number, extension)
-                     : FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu"), gRun.binPath,
+                     : FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu"), gRun.bin.path,
                                   (int)letter, (unsigned long)number);
     // The ANSI field must hold the whole path too: a record whose first
     // byte is 0 reads as removed, and a cut path cannot be restored.
-    char ansiPath[PATH_FIELD_CHARS];
-    if (length < 0 || !FitsInBin(binFull, (size_t)length - WideLength(gRun.binPath) - 1) ||
-        !MakeAnsiField(path, header.recordSize, ansiPath)) {
+    IndexRecord fields;
+    if (length < 0 || !FitsInBin(binFull, (size_t)length - WideLength(gRun.bin.path) - 1) ||
+        !SetRecordPaths(&fields, header.recordSize, path)) {
         ReportInvalid(path);
         return ITEM_DONE;
     }
@@ -460,11 +442,15 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
         return ITEM_STOP;
     }
     uint64_t size = ClusterRoundedSize(path);
-    FillRecord(record, header.recordSize, ansiPath, number, letter, DeletionTimeNow(), size, path);
+    fields.recordNumber = number;
+    fields.driveNumber = (uint32_t)(letter - 'a');
+    fields.deletionTime = DeletionTimeNow();
+    fields.size = SaturatedSize(size);
+    EncodeIndexRecord(&fields, header.recordSize, record);
     header.entryCount = gThrow.entryCount + 1;
     header.nextRecordNumber = FirstFreeRecordNumber(&gThrow.numbers, true);
     header.totalSize = SaturatedSize(gThrow.totalSize + size);
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    uint8_t headerBytes[HEADER_SIZE];
     EncodeIndexHeader(&header, headerBytes);
 
     PrintMessage(WIDE("%s\n"), path);
@@ -503,12 +489,8 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
 // Every match of a pattern, as full paths in the order of the search; false
 // (reported) when nothing or only "." and ".." matched, or memory ran out.
 bool CollectMatches(const WCHAR* name, StringArray* matches) {
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(name, &data);
-    if (search == INVALID_HANDLE_VALUE) {
-        ReportInvalid(name);
-        return false;
-    }
+    FolderWalk walk;
+    FolderStep step = FsFirstInFolder(&walk, name);
     // The folder part keeps the separator before the pattern; the matches'
     // long names are joined to it.
     // (The name is a drive path shorter than a path buffer.)
@@ -517,21 +499,18 @@ bool CollectMatches(const WCHAR* name, StringArray* matches) {
         if (IsPathSeparator(name[i])) folderLength = i + 1;
     WCHAR joined[2 * FULL_PATH_CHARS];
     std::memcpy(joined, name, folderLength * sizeof(WCHAR));
-    do {
-        const WCHAR* found = data.cFileName;
-        bool dots = found[0] == '.' && (found[1] == 0 || (found[1] == '.' && found[2] == 0));
-        if (dots) continue;
-        CopyWideTerminated(joined + folderLength, MAX_PATH, found);
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
+        CopyWideTerminated(joined + folderLength, MAX_PATH, walk.found.cFileName);
         if (matches->Add(joined) < 0) {
-            FsFindClose(search);
+            FsEndFolderWalk(&walk);
             ReportNoMemory();
             return false;
         }
-    } while (FsFindNextFile(search, &data));
-    // A search that fails part way would throw only some of the matches.
-    bool whole = SearchEndedNormally();
-    FsFindClose(search);
-    if (!whole) {
+    }
+    FsEndFolderWalk(&walk);
+    // Nothing by that name, or a search that fails part way and would throw
+    // only some of the matches.
+    if (step != FOLDER_DONE) {
         ReportInvalid(name);
         return false;
     }
@@ -613,7 +592,7 @@ WCHAR* MakeItemIndexName(const WCHAR* folder, const WCHAR* prefix, const WCHAR* 
 }
 
 bool ThrowOne(const WCHAR* name) {
-    WCHAR* binFull = MakeFullPath(gRun.binPath);
+    WCHAR* binFull = MakeFullPath(gRun.bin.path);
     if (binFull == nullptr) {
         ReportNoMemory();
         return false;
@@ -644,7 +623,7 @@ bool ThrowOne(const WCHAR* name) {
         MemFree(binFull);
         return false;
     }
-    bool itemFiles = gRun.binFormat == FORMAT_ITEM_FILES;
+    bool itemFiles = gRun.bin.format == FORMAT_ITEM_FILES;
     for (int32_t i = 0; i < matches.Length(); ++i) {
         const WCHAR* path = matches.At(i);
         if (!AcceptItem(path, binFull, bin)) continue;
@@ -677,12 +656,12 @@ void ThrowFiles() {
     }
     // The counts written and the numbers taken come from what is read under
     // the lock; a bin that cannot be read whole is not written.
-    if (!LockBin()) return;
-    if (LoadEntries()) {
+    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
+    if (LoadEntries(&gRun.bin)) {
         for (int32_t i = 0; i < gRun.throwList.Length(); ++i) ThrowOne(gRun.throwList.At(i));
     } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
         ReportReadFailed();
     }
-    UnlockBin();
+    UnlockBin(&gRun.bin);
     ResetProgress();
 }

@@ -184,6 +184,41 @@ BOOL FsFindClose(HANDLE search) { return gSys.findClose(search); }
 
 DWORD FsLastError() { return gSys.getLastError(); }
 
+namespace {
+
+// A search that ends for any other reason than "no (more) such names" (or
+// no such folder, which holds none either) has not seen the whole folder.
+bool SearchEndedNormally() {
+    DWORD error = FsLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+           error == ERROR_NO_MORE_FILES;
+}
+
+bool IsDotName(const WCHAR* name) {
+    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+}  // namespace
+
+FolderStep FsFirstInFolder(FolderWalk* walk, const WCHAR* pattern) {
+    walk->search = FsFindFirstFile(pattern, &walk->found);
+    if (walk->search == INVALID_HANDLE_VALUE) return SearchEndedNormally() ? FOLDER_NOTHING : FOLDER_FAILED;
+    return IsDotName(walk->found.cFileName) ? FsNextInFolder(walk) : FOLDER_ENTRY;
+}
+
+FolderStep FsNextInFolder(FolderWalk* walk) {
+    do {
+        if (!FsFindNextFile(walk->search, &walk->found))
+            return SearchEndedNormally() ? FOLDER_DONE : FOLDER_FAILED;
+    } while (IsDotName(walk->found.cFileName));
+    return FOLDER_ENTRY;
+}
+
+void FsEndFolderWalk(FolderWalk* walk) {
+    if (walk->search != INVALID_HANDLE_VALUE) FsFindClose(walk->search);
+    walk->search = INVALID_HANDLE_VALUE;
+}
+
 bool FsPathMissing(const WCHAR* path) {
     if (FsGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES) return false;
     DWORD error = FsLastError();

@@ -86,6 +86,24 @@ bool FsChangeDrive(int drive);
 UINT FsCodePage();
 void FsSetLastError(DWORD error);
 
+// A walk over the names a search pattern ("folder\\D*.*") matches, "." and
+// ".." passed over. Each step tells which of four things it met, so that a
+// folder that could not be read whole is never taken for one read to its end:
+//   FOLDER_ENTRY    walk.found holds the next name
+//   FOLDER_DONE     every match has been given
+//   FOLDER_NOTHING  nothing matched, or the folder is not there
+//   FOLDER_FAILED   the search could not start, or broke off part way
+// FsEndFolderWalk ends the search after any step, also one that broke out
+// of the walk early.
+enum FolderStep { FOLDER_ENTRY, FOLDER_DONE, FOLDER_NOTHING, FOLDER_FAILED };
+struct FolderWalk {
+    HANDLE search;
+    WIN32_FIND_DATAW found;
+};
+FolderStep FsFirstInFolder(FolderWalk* walk, const WCHAR* pattern);
+FolderStep FsNextInFolder(FolderWalk* walk);
+void FsEndFolderWalk(FolderWalk* walk);
+
 // Text conversions (code page CP_ACP, '#' for what it lacks, no best fit).
 // New heap strings (MemFree), or null when memory runs out.
 char* WideToAnsiAlloc(const WCHAR* text);

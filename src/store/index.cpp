@@ -12,22 +12,22 @@ bool SeekIndex(FILE* index, int64_t offset) {
     return FsSeek(index, (long)offset, SEEK_SET);
 }
 
-bool ReadIndexHeaderAt(FILE* index, uint8_t bytes[INDEX_HEADER_SIZE], IndexHeader* header) {
-    if (!FsSeek(index, 0, SEEK_SET) || !FsReadExact(bytes, INDEX_HEADER_SIZE, index)) return false;
+bool ReadIndexHeaderAt(FILE* index, uint8_t bytes[HEADER_SIZE], IndexHeader* header) {
+    if (!FsSeek(index, 0, SEEK_SET) || !FsReadExact(bytes, HEADER_SIZE, index)) return false;
     DecodeIndexHeader(bytes, header);
     return IsRecordSizeValid(header->recordSize);
 }
 
 AppendResult AppendIndexRecord(FILE* index, const uint8_t* record, uint32_t recordSize,
-                               const uint8_t headerBefore[INDEX_HEADER_SIZE],
-                               const uint8_t headerAfter[INDEX_HEADER_SIZE], IndexAppend* append) {
+                               const uint8_t headerBefore[HEADER_SIZE],
+                               const uint8_t headerAfter[HEADER_SIZE], IndexAppend* append) {
     *append = IndexAppend();
-    std::memcpy(append->headerBefore, headerBefore, INDEX_HEADER_SIZE);
+    std::memcpy(append->headerBefore, headerBefore, HEADER_SIZE);
     if (!FsSeek(index, 0, SEEK_END)) return APPEND_FAILED;
     int64_t size = FsTell(index);
-    if (size < (int64_t)INDEX_HEADER_SIZE) return APPEND_FAILED;
+    if (size < (int64_t)HEADER_SIZE) return APPEND_FAILED;
     append->sizeBefore = size;
-    append->boundary = INDEX_HEADER_SIZE + (size - INDEX_HEADER_SIZE) / recordSize * recordSize;
+    append->boundary = HEADER_SIZE + (size - HEADER_SIZE) / recordSize * recordSize;
     append->tailLength = (size_t)(size - append->boundary);
     if (append->tailLength > 0) {
         append->tail = static_cast<uint8_t*>(MemAlloc(append->tailLength));
@@ -40,7 +40,7 @@ AppendResult AppendIndexRecord(FILE* index, const uint8_t* record, uint32_t reco
     }
     bool written = SeekIndex(index, append->boundary) && FsWrite(record, recordSize, index) &&
                    FsFlush(index) && FsSeek(index, 0, SEEK_SET) &&
-                   FsWrite(headerAfter, INDEX_HEADER_SIZE, index) && FsFlush(index);
+                   FsWrite(headerAfter, HEADER_SIZE, index) && FsFlush(index);
     if (written) return APPEND_OK;
     WithdrawIndexRecord(index, append);
     FreeIndexAppend(append);
@@ -54,7 +54,7 @@ bool WithdrawIndexRecord(FILE* index, const IndexAppend* append) {
     if (append->tailLength > 0)
         restored = restored && SeekIndex(index, append->boundary) &&
                    FsWrite(append->tail, append->tailLength, index);
-    bool header = FsSeek(index, 0, SEEK_SET) && FsWrite(append->headerBefore, INDEX_HEADER_SIZE, index);
+    bool header = FsSeek(index, 0, SEEK_SET) && FsWrite(append->headerBefore, HEADER_SIZE, index);
     return FsFlush(index) && restored && header;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/messages.h"
+#include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -46,22 +47,22 @@ bool DataItemBefore(const DataItem& a, const DataItem& b) {
 
 // False when memory runs out (reported) or the search fails part way: a
 // half-read folder would hide items and give wrong counts.
-bool ReadDataItems(DataItemTable* table) {
-    WCHAR pattern[MAX_PATH];
-    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\D*.*"), gRun.binPath) < 0) return false;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally();
+bool ReadDataItems(const Bin* bin, DataItemTable* table) {
+    FolderWalk walk;
+    FolderStep step = FirstInBinFolder(bin, &walk, WIDE("D*.*"));
     bool ok = true;
-    do {
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         WCHAR letter = 0;
         uint32_t number = 0;
-        if (ParseDataItemName(data.cFileName, &letter, &number))
-            ok = AddDataItem(table, DataItemKey(letter, number), data.dwFileAttributes);
-    } while (ok && FsFindNextFile(search, &data));
-    if (!ok) ReportNoMemory();
-    ok = ok && SearchEndedNormally();
-    FsFindClose(search);
+        if (ParseDataItemName(walk.found.cFileName, &letter, &number) &&
+            !AddDataItem(table, DataItemKey(letter, number), walk.found.dwFileAttributes)) {
+            ReportNoMemory();
+            ok = false;
+            break;
+        }
+    }
+    FsEndFolderWalk(&walk);
+    ok = ok && step != FOLDER_FAILED;
     if (ok) std::sort(table->items, table->items + table->count, DataItemBefore);
     return ok;
 }
@@ -81,25 +82,20 @@ const DataItem* LookUpDataItem(const DataItemTable* table, WCHAR letter, uint32_
     return (low < table->count && table->items[low].key == key) ? &table->items[low] : nullptr;
 }
 
-char* CopyAnsiField(const uint8_t* field) {
-    size_t length = 0;
-    while (length < PATH_FIELD_CHARS && field[length] != 0) ++length;
-    char* text = static_cast<char*>(MemAlloc(length + 1));
-    if (text == nullptr) return nullptr;
-    std::memcpy(text, field, length);
-    text[length] = 0;
-    return text;
+// Two texts that may be absent: both absent, or both there and equal.
+bool SameText(const char* a, const char* b) {
+    return a == nullptr || b == nullptr ? a == b : std::strcmp(a, b) == 0;
 }
 
-WCHAR* CopyWideField(const uint8_t* field) {
-    size_t length = 0;
-    while (length < PATH_FIELD_CHARS && (field[2 * length] | field[2 * length + 1]) != 0) ++length;
-    WCHAR* text = static_cast<WCHAR*>(MemAlloc((length + 1) * sizeof(WCHAR)));
-    if (text == nullptr) return nullptr;
-    for (size_t i = 0; i < length; ++i)
-        text[i] = (WCHAR)(field[2 * i] | (field[2 * i + 1] << 8));
-    text[length] = 0;
-    return text;
+bool SameText(const WCHAR* a, const WCHAR* b) {
+    return a == nullptr || b == nullptr ? a == b : WideCompare(a, b) == 0;
+}
+
+char* DuplicateAnsi(const char* text) {
+    size_t length = std::strlen(text);
+    char* copy = static_cast<char*>(MemAlloc(length + 1));
+    if (copy != nullptr) std::memcpy(copy, text, length + 1);
+    return copy;
 }
 
 BinEntry* NewEntry() {
@@ -109,8 +105,8 @@ BinEntry* NewEntry() {
 }
 
 // Appends a complete entry; on failure frees it and reports.
-bool AppendEntry(BinEntry* entry) {
-    if (gRun.entries.Add(entry) >= 0) return true;
+bool AppendEntry(Bin* bin, BinEntry* entry) {
+    if (bin->entries.Add(entry) >= 0) return true;
     FreeEntry(entry);
     ReportNoMemory();
     return false;
@@ -119,10 +115,11 @@ bool AppendEntry(BinEntry* entry) {
 BinEntry* EntryFromRecord(const IndexRecord& record, DWORD attributes) {
     BinEntry* entry = NewEntry();
     if (entry == nullptr) return nullptr;
-    entry->isWide = record.unicodePath != nullptr ? 1 : 0;
-    entry->originalPath = entry->isWide ? static_cast<void*>(CopyWideField(record.unicodePath))
-                                        : static_cast<void*>(CopyAnsiField(record.ansiPath));
-    if (entry->originalPath == nullptr) {
+    if (record.hasWidePath)
+        entry->widePath = WideDuplicate(record.widePath);
+    else
+        entry->ansiPath = DuplicateAnsi(record.ansiPath);
+    if (!HasOriginalPath(entry)) {
         FreeEntry(entry);
         return nullptr;
     }
@@ -143,7 +140,7 @@ bool ReadRecord(uint8_t* buffer, uint32_t recordSize, FILE* stream, bool* ok) {
     return false;
 }
 
-bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* table) {
+bool ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const DataItemTable* table) {
     uint8_t* buffer = static_cast<uint8_t*>(MemAlloc(recordSize));
     if (buffer == nullptr) {
         ReportNoMemory();
@@ -153,34 +150,34 @@ bool ReadIndexRecords(FILE* stream, uint32_t recordSize, const DataItemTable* ta
     // A trailing piece shorter than a record is the normal end; a read that
     // fails is not.
     while (ok && ReadRecord(buffer, recordSize, stream, &ok)) {
-        if (buffer[0] == 0) continue;  // removed record
         IndexRecord record;
         DecodeIndexRecord(buffer, recordSize, &record);
+        if (!record.live) continue;
         const DataItem* item =
             LookUpDataItem(table, DriveLetterOf(record.driveNumber), record.recordNumber);
         if (item == nullptr) continue;  // its item has left the bin folder
         BinEntry* entry = EntryFromRecord(record, item->attributes);
         if (entry == nullptr) ReportNoMemory();
-        ok = entry != nullptr && AppendEntry(entry);
+        ok = entry != nullptr && AppendEntry(bin, entry);
     }
     MemFree(buffer);
     return ok;
 }
 
-bool LoadIndexEntries(bool quiet) {
-    FILE* stream = OpenIndexFile(nullptr, quiet);
+bool LoadIndexEntries(Bin* bin, bool quiet) {
+    FILE* stream = OpenIndexFile(bin, nullptr, quiet);
     if (stream == nullptr) return false;
-    FreeEntries();
-    uint8_t headerBytes[INDEX_HEADER_SIZE];
+    FreeEntries(bin);
+    uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
-    bool ok = FsReadExact(headerBytes, INDEX_HEADER_SIZE, stream);
+    bool ok = FsReadExact(headerBytes, HEADER_SIZE, stream);
     if (ok) {
         DecodeIndexHeader(headerBytes, &header);
         ok = IsRecordSizeValid(header.recordSize);
     }
     if (ok) {
         DataItemTable table;
-        ok = ReadDataItems(&table) && ReadIndexRecords(stream, header.recordSize, &table);
+        ok = ReadDataItems(bin, &table) && ReadIndexRecords(bin, stream, header.recordSize, &table);
         MemFree(table.items);
     }
     FsClose(stream);
@@ -189,8 +186,8 @@ bool LoadIndexEntries(bool quiet) {
 
 // One $I file as an entry: null when the file is to be passed over
 // (unreadable, short, damaged); *failed is set when memory ran out.
-BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
-    WCHAR* infoPath = BinChildPath(name);
+BinEntry* EntryFromItemFile(const Bin* bin, const WCHAR* name, bool* failed) {
+    WCHAR* infoPath = BinChildPath(bin, name);
     if (infoPath == nullptr) {
         *failed = true;
         return nullptr;
@@ -201,7 +198,7 @@ BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
         return nullptr;
     }
     // Never more than a version-2 file with the longest path can use.
-    uint8_t bytes[ITEM_INFO_READ_LIMIT];
+    uint8_t bytes[ITEM_READ_LIMIT];
     size_t length = FsRead(bytes, sizeof bytes, stream);
     FsClose(stream);
     ItemInfoRecord record;
@@ -213,16 +210,15 @@ BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
     WCHAR* dataPath = infoPath;
     dataPath[WideLength(dataPath) - WideLength(name) + 1] = 'R';
     BinEntry* entry = NewEntry();
-    WCHAR* originalPath = entry != nullptr ? WideDuplicate(record.originalPath) : nullptr;
-    if (originalPath == nullptr) {
+    WCHAR* widePath = entry != nullptr ? WideDuplicate(record.originalPath) : nullptr;
+    if (widePath == nullptr) {
         MemFree(entry);
         MemFree(dataPath);
         *failed = true;
         return nullptr;
     }
     DWORD attributes = FsGetFileAttributes(dataPath);
-    entry->isWide = 1;
-    entry->originalPath = originalPath;
+    entry->widePath = widePath;
     entry->attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
     entry->deletionTime = record.deletionTime;
     entry->size = record.fileSize;
@@ -230,59 +226,54 @@ BinEntry* EntryFromItemFile(const WCHAR* name, bool* failed) {
     return entry;
 }
 
-bool LoadItemEntries(bool quiet) {
-    FreeEntries();
-    if (!quiet) PrintCatalogue(MSG_READING, gRun.binPath);
-    WCHAR pattern[MAX_PATH];
-    if (FormatWide(pattern, MAX_PATH, WIDE("%s\\$I*.*"), gRun.binPath) < 0) return false;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return SearchEndedNormally();
+bool LoadItemEntries(Bin* bin, bool quiet) {
+    FreeEntries(bin);
+    if (!quiet) PrintCatalogue(MSG_READING, bin->path);
+    FolderWalk walk;
+    FolderStep step = FirstInBinFolder(bin, &walk, WIDE("$I*.*"));
     bool ok = true;
-    do {
-        const WCHAR* name = data.cFileName;
+    for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
+        const WCHAR* name = walk.found.cFileName;
         // A folder named like an index file, or a name that matched only
         // by its short form, holds no item.
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if ((walk.found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         if (name[0] != '$' || (name[1] != 'I' && name[1] != 'i')) continue;
         bool failed = false;
-        BinEntry* entry = EntryFromItemFile(name, &failed);
+        BinEntry* entry = EntryFromItemFile(bin, name, &failed);
         if (failed) ReportNoMemory();
-        ok = !failed && (entry == nullptr || AppendEntry(entry));
-    } while (ok && FsFindNextFile(search, &data));
-    ok = ok && SearchEndedNormally();
-    FsFindClose(search);
-    return ok;
+        ok = !failed && (entry == nullptr || AppendEntry(bin, entry));
+        if (!ok) break;
+    }
+    FsEndFolderWalk(&walk);
+    return ok && step != FOLDER_FAILED;
 }
 
 }  // namespace
 
 void FreeEntry(BinEntry* entry) {
     if (entry == nullptr) return;
-    MemFree(entry->originalPath);
+    DropOriginalPath(entry);
     MemFree(entry->dataPath);
     MemFree(entry);
+}
+
+bool HasOriginalPath(const BinEntry* entry) { return entry->ansiPath != nullptr || entry->widePath != nullptr; }
+
+void DropOriginalPath(BinEntry* entry) {
+    MemFree(entry->ansiPath);
+    MemFree(entry->widePath);
+    entry->ansiPath = nullptr;
+    entry->widePath = nullptr;
 }
 
 BinEntry* DuplicateEntry(const BinEntry* entry) {
     BinEntry* copy = NewEntry();
     if (copy == nullptr) return nullptr;
     *copy = *entry;
-    copy->originalPath = nullptr;
-    copy->dataPath = nullptr;
-    if (entry->originalPath != nullptr) {
-        if (entry->isWide) {
-            copy->originalPath = WideDuplicate(static_cast<const WCHAR*>(entry->originalPath));
-        } else {
-            size_t length = std::strlen(static_cast<const char*>(entry->originalPath));
-            char* path = static_cast<char*>(MemAlloc(length + 1));
-            if (path != nullptr) std::memcpy(path, entry->originalPath, length + 1);
-            copy->originalPath = path;
-        }
-    }
-    if (entry->dataPath != nullptr) copy->dataPath = WideDuplicate(entry->dataPath);
-    if ((entry->originalPath != nullptr && copy->originalPath == nullptr) ||
-        (entry->dataPath != nullptr && copy->dataPath == nullptr)) {
+    copy->ansiPath = entry->ansiPath != nullptr ? DuplicateAnsi(entry->ansiPath) : nullptr;
+    copy->widePath = entry->widePath != nullptr ? WideDuplicate(entry->widePath) : nullptr;
+    copy->dataPath = entry->dataPath != nullptr ? WideDuplicate(entry->dataPath) : nullptr;
+    if (HasOriginalPath(copy) != HasOriginalPath(entry) || (copy->dataPath == nullptr) != (entry->dataPath == nullptr)) {
         FreeEntry(copy);
         return nullptr;
     }
@@ -290,28 +281,18 @@ BinEntry* DuplicateEntry(const BinEntry* entry) {
 }
 
 bool SameEntry(const BinEntry* a, const BinEntry* b) {
-    if (a->isWide != b->isWide || a->recordNumber != b->recordNumber ||
-        a->driveNumber != b->driveNumber || a->deletionTime != b->deletionTime)
-        return false;
-    if ((a->originalPath == nullptr) != (b->originalPath == nullptr) ||
-        (a->dataPath == nullptr) != (b->dataPath == nullptr))
-        return false;
-    if (a->dataPath != nullptr && WideCompare(a->dataPath, b->dataPath) != 0) return false;
-    if (a->originalPath == nullptr) return true;
-    if (a->isWide)
-        return WideCompare(static_cast<const WCHAR*>(a->originalPath),
-                           static_cast<const WCHAR*>(b->originalPath)) == 0;
-    return std::strcmp(static_cast<const char*>(a->originalPath),
-                       static_cast<const char*>(b->originalPath)) == 0;
+    return a->recordNumber == b->recordNumber && a->driveNumber == b->driveNumber &&
+           a->deletionTime == b->deletionTime && SameText(a->ansiPath, b->ansiPath) &&
+           SameText(a->widePath, b->widePath) && SameText(a->dataPath, b->dataPath);
 }
 
-bool LoadEntries(bool quiet) {
-    if (gRun.binFormat == FORMAT_ITEM_FILES) return LoadItemEntries(quiet);
-    return LoadIndexEntries(quiet);
+bool LoadEntries(Bin* bin, bool quiet) {
+    if (bin->format == FORMAT_ITEM_FILES) return LoadItemEntries(bin, quiet);
+    return LoadIndexEntries(bin, quiet);
 }
 
-void FreeEntries() {
-    for (int32_t i = 0; i < gRun.entries.Length(); ++i)
-        FreeEntry(static_cast<BinEntry*>(gRun.entries.At(i)));
-    gRun.entries.RemoveAll();
+void FreeEntries(Bin* bin) {
+    for (int32_t i = 0; i < bin->entries.Length(); ++i)
+        FreeEntry(static_cast<BinEntry*>(bin->entries.At(i)));
+    bin->entries.RemoveAll();
 }

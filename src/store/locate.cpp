@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/messages.h"
+#include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -14,6 +15,7 @@ const char BIN_CLSID[] = "{645FF040-5081-101B-9F08-00AA002F954E}";
 const WCHAR* const RECYCLE_BIN = WIDE("$RECYCLE.BIN");
 const WCHAR* const RECYCLER = WIDE("Recycler");
 const WCHAR* const RECYCLED = WIDE("Recycled");
+const size_t LINE_GROWTH = 260;
 
 char LowerAscii(char ch) { return (ch >= 'A' && ch <= 'Z') ? (char)(ch + 32) : ch; }
 
@@ -48,9 +50,7 @@ bool FormatDriveFolder(WCHAR* path, WCHAR letter, const WCHAR* folder) {
     return FormatWide(path, MAX_PATH, WIDE("%c:\\%s"), (int)letter, folder) >= 0;
 }
 
-bool IsItemFilesBin(const WCHAR* folder) {
-    return DetectBinFormat(folder) && gRun.binFormat == FORMAT_ITEM_FILES;
-}
+bool IsItemFilesBin(const WCHAR* folder) { return DetectBinFormat(folder) == FORMAT_ITEM_FILES; }
 
 // The bins among the entries of "X:\<parent>", in the order of the search:
 // returns how many there are, copies the last one to `last` when given and
@@ -59,16 +59,15 @@ int32_t ScanSubfolders(WCHAR letter, const WCHAR* parent, bool itemFilesOnly, WC
                        StringArray* found) {
     WCHAR pattern[MAX_PATH];
     if (FormatWide(pattern, MAX_PATH, WIDE("%c:\\%s\\*.*"), (int)letter, parent) < 0) return 0;
-    WIN32_FIND_DATAW data;
-    HANDLE search = FsFindFirstFile(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) return 0;
+    // A folder that cannot be read to its end offers the bins read so far.
+    FolderWalk walk;
     int32_t count = 0;
-    do {
-        const WCHAR* name = data.cFileName;
-        if (WideCompare(name, WIDE(".")) == 0 || WideCompare(name, WIDE("..")) == 0) continue;
+    for (FolderStep step = FsFirstInFolder(&walk, pattern); step == FOLDER_ENTRY;
+         step = FsNextInFolder(&walk)) {
+        const WCHAR* name = walk.found.cFileName;
         WCHAR path[MAX_PATH];
         if (FormatWide(path, MAX_PATH, WIDE("%c:\\%s\\%s"), (int)letter, parent, name) < 0) continue;
-        bool isBin = itemFilesOnly ? IsItemFilesBin(path) : DetectBinFormat(path);
+        bool isBin = itemFilesOnly ? IsItemFilesBin(path) : DetectBinFormat(path) != FORMAT_NONE;
         if (!isBin) continue;
         ++count;
         if (last != nullptr) WideCopy(last, MAX_PATH, path);
@@ -77,8 +76,8 @@ int32_t ScanSubfolders(WCHAR letter, const WCHAR* parent, bool itemFilesOnly, WC
             count = -1;
             break;
         }
-    } while (FsFindNextFile(search, &data));
-    FsFindClose(search);
+    }
+    FsEndFolderWalk(&walk);
     return count;
 }
 
@@ -137,7 +136,7 @@ bool CheckBinMarker(const WCHAR* folder) {
     return inSection && binKey && localizedKey;
 }
 
-bool DetectBinFormat(const WCHAR* folder) {
+BinFormat DetectBinFormat(const WCHAR* folder) {
     BinFormat format = FORMAT_NONE;
     if (CheckBinMarker(folder))
         format = FORMAT_ITEM_FILES;
@@ -147,13 +146,11 @@ bool DetectBinFormat(const WCHAR* folder) {
         format = FORMAT_INFO2;
     else if (CanOpenChild(folder, WIDE("INFO")))
         format = FORMAT_INFO;
-    if (format == FORMAT_NONE) return false;
-    gRun.binFormat = format;
-    return true;
+    return format;
 }
 
-WCHAR* FindDriveBin() {
-    WCHAR letter = DriveLetterOfRun(gRun.drive);
+WCHAR* FindDriveBin(int32_t drive) {
+    WCHAR letter = DriveLetterOfRun(drive);
     WCHAR remembered[MAX_PATH] = {0};
     WCHAR path[MAX_PATH];
     int32_t total = 0;
@@ -173,9 +170,9 @@ WCHAR* FindDriveBin() {
     if (count == 1 && total == 0) WideCopy(remembered, MAX_PATH, last);
     if (count > 0) total += count;
 
-    bool recycled = FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path);
+    bool recycled = FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path) != FORMAT_NONE;
     if (recycled && total == 0) return DuplicateOrReport(path);
-    if (recycled || total >= 2) return ChooseBin(gRun.drive);
+    if (recycled || total >= 2) return ChooseBin(drive);
     return total == 0 ? nullptr : DuplicateOrReport(remembered);
 }
 
@@ -190,7 +187,7 @@ WCHAR* ChooseBin(int32_t drive) {
     }
     if (ScanSubfolders(letter, RECYCLE_BIN, true, nullptr, &candidates) < 0) return nullptr;
     if (ScanSubfolders(letter, RECYCLER, false, nullptr, &candidates) < 0) return nullptr;
-    if (FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path) &&
+    if (FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path) != FORMAT_NONE &&
         candidates.Add(path) < 0) {
         ReportNoMemory();
         return nullptr;
@@ -202,4 +199,41 @@ WCHAR* ChooseBin(int32_t drive) {
     int32_t chosen = AskNumber(1, count);
     if (chosen < 1 || chosen > count) return nullptr;
     return DuplicateOrReport(candidates.At(chosen - 1));
+}
+
+char* ReadTextLine(FILE* stream) {
+    uint8_t byte = 0;
+    if (FsRead(&byte, 1, stream) != 1) return nullptr;
+    size_t capacity = LINE_GROWTH;
+    size_t length = 0;
+    char* line = static_cast<char*>(MemAlloc(capacity));
+    if (line == nullptr) {
+        ReportNoMemory();
+        return nullptr;
+    }
+    for (;;) {
+        if (byte == '\n') break;
+        if (byte == '\r') {
+            uint8_t next = 0;
+            if (FsRead(&next, 1, stream) == 1 && next != '\n') FsSeek(stream, -1, SEEK_CUR);
+            break;
+        }
+        // Past the limit the rest of the line is read and dropped.
+        if (length + 1 < TEXT_LINE_LIMIT) {
+            if (length + 1 == capacity) {
+                char* grown = static_cast<char*>(MemRealloc(line, capacity + LINE_GROWTH));
+                if (grown == nullptr) {
+                    MemFree(line);
+                    ReportNoMemory();
+                    return nullptr;
+                }
+                line = grown;
+                capacity += LINE_GROWTH;
+            }
+            line[length++] = (char)byte;
+        }
+        if (FsRead(&byte, 1, stream) != 1) break;
+    }
+    line[length] = 0;
+    return line;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/messages.h"
+#include "app/runstate.h"
 #include "platform/console.h"
 #include "platform/fs.h"
 #include "store/store.h"
@@ -18,8 +19,8 @@ const DWORD LOCK_NOTICE_MS = 500;
 // The file that carries the lock: the index, which every change of an index
 // layout writes; the per-item layout has none, so its desktop.ini, which the
 // program never changes, stands in.
-const WCHAR* LockFileName() {
-    switch (gRun.binFormat) {
+const WCHAR* LockFileName(const Bin* bin) {
+    switch (bin->format) {
         case FORMAT_INFO:
             return WIDE("INFO");
         case FORMAT_INFO2:
@@ -31,36 +32,36 @@ const WCHAR* LockFileName() {
 
 // An index or desktop.ini that is a link is not the bin's own: writing
 // through it would change a file elsewhere.
-FILE* OpenLockFile() {
+FILE* OpenLockFile(const Bin* bin) {
     WCHAR path[MAX_PATH];
-    if (FormatWide(path, MAX_PATH, WIDE("%s\\%s"), gRun.binPath, LockFileName()) < 0) return nullptr;
+    if (FormatWide(path, MAX_PATH, WIDE("%s\\%s"), bin->path, LockFileName(bin)) < 0) return nullptr;
     if (FsIsLink(path)) return nullptr;
     FILE* stream = FsOpenFile(path, WIDE("r+b"));
     // desktop.ini may be read-only; it is never written, only locked.
-    if (stream == nullptr && gRun.binFormat == FORMAT_ITEM_FILES) stream = FsOpenFile(path, WIDE("rb"));
+    if (stream == nullptr && bin->format == FORMAT_ITEM_FILES) stream = FsOpenFile(path, WIDE("rb"));
     return stream;
 }
 
-bool ReportLockFailed(int messageId, int32_t exitCode) {
-    PrintCatalogue(messageId, gRun.binPath);
+bool ReportLockFailed(const Bin* bin, int messageId, int32_t exitCode) {
+    PrintCatalogue(messageId, bin->path);
     gRun.exitCode = exitCode;
     return false;
 }
 
 }  // namespace
 
-bool LockBin() {
-    if (gRun.binLock != nullptr) return true;
-    FILE* stream = OpenLockFile();
-    if (stream == nullptr) return ReportLockFailed(MSG_ERR_READ_FAILED, EXIT_READ_FAILED);
+bool LockBin(Bin* bin, uint32_t waitMs) {
+    if (bin->lock != nullptr) return true;
+    FILE* stream = OpenLockFile(bin);
+    if (stream == nullptr) return ReportLockFailed(bin, MSG_ERR_READ_FAILED, EXIT_READ_FAILED);
     DWORD waited = 0;
     bool noticed = false;
     while (!FsLock(stream)) {
         bool busy = FsLastError() == ERROR_LOCK_VIOLATION;
-        if (!busy || waited >= gRun.lockWaitMs) {
+        if (!busy || waited >= waitMs) {
             FsClose(stream);
-            return busy ? ReportLockFailed(MSG_ERR_BIN_BUSY, EXIT_BIN_BUSY)
-                        : ReportLockFailed(MSG_ERR_READ_FAILED, EXIT_READ_FAILED);
+            return busy ? ReportLockFailed(bin, MSG_ERR_BIN_BUSY, EXIT_BIN_BUSY)
+                        : ReportLockFailed(bin, MSG_ERR_READ_FAILED, EXIT_READ_FAILED);
         }
         if (!noticed && waited >= LOCK_NOTICE_MS) {
             PrintCatalogue(MSG_WAIT_BIN);
@@ -74,13 +75,13 @@ bool LockBin() {
     // one is seen at once and no stale bytes wait in a buffer to be written
     // after the file has been put back.
     std::setvbuf(stream, nullptr, _IONBF, 0);
-    gRun.binLock = stream;
+    bin->lock = stream;
     return true;
 }
 
-void UnlockBin() {
-    if (gRun.binLock == nullptr) return;
-    FsUnlock(gRun.binLock);
-    FsClose(gRun.binLock);
-    gRun.binLock = nullptr;
+void UnlockBin(Bin* bin) {
+    if (bin->lock == nullptr) return;
+    FsUnlock(bin->lock);
+    FsClose(bin->lock);
+    bin->lock = nullptr;
 }

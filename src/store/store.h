@@ -1,73 +1,35 @@
-// The bin's on-disk layouts, the loaded entries, and the store operations
-// every reader and writer shares.
+// The bin's store: the entries loaded from it and the operations every
+// reader and writer shares (its byte layouts: store/layout.h).
 #ifndef DUSTPAIL_STORE_STORE_H
 #define DUSTPAIL_STORE_STORE_H
 
 #include <cstdint>
 #include <cstdio>
 
-#include "app/runstate.h"
+#include "platform/arrays.h"
+#include "platform/fs.h"
 #include "platform/sysapi.h"
+#include "store/layout.h"
 
-// Layout sizes and limits.
-const uint32_t INDEX_HEADER_SIZE = 20;
-const uint32_t INFO_RECORD_SIZE = 280;
-const uint32_t INFO2_RECORD_SIZE = 800;
-const uint32_t ITEM_INFO_SIZE = 544;
-const uint32_t PATH_FIELD_CHARS = 260;
-// Record sizes outside this range mark an index as damaged.
-const uint32_t MIN_RECORD_SIZE = INFO_RECORD_SIZE;
-const uint32_t MAX_RECORD_SIZE = 65536;
-// Offsets inside an index record.
-const uint32_t RECORD_ANSI_PATH = 0;
-const uint32_t RECORD_NUMBER = 260;
-const uint32_t RECORD_DRIVE_NUMBER = 264;
-const uint32_t RECORD_DELETION_TIME = 268;
-const uint32_t RECORD_SIZE_FIELD = 276;
-const uint32_t RECORD_UNICODE_PATH = 280;
-// Drive number that Windows records for a network path (\\server\share).
-const uint32_t NETWORK_DRIVE_NUMBER = 26;
-const uint64_t FILETIME_UNIX_EPOCH = 116444736000000000ULL;
-// A $I file of version 2 (Windows 10 and later): u64 version, u64 size,
-// FILETIME, u32 count of path units (terminator included), then the path.
-const uint64_t ITEM_INFO_VERSION_COUNTED = 2;
-const uint32_t ITEM_INFO_COUNTED_HEADER = 28;
-// The most of a $I file any reader looks at: enough for version 1 and for
-// version 2 with the longest path (260 units).
-const uint32_t ITEM_INFO_READ_LIMIT = ITEM_INFO_COUNTED_HEADER + 2 * PATH_FIELD_CHARS;
+typedef uint8_t BinFormat;
+enum : BinFormat {
+    FORMAT_NONE = 0,
+    FORMAT_INFO = 1,
+    FORMAT_INFO2 = 2,
+    FORMAT_ITEM_FILES = 4,
+};
+
 // ReadTextLine keeps at most this many bytes of a line and drops the rest,
 // so that a file without line breaks cannot take memory without bound.
 const size_t TEXT_LINE_LIMIT = 65536;
 
-struct IndexHeader {
-    uint32_t version;
-    uint32_t entryCount;
-    uint32_t nextRecordNumber;
-    uint32_t recordSize;
-    uint32_t totalSize;
-};
-
-// The fixed fields of an index record; the raw bytes stay in the caller's
-// buffer so that a record is always written back exactly as it was read.
-struct IndexRecord {
-    const uint8_t* ansiPath;     // 260 bytes
-    uint32_t recordNumber;
-    uint32_t driveNumber;
-    uint64_t deletionTime;
-    uint32_t size;
-    const uint8_t* unicodePath;  // 520 bytes, or null below 800-byte records
-};
-
-struct ItemInfoRecord {
-    uint64_t version;
-    uint64_t fileSize;
-    uint64_t deletionTime;
-    WCHAR originalPath[PATH_FIELD_CHARS];
-};
-
 struct BinEntry {
-    uint8_t isWide;
-    void* originalPath;          // WCHAR* when isWide, else char* (ANSI)
+    // The original path as stored: in the ANSI code page by records that
+    // carry no UTF-16 path (INFO, INFO2 of records under 800 bytes), else
+    // in UTF-16. One of the two is set; neither once the entry has been
+    // taken out of the store.
+    char* ansiPath;
+    WCHAR* widePath;
     uint32_t recordNumber;
     uint32_t attributes;
     uint64_t deletionTime;       // FILETIME as a 64-bit count
@@ -76,58 +38,39 @@ struct BinEntry {
     uint32_t driveNumber;        // index layouts: the record's drive number
 };
 
-// Little-endian field access.
-uint32_t ReadU32(const uint8_t* bytes);
-uint64_t ReadU64(const uint8_t* bytes);
-void WriteU32(uint8_t* bytes, uint32_t value);
-void WriteU64(uint8_t* bytes, uint64_t value);
-void DecodeIndexHeader(const uint8_t* bytes, IndexHeader* header);
-void EncodeIndexHeader(const IndexHeader* header, uint8_t* bytes);
-// Reads the fixed fields of a record of recordSize bytes (at least 280).
-void DecodeIndexRecord(const uint8_t* bytes, uint32_t recordSize, IndexRecord* record);
-// Decodes a $I file's bytes (version 1, 544 bytes, or version 2 with its
-// counted path). False when the bytes are no readable item index.
-bool DecodeItemInfo(const uint8_t* bytes, size_t length, ItemInfoRecord* record);
-void EncodeItemInfo(const ItemInfoRecord* record, uint8_t bytes[ITEM_INFO_SIZE]);
-bool IsRecordSizeValid(uint32_t recordSize);
+// The bin a run works on: its folder and layout, the entries loaded from
+// it, and the lock a command holds while it changes the bin.
+struct Bin {
+    WCHAR* path = nullptr;
+    BinFormat format = FORMAT_NONE;
+    PtrArray entries;       // BinEntry*, in load order
+    FILE* lock = nullptr;   // the locked file, open for update (the index of an index layout)
+};
 
 // The store operations.
-FILE* OpenIndexFile(const WCHAR* mode, bool quiet);
-// A search of the bin folder has ended: false when it failed part way (or
-// could not start for another reason than an empty result), which must not
-// pass for the end of the folder.
-bool SearchEndedNormally();
-// A 64-bit size or sum in a 32-bit field of an index: the largest value
-// rather than a wrapped one.
-uint32_t SaturatedSize(uint64_t size);
+FILE* OpenIndexFile(const Bin* bin, const WCHAR* mode, bool quiet);
 // The data item of a record, looked up by drive letter and number. With
 // wantPath a new full path (caller frees), otherwise its attributes.
-bool FindDataItem(WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
+bool FindDataItem(const Bin* bin, WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
                   DWORD* attributes);
 // The lowest record number in use by no data item and no live record
 // (with skipOne the second lowest); `leaving`, when given, names a record
 // about to be removed, whose number does not count. One folder search and
 // one reading of the index; 0 with exit code 254 (no memory) or 61 (a read
 // failed) after a report.
-uint32_t FreeRecordNumber(bool skipOne, const BinEntry* leaving = nullptr);
-uint64_t UnixTimeToFileTime(int64_t seconds);
-int64_t FileTimeToUnixTime(uint64_t fileTime);
+uint32_t FreeRecordNumber(const Bin* bin, bool skipOne, const BinEntry* leaving = nullptr);
 // One line of a byte stream, CR, LF or CR LF ended; new string or null.
 char* ReadTextLine(FILE* stream);
 // The letter of the data item names of an entry: for a record of a network
 // path (drive number 26) and any other, the one loading used.
 WCHAR EntryDriveLetter(const BinEntry* entry);
 
-// The letter in the data item names of a record's drive number: 'a' plus
-// the number, so a network path (26) gives '{'.
-WCHAR DriveLetterOf(uint32_t driveNumber);
-// Reads a data item name: "D" (either case), one letter (lower-cased A-Z),
-// the record number in decimal without leading zeros, then the end of the
-// name or ".". False for every other name.
-bool ParseDataItemName(const WCHAR* name, WCHAR* letter, uint32_t* number);
 // A new string: the bin folder, a backslash unless it ends with one, and
 // name. Null (nothing reported) when memory runs out.
-WCHAR* BinChildPath(const WCHAR* name);
+WCHAR* BinChildPath(const Bin* bin, const WCHAR* name);
+// Starts a walk over the names of the bin folder that a pattern ("D*.*")
+// matches; FOLDER_FAILED, without a search, when the path would not fit.
+FolderStep FirstInBinFolder(const Bin* bin, FolderWalk* walk, const WCHAR* pattern);
 
 // The record numbers in use in the bin, read once, so that a caller that
 // takes many numbers in one run need not search the folder for every
@@ -155,14 +98,14 @@ struct RecordNumberSet {
     uint32_t aboveCount = 0;
     uint32_t aboveCapacity = 0;
 };
-bool BuildRecordNumberSet(RecordNumberSet* set, const BinEntry* leaving = nullptr);
+bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving = nullptr);
 bool MarkRecordNumberUsed(RecordNumberSet* set, uint32_t number);
 uint32_t FirstFreeRecordNumber(RecordNumberSet* set, bool skipOne);
 void FreeRecordNumberSet(RecordNumberSet* set);
 
 // Reading the header of an index open for update: from offset 0, with a
 // record size that can be trusted. False on a short read or a bad size.
-bool ReadIndexHeaderAt(FILE* index, uint8_t bytes[INDEX_HEADER_SIZE], IndexHeader* header);
+bool ReadIndexHeaderAt(FILE* index, uint8_t bytes[HEADER_SIZE], IndexHeader* header);
 // Moves an index stream to an absolute offset; false beyond what a seek
 // can reach.
 bool SeekIndex(FILE* index, int64_t offset);
@@ -175,41 +118,45 @@ bool SeekIndex(FILE* index, int64_t offset);
 struct IndexAppend {
     int64_t sizeBefore = 0;
     int64_t boundary = 0;                          // where the record went
-    uint8_t headerBefore[INDEX_HEADER_SIZE] = {};
+    uint8_t headerBefore[HEADER_SIZE] = {};
     uint8_t* tail = nullptr;                       // the piece that was there
     size_t tailLength = 0;
 };
 enum AppendResult { APPEND_OK, APPEND_FAILED, APPEND_NO_MEMORY };
 AppendResult AppendIndexRecord(FILE* index, const uint8_t* record, uint32_t recordSize,
-                               const uint8_t headerBefore[INDEX_HEADER_SIZE],
-                               const uint8_t headerAfter[INDEX_HEADER_SIZE], IndexAppend* append);
+                               const uint8_t headerBefore[HEADER_SIZE],
+                               const uint8_t headerAfter[HEADER_SIZE], IndexAppend* append);
 // Puts the index back as it was before AppendIndexRecord: cut to the
 // boundary, the old piece and header written back. False when a step fails.
 bool WithdrawIndexRecord(FILE* index, const IndexAppend* append);
 void FreeIndexAppend(IndexAppend* append);
 
-// Bin location and detection.
+// Bin location and detection. DetectBinFormat gives FORMAT_NONE for a
+// folder that is no bin.
 bool CheckBinMarker(const WCHAR* folder);
-bool DetectBinFormat(const WCHAR* folder);
-WCHAR* FindDriveBin();
+BinFormat DetectBinFormat(const WCHAR* folder);
+WCHAR* FindDriveBin(int32_t drive);
 WCHAR* ChooseBin(int32_t drive);
 
 // The bin's lock, held by every command that changes the store, from before
 // it reads what it changes until the change is complete. Taken on the index
 // file ("INFO", "INFO2") or, in the per-item layout, on desktop.ini; waits
-// up to gRun.lockWaitMs for another run to let go. False after a report
-// (busy: EXIT_BIN_BUSY; the file cannot be opened: EXIT_READ_FAILED).
-bool LockBin();
-void UnlockBin();
+// up to waitMs for another run to let go. False after a report (busy:
+// EXIT_BIN_BUSY; the file cannot be opened: EXIT_READ_FAILED).
+bool LockBin(Bin* bin, uint32_t waitMs);
+void UnlockBin(Bin* bin);
 
 // Loading. With quiet, no "Reading" line (a reload under the lock).
-bool LoadEntries(bool quiet = false);
-void FreeEntries();
+bool LoadEntries(Bin* bin, bool quiet = false);
+void FreeEntries(Bin* bin);
 // One entry apart from the list: a deep copy (null when memory runs out),
 // its release, and whether two entries are the same item of the store (the
 // same record or $I file, path and time).
 BinEntry* DuplicateEntry(const BinEntry* entry);
 void FreeEntry(BinEntry* entry);
+bool HasOriginalPath(const BinEntry* entry);
+// Frees the original path, as once the entry has left the store.
+void DropOriginalPath(BinEntry* entry);
 bool SameEntry(const BinEntry* a, const BinEntry* b);
 
 #endif

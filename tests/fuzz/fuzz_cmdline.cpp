@@ -9,15 +9,16 @@
 
 #include "app/runstate.h"
 #include "platform/memory.h"
+#include "store/layout.h"
 
 namespace {
 
 const size_t MAX_ARGUMENTS = 64;
 
 void ResetRun() {
-    MemFree(gRun.binPath);
+    MemFree(gRun.bin.path);
     MemFree(gRun.restorePath);
-    gRun.binPath = nullptr;
+    gRun.bin.path = nullptr;
     gRun.restorePath = nullptr;
     gRun.throwList.RemoveAll();
     gRun.options = 0;
@@ -47,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     texts[0].push_back(0);
     texts.emplace_back();
     for (size_t i = 0; i + 1 < size && texts.size() <= MAX_ARGUMENTS; i += 2) {
-        WCHAR unit = (WCHAR)(data[i] | (data[i + 1] << 8));
+        WCHAR unit = (WCHAR)ReadLe16(data + i);
         texts.back().push_back(unit);
         if (unit == 0) texts.emplace_back();
     }

@@ -2,40 +2,40 @@
 // record numbers (data items and live records) worked out, in both layouts.
 #include <cstdlib>
 
-#include "fuzz_disk.h"
+#include "fuzz_bin.h"
 #include "ops/ops.h"
 #include "store/store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzdisk::Install();
+    fuzzbin::Install();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzdisk::Feed(data, size);
+    fuzzbin::Feed(data, size);
     for (BinFormat format : {FORMAT_INFO, FORMAT_INFO2}) {
-        gRun.binFormat = format;
-        if (LoadEntries()) ListEntries();
-        for (int32_t i = 0; i < gRun.entries.Length(); ++i) {
-            const BinEntry* entry = static_cast<const BinEntry*>(gRun.entries.At(i));
+        gRun.bin.format = format;
+        if (LoadEntries(&gRun.bin)) ListEntries();
+        for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i) {
+            const BinEntry* entry = static_cast<const BinEntry*>(gRun.bin.entries.At(i));
             WCHAR* path = nullptr;
-            if (FindDataItem(EntryDriveLetter(entry), entry->recordNumber, true, &path, nullptr))
+            if (FindDataItem(&gRun.bin, EntryDriveLetter(entry), entry->recordNumber, true, &path, nullptr))
                 MemFree(path);
         }
-        FreeEntries();
+        FreeEntries(&gRun.bin);
     }
     // The bytes as a run of taken numbers: from the live records of the
     // index when it reads, else from the folder alone.
     RecordNumberSet set;
-    bool built = BuildRecordNumberSet(&set);
+    bool built = BuildRecordNumberSet(&gRun.bin, &set);
     if (!built) {
-        gRun.binFormat = FORMAT_NONE;
+        gRun.bin.format = FORMAT_NONE;
         gRun.exitCode = 0;
-        built = BuildRecordNumberSet(&set);
+        built = BuildRecordNumberSet(&gRun.bin, &set);
     }
     if (built) {
         for (size_t at = 0; at + 4 <= size && at < 4096; at += 4) {
-            uint32_t n = ReadU32(data + at);
+            uint32_t n = ReadLe32(data + at);
             uint32_t free = FirstFreeRecordNumber(&set, (n & 1) != 0);
             if (!MarkRecordNumberUsed(&set, (n & 2) ? free : n % 5000)) break;
         }

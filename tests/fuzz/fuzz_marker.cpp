@@ -2,20 +2,21 @@
 // the line reader's lines, which never exceed their limit.
 #include <cstring>
 
-#include "fuzz_disk.h"
+#include "fuzz_bin.h"
+#include "platform/fs.h"
 #include "platform/memory.h"
 #include "store/store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzzdisk::Install();
+    fuzzbin::Install();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzzdisk::Feed(data, size);
-    CheckBinMarker(gRun.binPath);
-    DetectBinFormat(gRun.binPath);
-    FILE* stream = gSys.wopen(gRun.binPath, WIDE("rb"));
+    fuzzbin::Feed(data, size);
+    CheckBinMarker(gRun.bin.path);
+    DetectBinFormat(gRun.bin.path);
+    FILE* stream = FsOpenFile(WIDE("F:\\bin\\desktop.ini"), WIDE("rb"));
     if (stream == nullptr) return 0;
     size_t lines = 0;
     for (char* line; (line = ReadTextLine(stream)) != nullptr; ++lines) {
@@ -23,6 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         MemFree(line);
     }
     if (lines > size) __builtin_trap();
-    std::fclose(stream);
+    FsClose(stream);
     return 0;
 }

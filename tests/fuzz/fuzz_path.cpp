@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     gDirectory.clear();
     bool inName = false;
     for (size_t i = 0; i + 1 < size; i += 2) {
-        WCHAR unit = (WCHAR)(data[i] | (data[i + 1] << 8));
+        WCHAR unit = (WCHAR)ReadLe16(data + i);
         if (unit == 0 && !inName) {
             inName = true;
             continue;

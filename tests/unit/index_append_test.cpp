@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "ops_fake_disk.h"
-#include "ops_index_bytes.h"
+#include "support/fake_disk.h"
+#include "support/run.h"
+#include "support/store_bytes.h"
 #include "platform/memory.h"
 #include "store/store.h"
 
@@ -17,8 +18,8 @@ namespace {
 using fakedisk::ATTR_DIRECTORY;
 using fakedisk::ReadFile;
 using fakedisk::WriteFile;
-using indexbytes::Header;
-using indexbytes::Record;
+using storebytes::Header;
+using storebytes::Record;
 
 typedef std::vector<uint8_t> Bytes;
 
@@ -56,29 +57,29 @@ protected:
         fakedisk::Install(&disk);
         fakedisk::AddNode(u"C:", ATTR_DIRECTORY);
         fakedisk::AddNode(u"C:\\bin", ATTR_DIRECTORY);
-        indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+        testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
     }
     void TearDown() override {
         MemSetFailAt(0);
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         fakedisk::Uninstall();
     }
 
     // Writes the index of the shape and opens it the way every writer has
     // it: held under the bin's lock.
     FILE* Open(const Shape& shape) {
-        UnlockBin();
+        UnlockBin(&gRun.bin);
         headerBefore = Header(5, 1, 2, shape.recordSize, 4096);
         headerAfter = Header(5, 2, 3, shape.recordSize, 4608);
         std::vector<Record> records(kOld, kOld + shape.records);
-        original = indexbytes::Index(headerBefore, shape.recordSize, records);
+        original = storebytes::Index(headerBefore, shape.recordSize, records);
         tail.assign(shape.tail, 0);
         for (size_t i = 0; i < shape.tail; ++i) tail[i] = (uint8_t)(0xC0 + i % 50);
         original.insert(original.end(), tail.begin(), tail.end());
-        record = indexbytes::RecordBytes(kNew, shape.recordSize, 0x5A);
+        record = storebytes::RecordBytes(kNew, shape.recordSize, 0x5A);
         WriteFile(INFO2, original);
         disk.fault = fakedisk::Fault();
-        return LockBin() ? gRun.binLock : nullptr;
+        return LockBin(&gRun.bin, gRun.lockWaitMs) ? gRun.bin.lock : nullptr;
     }
 
     // What the index holds after the append: the new header, the whole
@@ -112,11 +113,11 @@ TEST_F(IndexAppendTest, RecordGoesToTheBoundaryAndComesBackOut) {
         // Loaded, the new record is read as one, in its place.
         fakedisk::AddNode(u"C:\\bin\\Dc2.txt", fakedisk::ATTR_FILE);
         testing::internal::CaptureStdout();
-        ASSERT_TRUE(LoadEntries(true));
+        ASSERT_TRUE(LoadEntries(&gRun.bin, true));
         testing::internal::GetCapturedStdout();
-        ASSERT_EQ(gRun.entries.Length(), 1);
-        EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->recordNumber, kNew.number);
-        FreeEntries();
+        ASSERT_EQ(gRun.bin.entries.Length(), 1);
+        EXPECT_EQ(static_cast<BinEntry*>(gRun.bin.entries.At(0))->recordNumber, kNew.number);
+        FreeEntries(&gRun.bin);
         disk.nodes.erase(fakedisk::Fold(u"C:\\bin\\Dc2.txt"));
 
         EXPECT_TRUE(WithdrawIndexRecord(index, &append));

@@ -33,17 +33,17 @@ protected:
         tzset();
         gRun.language = LANGUAGE_ENGLISH;
     }
-    void TearDown() override { FreeEntries(); }
+    void TearDown() override { FreeEntries(&gRun.bin); }
 
     void Add(const std::string& path, uint64_t time, uint32_t attributes) {
         BinEntry* entry = static_cast<BinEntry*>(MemAlloc(sizeof(BinEntry)));
         std::memset(entry, 0, sizeof *entry);
         char* copy = static_cast<char*>(MemAlloc(path.size() + 1));
         std::memcpy(copy, path.c_str(), path.size() + 1);
-        entry->originalPath = copy;
+        entry->ansiPath = copy;
         entry->deletionTime = time;
         entry->attributes = attributes;
-        gRun.entries.Add(entry);
+        gRun.bin.entries.Add(entry);
     }
     std::string Listing() {
         testing::internal::CaptureStdout();

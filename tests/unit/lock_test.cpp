@@ -10,8 +10,9 @@
 
 #include "app/runstate.h"
 #include "ops/ops.h"
-#include "ops_fake_disk.h"
-#include "ops_index_bytes.h"
+#include "support/fake_disk.h"
+#include "support/run.h"
+#include "support/store_bytes.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 
@@ -24,7 +25,7 @@ using fakedisk::Exists;
 using fakedisk::Listing;
 using fakedisk::ReadFile;
 using fakedisk::WriteFile;
-using indexbytes::Record;
+using storebytes::Record;
 
 const Record kNotes = {"C:\\work\\notes.txt", u"C:\\work\\notes.txt", 1, 2, 130000000000000000ULL, 4096, false};
 const char16_t INFO2[] = u"C:\\bin\\INFO2";
@@ -59,7 +60,7 @@ protected:
     }
     void TearDown() override {
         if (other != nullptr) FsClose(other);
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         gRun.lockWaitMs = 0;
         gRun.throwList.RemoveAll();
         fakedisk::Uninstall();
@@ -68,23 +69,23 @@ protected:
     // An INFO2 bin of one entry with its data item, loaded as a listing
     // would load it.
     std::vector<uint8_t> MakeIndexBin() {
-        indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+        testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
         std::vector<uint8_t> index =
-            indexbytes::Index(indexbytes::Header(5, 1, 2, 800, 4096), 800, {kNotes});
+            storebytes::Index(storebytes::Header(5, 1, 2, 800, 4096), 800, {kNotes});
         WriteFile(INFO2, index);
         AddNode(u"C:\\bin\\Dc1.txt", ATTR_FILE);
         AddNode(u"C:\\work\\new.txt", ATTR_FILE);
-        gRun.entries.Add(indexbytes::Entry(kNotes, true));
+        gRun.bin.entries.Add(storebytes::Entry(kNotes, true));
         return index;
     }
 
     std::vector<uint8_t> MakeItemBin() {
-        indexbytes::StartRun(reinterpret_cast<const WCHAR*>(ITEM_BIN), FORMAT_ITEM_FILES);
-        std::vector<uint8_t> info = indexbytes::ItemInfo(u"C:\\work\\notes.txt", 0, 0);
+        testrun::StartRun(reinterpret_cast<const WCHAR*>(ITEM_BIN), FORMAT_ITEM_FILES);
+        std::vector<uint8_t> info = storebytes::ItemV1(u"C:\\work\\notes.txt", 0, 0);
         WriteFile(std::u16string(ITEM_BIN) + u"\\$IAB12CD.txt", info);
         AddNode(std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt", ATTR_FILE);
         AddNode(DESKTOP_INI, ATTR_FILE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        gRun.entries.Add(indexbytes::ItemEntry(u"C:\\work\\notes.txt", std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt"));
+        gRun.bin.entries.Add(storebytes::ItemEntry(u"C:\\work\\notes.txt", std::u16string(ITEM_BIN) + u"\\$RAB12CD.txt"));
         return info;
     }
 
@@ -119,14 +120,14 @@ TEST_F(LockTest, WaitIsBoundedThenTheBinIsBusy) {
         disk.slept = 0;
         disk.sleeps = 0;
         bool locked = true;
-        std::string output = Captured([&] { locked = LockBin(); });
+        std::string output = Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); });
         EXPECT_FALSE(locked);
         EXPECT_EQ(gRun.exitCode, EXIT_BIN_BUSY);
         EXPECT_EQ(output, (row.notice ? WAITING : std::string()) + BUSY);
         EXPECT_EQ(disk.sleeps, row.sleeps);
         EXPECT_GE(disk.slept, row.waitMs);
         EXPECT_LT(disk.slept, row.waitMs + 50);
-        EXPECT_EQ(gRun.binLock, nullptr);
+        EXPECT_EQ(gRun.bin.lock, nullptr);
         EXPECT_EQ(disk.streams.size(), 1u);  // the stream that waited was closed
         EXPECT_EQ(disk.locks.begin()->second, other);
     }
@@ -140,14 +141,14 @@ TEST_F(LockTest, HolderThatLetsGoInTimeIsWaitedFor) {
         if (disk.sleeps == 3) FsUnlock(other);
     };
     bool locked = false;
-    std::string output = Captured([&] { locked = LockBin(); });
+    std::string output = Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); });
     EXPECT_TRUE(locked);
     EXPECT_EQ(output, "");
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_EQ(disk.sleeps, 3);
-    ASSERT_NE(gRun.binLock, nullptr);
-    EXPECT_EQ(disk.locks.begin()->second, gRun.binLock);
-    EXPECT_TRUE(LockBin());  // held already: nothing more
+    ASSERT_NE(gRun.bin.lock, nullptr);
+    EXPECT_EQ(disk.locks.begin()->second, gRun.bin.lock);
+    EXPECT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));  // held already: nothing more
     EXPECT_EQ(disk.sleeps, 3);
 }
 
@@ -222,7 +223,7 @@ TEST_F(LockTest, CommandsLetGoOfTheLock) {
         if (row.throwName != nullptr) gRun.throwList.Add(reinterpret_cast<const WCHAR*>(row.throwName));
         std::string output = Captured(row.run);
         EXPECT_EQ(gRun.exitCode, row.exitCode) << output;
-        EXPECT_EQ(gRun.binLock, nullptr);
+        EXPECT_EQ(gRun.bin.lock, nullptr);
         EXPECT_TRUE(disk.locks.empty());
         EXPECT_TRUE(disk.streams.empty());
     }
@@ -237,7 +238,7 @@ TEST_F(LockTest, OtherLockFailuresAreReadFailures) {
     gRun.lockWaitMs = 1000;
     disk.lockError = ERROR_ACCESS_DENIED;
     bool locked = true;
-    EXPECT_EQ(Captured([&] { locked = LockBin(); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
     EXPECT_EQ(disk.sleeps, 0);
@@ -245,22 +246,22 @@ TEST_F(LockTest, OtherLockFailuresAreReadFailures) {
 
     gRun.exitCode = 0;
     disk.refuseOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
-    EXPECT_EQ(Captured([&] { locked = LockBin(); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
 
     gRun.exitCode = 0;
     disk.refuseOpen = nullptr;
     fakedisk::AddLink(INFO2, u"C:\\work\\elsewhere", ATTR_FILE | FILE_ATTRIBUTE_REPARSE_POINT);
-    EXPECT_EQ(Captured([&] { locked = LockBin(); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
     EXPECT_TRUE(disk.streams.empty());
-    EXPECT_EQ(gRun.binLock, nullptr);
+    EXPECT_EQ(gRun.bin.lock, nullptr);
 
     MakeItemBin();
     disk.refuseOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
-    EXPECT_TRUE(LockBin());
+    EXPECT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_EQ(disk.locks.count(fakedisk::Fold(DESKTOP_INI)), 1u);
 }

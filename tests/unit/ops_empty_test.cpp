@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "ops/ops.h"
-#include "ops_fake_disk.h"
-#include "ops_index_bytes.h"
+#include "support/fake_disk.h"
+#include "support/run.h"
+#include "support/store_bytes.h"
 #include "platform/memory.h"
 
 namespace {
@@ -21,9 +22,9 @@ using fakedisk::Exists;
 using fakedisk::Listing;
 using fakedisk::ReadFile;
 using fakedisk::WriteFile;
-using indexbytes::Header;
-using indexbytes::Index;
-using indexbytes::Record;
+using storebytes::Header;
+using storebytes::Index;
+using storebytes::Record;
 
 const Record kFirst = {"C:\\work\\a.txt", u"C:\\work\\a.txt", 1, 2, 130000000000000000ULL, 4096, false};
 const Record kSecond = {"C:\\work\\dir", u"C:\\work\\dir", 2, 2, 130000000010000000ULL, 8192, false};
@@ -47,14 +48,14 @@ protected:
     }
     void TearDown() override {
         MemSetFailAt(0);
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         EXPECT_EQ(disk.openSearches, 0);
         fakedisk::Uninstall();
     }
     // An INFO2 bin with two loaded entries, their data items (a file and a
     // directory), the marker and a file that is no data item.
     std::vector<uint8_t> MakeInfo2Bin(const WCHAR* binPath) {
-        indexbytes::StartRun(binPath, FORMAT_INFO2);
+        testrun::StartRun(binPath, FORMAT_INFO2);
         gRun.options = OPT_EMPTY | OPT_YES;
         std::vector<uint8_t> index = Index(Header(5, 2, 3, 800, 12288), 800, {kFirst, kSecond});
         WriteFile(u"C:\\bin\\INFO2", index);
@@ -63,8 +64,8 @@ protected:
         AddNode(u"C:\\bin\\Dc2\\inner.txt", ATTR_FILE);
         AddNode(u"C:\\bin\\desktop.ini", ATTR_FILE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         AddNode(u"C:\\bin\\notes.txt", ATTR_FILE);
-        gRun.entries.Add(indexbytes::Entry(kFirst, true));
-        gRun.entries.Add(indexbytes::Entry(kSecond, true));
+        gRun.bin.entries.Add(storebytes::Entry(kFirst, true));
+        gRun.bin.entries.Add(storebytes::Entry(kSecond, true));
         return index;
     }
 };
@@ -86,10 +87,10 @@ TEST_F(EmptyTest, BinPathEndingInBackslashGetsNoSecondOne) {
 }
 
 TEST_F(EmptyTest, IndexIsResetEvenWithoutDataItems) {
-    indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO);
+    testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO);
     gRun.options = OPT_EMPTY | OPT_YES;
     WriteFile(u"C:\\bin\\INFO", Index(Header(0x12345678, 1, 2, 280, 99), 280, {kFirst}));
-    gRun.entries.Add(indexbytes::Entry(kFirst, false));
+    gRun.bin.entries.Add(storebytes::Entry(kFirst, false));
     EXPECT_EQ(Captured(RunEmptyCommand), "The Recycle Bin has emptied.\n");
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_EQ(ReadFile(u"C:\\bin\\INFO"), Header(0x12345678, 0, 0, 280, 0));
@@ -97,8 +98,8 @@ TEST_F(EmptyTest, IndexIsResetEvenWithoutDataItems) {
 
 TEST_F(EmptyTest, NoEntriesTouchesNothing) {
     MakeInfo2Bin(WIDE("C:\\bin"));
-    indexbytes::ClearRun();
-    indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+    testrun::ClearRun();
+    testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
     disk.log.clear();
     EXPECT_EQ(Captured(RunEmptyCommand), "The Recycle Bin is already empty.\n");
     EXPECT_EQ(gRun.exitCode, 3);
@@ -122,12 +123,12 @@ TEST_F(EmptyTest, UnreadableHeaderLeavesTheBinAsItWas) {
 // that cannot be written after the items went leaves the index as it was.
 TEST_F(EmptyTest, MissingIndexRemovesNothingAndFailedRewriteKeepsTheIndex) {
     std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
-    gRun.binFormat = FORMAT_INFO;  // "INFO" is not there
+    gRun.bin.format = FORMAT_INFO;  // "INFO" is not there
     EXPECT_EQ(Captured(RunEmptyCommand), "Error: Reading the data in the Recycle Bin (C:\\bin) failed.\n");
     EXPECT_EQ(gRun.exitCode, 61);
     EXPECT_EQ(Listing(u"C:\\bin").size(), 6u);
 
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     gRun.exitCode = 0;
     gSys.write = WriteNothing;
     EXPECT_EQ(Captured(RunEmptyCommand),
@@ -179,12 +180,12 @@ TEST_F(EmptyTest, DeletionReportedForAFileThatStaysKeepsItsRecord) {
 TEST_F(EmptyTest, OutOfMemoryWhileCollectingChangesNothing) {
     for (long failAt = 1; failAt <= 6; ++failAt) {
         std::vector<uint8_t> index = MakeInfo2Bin(WIDE("C:\\bin"));
-        ASSERT_TRUE(LockBin());
+        ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
         testing::internal::CaptureStdout();
         MemSetFailAt(failAt);
         bool emptied = EmptyStore();
         MemSetFailAt(0);
-        UnlockBin();
+        UnlockBin(&gRun.bin);
         testing::internal::GetCapturedStdout();
         EXPECT_FALSE(emptied) << failAt;
         EXPECT_EQ(gRun.exitCode, 254) << failAt;
@@ -199,15 +200,15 @@ protected:
         EmptyTest::SetUp();
         AddNode(u"C:\\$RECYCLE.BIN", ATTR_DIRECTORY);
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5", ATTR_DIRECTORY);
-        indexbytes::StartRun(WIDE("C:\\$RECYCLE.BIN\\S-1-5"), FORMAT_ITEM_FILES);
+        testrun::StartRun(WIDE("C:\\$RECYCLE.BIN\\S-1-5"), FORMAT_ITEM_FILES);
         gRun.options = OPT_EMPTY | OPT_YES;
-        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", indexbytes::ItemInfo(u"C:\\a.txt", 0, 0));
+        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", storebytes::ItemV1(u"C:\\a.txt", 0, 0));
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt", ATTR_FILE);
-        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IZZ0000", indexbytes::ItemInfo(u"C:\\b", 0, 0));
+        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IZZ0000", storebytes::ItemV1(u"C:\\b", 0, 0));
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RQQ1111", ATTR_FILE);
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\desktop.ini", ATTR_FILE);
-        gRun.entries.Add(indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
-        gRun.entries.Add(indexbytes::ItemEntry(u"C:\\b", u"C:\\$RECYCLE.BIN\\S-1-5\\$RZZ0000"));
+        gRun.bin.entries.Add(storebytes::ItemEntry(u"C:\\a.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
+        gRun.bin.entries.Add(storebytes::ItemEntry(u"C:\\b", u"C:\\$RECYCLE.BIN\\S-1-5\\$RZZ0000"));
     }
 };
 

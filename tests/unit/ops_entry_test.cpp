@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "ops/ops.h"
-#include "ops_fake_disk.h"
-#include "ops_index_bytes.h"
+#include "support/fake_disk.h"
+#include "support/run.h"
+#include "support/store_bytes.h"
 #include "platform/memory.h"
 
 namespace {
@@ -19,10 +20,10 @@ using fakedisk::AddNode;
 using fakedisk::Exists;
 using fakedisk::ReadFile;
 using fakedisk::WriteFile;
-using indexbytes::Get32;
-using indexbytes::Header;
-using indexbytes::Index;
-using indexbytes::Record;
+using storebytes::Get32;
+using storebytes::Header;
+using storebytes::Index;
+using storebytes::Record;
 
 const uint64_t kTime = 129171996960000000ULL;  // 2010-05-01 12:34:56 UTC
 
@@ -51,14 +52,14 @@ protected:
     }
     void TearDown() override {
         MemSetFailAt(0);
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         EXPECT_EQ(disk.openSearches, 0);
         fakedisk::Uninstall();
     }
     // An index bin holding notes (Dc7.txt), a removed record and report
     // (Dc9.doc), the live two loaded as entries 1 and 2.
     std::vector<uint8_t> MakeIndexBin(BinFormat format, uint32_t recordSize) {
-        indexbytes::StartRun(WIDE("C:\\bin"), format);
+        testrun::StartRun(WIDE("C:\\bin"), format);
         gRun.options = OPT_INDEX | OPT_YES;
         std::vector<uint8_t> index =
             Index(Header(3, 2, 10, recordSize, 12288), recordSize, {kNotes, kGone, kReport});
@@ -66,12 +67,12 @@ protected:
         AddNode(u"C:\\bin\\Dc7.txt", ATTR_FILE);
         AddNode(u"C:\\bin\\Dc9.doc", ATTR_FILE);
         bool wide = recordSize >= 800;
-        gRun.entries.Add(indexbytes::Entry(kNotes, wide));
-        gRun.entries.Add(indexbytes::Entry(kReport, wide));
+        gRun.bin.entries.Add(storebytes::Entry(kNotes, wide));
+        gRun.bin.entries.Add(storebytes::Entry(kReport, wide));
         return index;
     }
     std::vector<uint8_t> IndexNow() {
-        return ReadFile(gRun.binFormat == FORMAT_INFO ? u"C:\\bin\\INFO" : u"C:\\bin\\INFO2");
+        return ReadFile(gRun.bin.format == FORMAT_INFO ? u"C:\\bin\\INFO" : u"C:\\bin\\INFO2");
     }
 };
 
@@ -79,9 +80,9 @@ protected:
 std::vector<uint8_t> AfterRemoval(std::vector<uint8_t> index, uint32_t recordSize, int record,
                                   uint32_t count, uint32_t next, uint32_t total) {
     index[20 + (size_t)record * recordSize] = 0;
-    indexbytes::Put32(index, 4, count);
-    indexbytes::Put32(index, 8, next);
-    indexbytes::Put32(index, 16, total);
+    storebytes::Put32(index, 4, count);
+    storebytes::Put32(index, 8, next);
+    storebytes::Put32(index, 16, total);
     return index;
 }
 
@@ -104,7 +105,7 @@ TEST_F(EntryTest, ComposeRestoreTarget) {
         {WIDE("D:\\keep\\"), WIDE("C:/notes.txt"), "D:\\keep\\notes.txt"},
     };
     for (const Row& row : rows) {
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         gRun.restorePath = WideDuplicate(row.given);
         EXPECT_TRUE(ComposeRestoreTarget(row.original));
         EXPECT_EQ(WideNarrow(gRun.restorePath), row.target);
@@ -156,7 +157,7 @@ TEST_F(EntryTest, RestoreTargetBeyondThePathLimitIsRefused) {
     for (const std::string& call : disk.log) EXPECT_NE(call.rfind("move", 0), 0u) << call;
 
     // 259 characters still fit.
-    indexbytes::ClearRun();
+    testrun::ClearRun();
     MakeIndexBin(FORMAT_INFO2, 800);
     std::u16string fitting = folder + u"\\" + std::u16string(259 - folder.size() - 1, u'n');
     gRun.index = 1;
@@ -178,7 +179,7 @@ TEST_F(EntryTest, RestoreIntoTheBinIsRefused) {
     for (const char16_t* target : targets) {
         std::string text = fakedisk::Narrow(target);
         SCOPED_TRACE(text);
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
         gRun.index = 1;
         gRun.restorePath = WideDuplicate((const WCHAR*)target);
@@ -221,7 +222,7 @@ TEST_F(EntryTest, SuccessReportedForNothingDoneChangesNothing) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        indexbytes::ClearRun();
+        testrun::ClearRun();
         std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
         if (row.deleting) {
             gSys.deleteFileW = DeleteNothing;
@@ -258,12 +259,12 @@ TEST_F(EntryTest, RestoreOntoAnExistingPathChangesNothing) {
 TEST_F(EntryTest, NetworkPathRecordIsReachedLikeLoadingReachesIt) {
     const Record share = {"\\\\server\\share\\plan.txt", u"\\\\server\\share\\plan.txt", 4, 26, kTime, 100,
                           false};
-    indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+    testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
     gRun.options = OPT_INDEX | OPT_DELETE | OPT_YES;
     std::vector<uint8_t> index = Index(Header(3, 1, 5, 800, 100), 800, {share});
     WriteFile(u"C:\\bin\\INFO2", index);
-    BinEntry* entry = indexbytes::Entry(share, true);
-    gRun.entries.Add(entry);
+    BinEntry* entry = storebytes::Entry(share, true);
+    gRun.bin.entries.Add(entry);
     std::u16string item = u"C:\\bin\\D";
     item += (char16_t)EntryDriveLetter(entry);
     item += u"4.txt";
@@ -316,10 +317,10 @@ TEST_F(EntryTest, MissingDataItemIsAnUnknownError) {
     EXPECT_TRUE(Exists(u"C:\\bin\\Dc70.txt"));
     EXPECT_EQ(IndexNow(), index);
 
-    indexbytes::ClearRun();
+    testrun::ClearRun();
     MakeIndexBin(FORMAT_INFO2, 800);
     disk.nodes.erase(fakedisk::Fold(u"C:\\bin\\Dc7.txt"));
-    ASSERT_TRUE(LockBin());
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     testing::internal::CaptureStdout();
     EXPECT_FALSE(DeleteEntry(0));
     output = testing::internal::GetCapturedStdout();
@@ -344,10 +345,10 @@ TEST_F(EntryTest, RecordNoLongerLiveGivesTheWarning) {
     EXPECT_TRUE(Exists(u"C:\\bin\\Dc7.txt"));
     EXPECT_EQ(IndexNow(), index);
 
-    indexbytes::ClearRun();
+    testrun::ClearRun();
     MakeIndexBin(FORMAT_INFO2, 800);
     WriteFile(u"C:\\bin\\INFO2", index);
-    ASSERT_TRUE(LockBin());
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     gRun.restorePath = WideDuplicate(WIDE("C:\\work\\notes.txt"));
     testing::internal::CaptureStdout();
     EXPECT_TRUE(RestoreEntry(0));
@@ -384,16 +385,16 @@ TEST_F(EntryTest, UnregisterMatchesOnlyTheFirstOfTwinRecordsIgnoringCase) {
     Record upper = kNotes;
     upper.widePath = u"C:\\WORK\\NOTES.TXT";
     upper.ansiPath = "C:\\WORK\\NOTES.TXT";
-    indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+    testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
     std::vector<uint8_t> index = Index(Header(3, 2, 8, 800, 8192), 800, {upper, upper});
     WriteFile(u"C:\\bin\\INFO2", index);
     AddNode(u"C:\\bin\\Dc7.txt", ATTR_FILE);
-    gRun.entries.Add(indexbytes::Entry(kNotes, true));
-    gRun.entries.Add(indexbytes::Entry(kNotes, true));
-    ASSERT_TRUE(LockBin());
+    gRun.bin.entries.Add(storebytes::Entry(kNotes, true));
+    gRun.bin.entries.Add(storebytes::Entry(kNotes, true));
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     EXPECT_TRUE(UnregisterEntry(0));
     EXPECT_EQ(IndexNow(), AfterRemoval(index, 800, 0, 1, 0, 4096));
-    EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->originalPath, nullptr);
+    EXPECT_FALSE(HasOriginalPath(static_cast<BinEntry*>(gRun.bin.entries.At(0))));
 }
 
 // A record is the same only in path, deletion time and number; the path
@@ -417,11 +418,11 @@ TEST_F(EntryTest, UnregisterComparesTheFieldsThatIdentifyARecord) {
         {799, true, kNotes, false},     {280, false, otherAnsi, false},
     };
     for (const Row& row : rows) {
-        indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+        testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
         std::vector<uint8_t> index = Index(Header(3, 1, 8, row.recordSize, 4096), row.recordSize, {kNotes});
         WriteFile(u"C:\\bin\\INFO2", index);
-        gRun.entries.Add(indexbytes::Entry(row.entry, row.wideEntry));
-        ASSERT_TRUE(LockBin());
+        gRun.bin.entries.Add(storebytes::Entry(row.entry, row.wideEntry));
+        ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
         EXPECT_EQ(UnregisterEntry(0), row.matches) << row.recordSize << " " << row.entry.number;
         EXPECT_EQ(IndexNow() == index, !row.matches);
     }
@@ -431,29 +432,29 @@ TEST_F(EntryTest, UnregisterComparesTheFieldsThatIdentifyARecord) {
 // header that cannot be read whole, fail the update and write nothing.
 TEST_F(EntryTest, UnregisterRefusesAnIndexItCannotTrust) {
     for (uint32_t recordSize : {0u, 16u, 279u, 70000u}) {
-        indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+        testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
         std::vector<uint8_t> index = Header(3, 1, 8, recordSize, 4096);
-        std::vector<uint8_t> record = indexbytes::RecordBytes(kNotes, 800, 0xA0);
+        std::vector<uint8_t> record = storebytes::RecordBytes(kNotes, 800, 0xA0);
         index.insert(index.end(), record.begin(), record.end());
         WriteFile(u"C:\\bin\\INFO2", index);
-        gRun.entries.Add(indexbytes::Entry(kNotes, false));
-        ASSERT_TRUE(LockBin());
+        gRun.bin.entries.Add(storebytes::Entry(kNotes, false));
+        ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
         EXPECT_FALSE(UnregisterEntry(0)) << recordSize;
         EXPECT_EQ(IndexNow(), index);
     }
-    indexbytes::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
+    testrun::StartRun(WIDE("C:\\bin"), FORMAT_INFO2);
     std::vector<uint8_t> shortIndex = {3, 0, 0, 0, 1, 0, 0, 0};
     WriteFile(u"C:\\bin\\INFO2", shortIndex);
-    gRun.entries.Add(indexbytes::Entry(kNotes, true));
-    ASSERT_TRUE(LockBin());
+    gRun.bin.entries.Add(storebytes::Entry(kNotes, true));
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     EXPECT_FALSE(UnregisterEntry(0));
     EXPECT_EQ(IndexNow(), shortIndex);
-    EXPECT_EQ(static_cast<BinEntry*>(gRun.entries.At(0))->originalPath, nullptr);
+    EXPECT_FALSE(HasOriginalPath(static_cast<BinEntry*>(gRun.bin.entries.At(0))));
 }
 
 TEST_F(EntryTest, UnregisterOutOfMemoryWritesNothing) {
     std::vector<uint8_t> index = MakeIndexBin(FORMAT_INFO2, 800);
-    ASSERT_TRUE(LockBin());
+    ASSERT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
     testing::internal::CaptureStdout();
     MemSetFailAt(1);
     bool unregistered = UnregisterEntry(0);
@@ -470,16 +471,16 @@ protected:
         EntryTest::SetUp();
         AddNode(u"C:\\$RECYCLE.BIN", ATTR_DIRECTORY);
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5", ATTR_DIRECTORY);
-        indexbytes::StartRun(WIDE("C:\\$RECYCLE.BIN\\S-1-5"), FORMAT_ITEM_FILES);
+        testrun::StartRun(WIDE("C:\\$RECYCLE.BIN\\S-1-5"), FORMAT_ITEM_FILES);
         gRun.options = OPT_INDEX | OPT_DELETE | OPT_YES;
         gRun.index = 1;
         // The lock of this layout is taken on desktop.ini; the $I file
         // holds what the reload under it finds again.
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\desktop.ini", ATTR_FILE | FILE_ATTRIBUTE_HIDDEN);
-        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", indexbytes::ItemInfo(u"C:\\work\\notes.txt", 0, 0));
+        WriteFile(u"C:\\$RECYCLE.BIN\\S-1-5\\$IAB12CD.txt", storebytes::ItemV1(u"C:\\work\\notes.txt", 0, 0));
         AddNode(u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt", ATTR_FILE);
-        gRun.entries.Add(
-            indexbytes::ItemEntry(u"C:\\work\\notes.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
+        gRun.bin.entries.Add(
+            storebytes::ItemEntry(u"C:\\work\\notes.txt", u"C:\\$RECYCLE.BIN\\S-1-5\\$RAB12CD.txt"));
     }
 };
 

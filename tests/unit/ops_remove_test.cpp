@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ops/ops.h"
-#include "ops_fake_disk.h"
+#include "support/fake_disk.h"
 #include "platform/memory.h"
 
 namespace {

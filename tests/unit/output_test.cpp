@@ -138,7 +138,7 @@ protected:
         ASSERT_TRUE(UseLocale("C.UTF-8"));
     }
     void TearDown() override {
-        FreeEntries();
+        FreeEntries(&gRun.bin);
         OutputTest::TearDown();
     }
     void Add(const void* path, size_t bytes, bool isWide) {
@@ -146,11 +146,13 @@ protected:
         std::memset(entry, 0, sizeof *entry);
         void* copy = MemAlloc(bytes);
         std::memcpy(copy, path, bytes);
-        entry->originalPath = copy;
-        entry->isWide = isWide;
+        if (isWide)
+            entry->widePath = static_cast<WCHAR*>(copy);
+        else
+            entry->ansiPath = static_cast<char*>(copy);
         entry->attributes = FILE_ATTRIBUTE_ARCHIVE;
         entry->deletionTime = UNIX_EPOCH_FILETIME;
-        gRun.entries.Add(entry);
+        gRun.bin.entries.Add(entry);
     }
     void AddAnsi(const char* path) { Add(path, std::strlen(path) + 1, false); }
     void AddWide(const std::u16string& path) { Add(path.c_str(), (path.size() + 1) * sizeof(char16_t), true); }

@@ -8,6 +8,7 @@
 #include "app/runstate.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
+#include "support/run.h"
 
 namespace {
 
@@ -18,14 +19,7 @@ struct Parsed {
 };
 
 void ResetRun() {
-    gRun.throwList.RemoveAll();
-    MemFree(gRun.binPath);
-    MemFree(gRun.restorePath);
-    gRun.binPath = nullptr;
-    gRun.restorePath = nullptr;
-    gRun.options = 0;
-    gRun.index = 0;
-    gRun.exitCode = 0;
+    testrun::ClearRun();
     gRun.drive = 3;
 }
 
@@ -140,7 +134,7 @@ TEST(Parser, OperandsAfterThrowAndAfterTheEndOfOptions) {
         if (!row.valid) continue;
         EXPECT_EQ(parsed.options, row.options);
         EXPECT_EQ(ThrowNames(), row.names);
-        EXPECT_EQ(Text(gRun.binPath), row.binPath);
+        EXPECT_EQ(Text(gRun.bin.path), row.binPath);
         EXPECT_EQ(parsed.index, row.index);
         EXPECT_EQ(Text(gRun.restorePath), row.restorePath);
     }
@@ -151,8 +145,8 @@ TEST(Parser, BinPathAndRestorePath) {
     EXPECT_FALSE(Parse({WIDE("C:\\bin1"), WIDE("C:\\bin2")}).valid);
     Parsed parsed = Parse({WIDE("/view"), WIDE("C:\\bin1")});
     EXPECT_TRUE(parsed.valid);
-    ASSERT_NE(gRun.binPath, nullptr);
-    EXPECT_EQ(WideCompare(gRun.binPath, WIDE("C:\\bin1")), 0);
+    ASSERT_NE(gRun.bin.path, nullptr);
+    EXPECT_EQ(WideCompare(gRun.bin.path, WIDE("C:\\bin1")), 0);
     parsed = Parse({WIDE("3"), WIDE("C:\\a"), WIDE("C:\\b")});
     EXPECT_TRUE(parsed.valid);
     ASSERT_NE(gRun.restorePath, nullptr);
@@ -160,7 +154,7 @@ TEST(Parser, BinPathAndRestorePath) {
     // D:\ and D:. are bin paths, not drives.
     parsed = Parse({WIDE("D:\\"), WIDE("/view")});
     EXPECT_TRUE(parsed.valid);
-    EXPECT_EQ(WideCompare(gRun.binPath, WIDE("D:\\")), 0);
+    EXPECT_EQ(WideCompare(gRun.bin.path, WIDE("D:\\")), 0);
     ResetRun();
 }
 

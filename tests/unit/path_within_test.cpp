@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ops/ops.h"
-#include "ops_fake_disk.h"
+#include "support/fake_disk.h"
 #include "platform/fs.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/runstate.h"
-#include "ops_fake_disk.h"
-#include "ops_index_bytes.h"
+#include "support/fake_disk.h"
+#include "support/store_bytes.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "store/store.h"
@@ -19,9 +19,10 @@ using fakedisk::ATTR_DIRECTORY;
 using fakedisk::ATTR_FILE;
 using fakedisk::AddNode;
 using fakedisk::WriteFile;
-using indexbytes::Record;
-
-typedef std::vector<uint8_t> Bytes;
+using storebytes::Bytes;
+using storebytes::ItemV1;
+using storebytes::ItemV2;
+using storebytes::Record;
 
 const char16_t BIN[] = u"T:\\Recycled";
 const uint64_t TIME_A = 129171908960000000ULL;
@@ -30,29 +31,6 @@ std::u16string In(const std::u16string& name) { return std::u16string(BIN) + u"\
 
 std::u16string Wide16(const WCHAR* text) { return fakedisk::Text(text); }
 
-void Put(Bytes& b, size_t at, uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) b[at + i] = (uint8_t)(value >> (8 * i));
-}
-
-Bytes ItemV1(const std::u16string& path, uint64_t time, uint64_t size) {
-    Bytes b(544, 0);
-    Put(b, 0, 1, 8);
-    Put(b, 8, size, 8);
-    Put(b, 16, time, 8);
-    for (size_t i = 0; i < path.size(); ++i) Put(b, 24 + 2 * i, path[i], 2);
-    return b;
-}
-
-Bytes ItemV2(const std::u16string& path, uint64_t time, uint64_t size) {
-    Bytes b(28 + 2 * (path.size() + 1), 0);
-    Put(b, 0, 2, 8);
-    Put(b, 8, size, 8);
-    Put(b, 16, time, 8);
-    Put(b, 24, path.size() + 1, 4);
-    for (size_t i = 0; i < path.size(); ++i) Put(b, 28 + 2 * i, path[i], 2);
-    return b;
-}
-
 class StoreDisk : public ::testing::Test {
 protected:
     fakedisk::Disk disk;
@@ -60,36 +38,36 @@ protected:
     void SetUp() override {
         fakedisk::Install(&disk);
         gRun.exitCode = 0;
-        gRun.binFormat = FORMAT_NONE;
-        gRun.binPath = nullptr;
+        gRun.bin.format = FORMAT_NONE;
+        gRun.bin.path = nullptr;
         gRun.drive = 20;  // T:
         UseBin(BIN);
         AddNode(u"T:", ATTR_DIRECTORY);
         AddNode(BIN, ATTR_DIRECTORY);
     }
     void TearDown() override {
-        FreeEntries();
-        MemFree(gRun.binPath);
-        gRun.binPath = nullptr;
-        gRun.binFormat = FORMAT_NONE;
+        FreeEntries(&gRun.bin);
+        MemFree(gRun.bin.path);
+        gRun.bin.path = nullptr;
+        gRun.bin.format = FORMAT_NONE;
         gRun.exitCode = 0;
         MemSetFailAt(0);
         EXPECT_EQ(0, disk.openSearches);
         fakedisk::Uninstall();
     }
     void UseBin(const std::u16string& path) {
-        MemFree(gRun.binPath);
-        gRun.binPath = WideDuplicate(reinterpret_cast<const WCHAR*>(path.c_str()));
+        MemFree(gRun.bin.path);
+        gRun.bin.path = WideDuplicate(reinterpret_cast<const WCHAR*>(path.c_str()));
     }
-    BinEntry* Entry(int32_t i) { return static_cast<BinEntry*>(gRun.entries.At(i)); }
+    BinEntry* Entry(int32_t i) { return static_cast<BinEntry*>(gRun.bin.entries.At(i)); }
     std::u16string WidePath(int32_t i) {
-        return Wide16(static_cast<const WCHAR*>(Entry(i)->originalPath));
+        return Wide16(Entry(i)->widePath);
     }
     int Searches(const std::string& pattern) {
         return (int)std::count(disk.log.begin(), disk.log.end(), "find " + pattern);
     }
     void WriteIndex(const char16_t* name, uint32_t recordSize, const std::vector<Record>& records) {
-        WriteFile(In(name), indexbytes::Index(indexbytes::Header(5, 0, 0, recordSize, 0), recordSize,
+        WriteFile(In(name), storebytes::Index(storebytes::Header(5, 0, 0, recordSize, 0), recordSize,
                                               records));
     }
 };
@@ -100,7 +78,7 @@ Record Rec(const std::string& ansi, const std::u16string& wide, uint32_t number,
 }
 
 TEST_F(StoreDisk, Info2LoadsLiveRecordsWhoseItemsArePresent) {
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     WriteIndex(u"INFO2", 800, {
         Rec("C:\\a.txt", u"C:\\a.txt", 0, 2),
         Rec("C:\\gone.txt", u"C:\\gone.txt", 2, 2, true),  // removed, its item still there
@@ -117,10 +95,10 @@ TEST_F(StoreDisk, Info2LoadsLiveRecordsWhoseItemsArePresent) {
     AddNode(In(u"De100"), ATTR_FILE);
     AddNode(In(u"desktop.ini"), ATTR_FILE);
 
-    ASSERT_TRUE(LoadEntries());
-    ASSERT_EQ(4, gRun.entries.Length());
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    ASSERT_EQ(4, gRun.bin.entries.Length());
     EXPECT_EQ(u"C:\\a.txt", WidePath(0));
-    EXPECT_EQ(1, Entry(0)->isWide);
+    EXPECT_NE(nullptr, Entry(0)->widePath);
     EXPECT_EQ(0u, Entry(0)->recordNumber);
     EXPECT_EQ(2u, Entry(0)->driveNumber);
     EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_READONLY, Entry(0)->attributes);
@@ -138,88 +116,88 @@ TEST_F(StoreDisk, Info2LoadsLiveRecordsWhoseItemsArePresent) {
 }
 
 TEST_F(StoreDisk, ShortRecordsCarryTheAnsiPathAsStored) {
-    gRun.binFormat = FORMAT_INFO;
+    gRun.bin.format = FORMAT_INFO;
     const std::string memo932 = "C:\\\x8F\x91\x97\xDE\\\x83\x81\x83\x82.TXT";
     WriteIndex(u"INFO", 280, {Rec(memo932, u"", 3, 2), Rec("D:\\GAMES\\OLD", u"", 4, 3)});
     AddNode(In(u"Dc3.TXT"), ATTR_FILE);
     AddNode(In(u"Dd4"), ATTR_DIRECTORY);
-    ASSERT_TRUE(LoadEntries());
-    ASSERT_EQ(2, gRun.entries.Length());
-    EXPECT_EQ(0, Entry(0)->isWide);
-    EXPECT_EQ(memo932, static_cast<const char*>(Entry(0)->originalPath));
-    EXPECT_EQ("D:\\GAMES\\OLD", std::string(static_cast<const char*>(Entry(1)->originalPath)));
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    ASSERT_EQ(2, gRun.bin.entries.Length());
+    EXPECT_EQ(nullptr, Entry(0)->widePath);
+    EXPECT_EQ(memo932, Entry(0)->ansiPath);
+    EXPECT_EQ("D:\\GAMES\\OLD", std::string(Entry(1)->ansiPath));
     EXPECT_EQ(3u, Entry(1)->driveNumber);
 }
 
 TEST_F(StoreDisk, The800ByteBoundaryDecidesThePathField) {
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     WriteIndex(u"INFO2", 799, {Rec("C:\\ansi.txt", u"C:\\wide.txt", 0, 2)});
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
-    ASSERT_TRUE(LoadEntries());
-    ASSERT_EQ(1, gRun.entries.Length());
-    EXPECT_EQ(0, Entry(0)->isWide);
-    EXPECT_STREQ("C:\\ansi.txt", static_cast<const char*>(Entry(0)->originalPath));
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    ASSERT_EQ(1, gRun.bin.entries.Length());
+    EXPECT_EQ(nullptr, Entry(0)->widePath);
+    EXPECT_STREQ("C:\\ansi.txt", Entry(0)->ansiPath);
 }
 
 TEST_F(StoreDisk, AnsiPathFieldWithoutTerminatorStopsAtItsWidth) {
-    gRun.binFormat = FORMAT_INFO;
+    gRun.bin.format = FORMAT_INFO;
     WriteIndex(u"INFO", 280, {Rec(std::string(260, 'x'), u"", 0, 2)});
     AddNode(In(u"Dc0"), ATTR_FILE);
-    ASSERT_TRUE(LoadEntries());
-    ASSERT_EQ(1, gRun.entries.Length());
-    EXPECT_EQ(260u, std::string(static_cast<const char*>(Entry(0)->originalPath)).size());
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    ASSERT_EQ(1, gRun.bin.entries.Length());
+    EXPECT_EQ(260u, std::string(Entry(0)->ansiPath).size());
 }
 
 TEST_F(StoreDisk, OneFolderSearchServesEveryRecord) {
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     std::vector<Record> records;
     for (uint32_t n = 0; n < 300; ++n) {
         records.push_back(Rec("C:\\f", u"C:\\f", n, 2));
         if (n % 3 != 0) AddNode(In(u"Dc" + fakedisk::Widen(std::to_string(n))), ATTR_FILE);
     }
     WriteIndex(u"INFO2", 800, records);
-    ASSERT_TRUE(LoadEntries());
-    EXPECT_EQ(200, gRun.entries.Length());
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    EXPECT_EQ(200, gRun.bin.entries.Length());
     EXPECT_EQ(1, Searches("T:\\Recycled\\D*.*"));
     EXPECT_EQ(1u, disk.log.size());  // no other search at all
-    for (int32_t i = 0; i < gRun.entries.Length(); ++i)
+    for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i)
         ASSERT_NE(0u, Entry(i)->recordNumber % 3) << i;
 }
 
 TEST_F(StoreDisk, DamagedIndexesFailWithoutSearching) {
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
-    Bytes record = indexbytes::RecordBytes(Rec("C:\\a", u"C:\\a", 0, 2), 800, 0);
+    Bytes record = storebytes::RecordBytes(Rec("C:\\a", u"C:\\a", 0, 2), 800, 0);
     for (uint32_t size : {0u, 1u, 279u, 65537u, 0xFFFFFFFFu}) {
-        Bytes bytes = indexbytes::Header(5, 1, 1, size, 0);
+        Bytes bytes = storebytes::Header(5, 1, 1, size, 0);
         bytes.insert(bytes.end(), record.begin(), record.end());
         WriteFile(In(u"INFO2"), bytes);
         disk.log.clear();
-        EXPECT_FALSE(LoadEntries()) << size;
-        EXPECT_EQ(0, gRun.entries.Length());
+        EXPECT_FALSE(LoadEntries(&gRun.bin)) << size;
+        EXPECT_EQ(0, gRun.bin.entries.Length());
         EXPECT_EQ(0, gRun.exitCode);
         EXPECT_TRUE(disk.log.empty()) << size;
     }
     WriteFile(In(u"INFO2"), Bytes(19, 0));
-    EXPECT_FALSE(LoadEntries());
+    EXPECT_FALSE(LoadEntries(&gRun.bin));
     disk.nodes.erase(fakedisk::Fold(In(u"INFO2")));
-    EXPECT_FALSE(LoadEntries());
+    EXPECT_FALSE(LoadEntries(&gRun.bin));
 }
 
 TEST_F(StoreDisk, HeaderAloneAndTrailingPiecesLoadWhatIsWhole) {
-    gRun.binFormat = FORMAT_INFO2;
-    WriteFile(In(u"INFO2"), indexbytes::Header(5, 0, 0, 800, 0));
-    ASSERT_TRUE(LoadEntries());
-    EXPECT_EQ(0, gRun.entries.Length());
+    gRun.bin.format = FORMAT_INFO2;
+    WriteFile(In(u"INFO2"), storebytes::Header(5, 0, 0, 800, 0));
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    EXPECT_EQ(0, gRun.bin.entries.Length());
 
-    Bytes bytes = indexbytes::Index(indexbytes::Header(5, 1, 1, 800, 0), 800,
+    Bytes bytes = storebytes::Index(storebytes::Header(5, 1, 1, 800, 0), 800,
                                     {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 1, 2)});
     bytes.resize(bytes.size() - 1);
     WriteFile(In(u"INFO2"), bytes);
     AddNode(In(u"Dc0"), ATTR_FILE);
     AddNode(In(u"Dc1"), ATTR_FILE);
-    ASSERT_TRUE(LoadEntries());
-    ASSERT_EQ(1, gRun.entries.Length());  // loading again replaces the list
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    ASSERT_EQ(1, gRun.bin.entries.Length());  // loading again replaces the list
     EXPECT_EQ(u"C:\\a", WidePath(0));
 }
 
@@ -228,7 +206,7 @@ TEST_F(StoreDisk, ItemFilesOfBothVersions) {
     AddNode(u"T:\\$RECYCLE.BIN", ATTR_DIRECTORY);
     AddNode(bin, ATTR_DIRECTORY);
     UseBin(bin);
-    gRun.binFormat = FORMAT_ITEM_FILES;
+    gRun.bin.format = FORMAT_ITEM_FILES;
     auto at = [&](const std::u16string& name) { return bin + u"\\" + name; };
     WriteFile(at(u"$IAAAAA1.txt"), ItemV1(u"C:\\one.txt", TIME_A, 0x100000005ULL));
     AddNode(at(u"$RAAAAA1.txt"), ATTR_FILE | FILE_ATTRIBUTE_HIDDEN);
@@ -248,8 +226,8 @@ TEST_F(StoreDisk, ItemFilesOfBothVersions) {
     AddNode(at(u"$RNOINFO.txt"), ATTR_FILE);
     WriteFile(at(u"desktop.ini"), Bytes(10, 'x'));
 
-    ASSERT_TRUE(LoadEntries());
-    ASSERT_EQ(3, gRun.entries.Length());
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    ASSERT_EQ(3, gRun.bin.entries.Length());
     EXPECT_EQ(u"C:\\one.txt", WidePath(0));
     EXPECT_EQ(0x100000005ULL, Entry(0)->size);  // all 64 bits
     EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_HIDDEN, Entry(0)->attributes);
@@ -264,16 +242,16 @@ TEST_F(StoreDisk, ItemFilesOfBothVersions) {
 }
 
 TEST_F(StoreDisk, EmptyItemBinLoadsNothing) {
-    gRun.binFormat = FORMAT_ITEM_FILES;
-    ASSERT_TRUE(LoadEntries());
-    EXPECT_EQ(0, gRun.entries.Length());
+    gRun.bin.format = FORMAT_ITEM_FILES;
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    EXPECT_EQ(0, gRun.bin.entries.Length());
 }
 
 // Every allocation of a load fails in turn: each failure is reported as
 // memory exhaustion and leaves no entry half made.
 TEST_F(StoreDisk, MemoryExhaustionAtEveryStepIsReported) {
     for (BinFormat format : {FORMAT_INFO2, FORMAT_ITEM_FILES}) {
-        gRun.binFormat = format;
+        gRun.bin.format = format;
         WriteIndex(u"INFO2", 800, {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 1, 2)});
         AddNode(In(u"Dc0"), ATTR_FILE);
         AddNode(In(u"Dc1"), ATTR_FILE);
@@ -283,89 +261,89 @@ TEST_F(StoreDisk, MemoryExhaustionAtEveryStepIsReported) {
         for (long failAt = 1; failAt < 200 && !loaded; ++failAt) {
             gRun.exitCode = 0;
             MemSetFailAt(failAt);
-            loaded = LoadEntries();
+            loaded = LoadEntries(&gRun.bin);
             bool failed = MemFailureMet();
             MemSetFailAt(0);
             if (loaded) {
                 EXPECT_FALSE(failed) << failAt;
-                EXPECT_EQ(2, gRun.entries.Length());
+                EXPECT_EQ(2, gRun.bin.entries.Length());
             } else {
                 EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode) << failAt;
             }
-            for (int32_t i = 0; i < gRun.entries.Length(); ++i) ASSERT_NE(nullptr, Entry(i)->originalPath);
+            for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i) ASSERT_TRUE(HasOriginalPath(Entry(i)));
         }
         EXPECT_TRUE(loaded);
-        FreeEntries();
+        FreeEntries(&gRun.bin);
     }
 }
 
 TEST_F(StoreDisk, FindDataItemTakesOnlyTheRecordsOwnName) {
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     AddNode(In(u"Dc10.txt"), ATTR_FILE);
     AddNode(In(u"Dc1x.txt"), ATTR_FILE);
     AddNode(In(u"Dc11"), ATTR_FILE);
     WCHAR* path = nullptr;
     DWORD attributes = 0;
-    EXPECT_FALSE(FindDataItem('c', 1, true, &path, &attributes));
+    EXPECT_FALSE(FindDataItem(&gRun.bin, 'c', 1, true, &path, &attributes));
     EXPECT_EQ(nullptr, path);
     EXPECT_EQ(0, gRun.exitCode);
 
     AddNode(In(u"Dc1.txt"), ATTR_FILE | FILE_ATTRIBUTE_SYSTEM);
-    ASSERT_TRUE(FindDataItem('C', 1, true, &path, &attributes));
+    ASSERT_TRUE(FindDataItem(&gRun.bin, 'C', 1, true, &path, &attributes));
     EXPECT_EQ(In(u"Dc1.txt"), Wide16(path));
     MemFree(path);
-    ASSERT_TRUE(FindDataItem('c', 1, false, nullptr, &attributes));
+    ASSERT_TRUE(FindDataItem(&gRun.bin, 'c', 1, false, nullptr, &attributes));
     EXPECT_EQ(ATTR_FILE | FILE_ATTRIBUTE_SYSTEM, attributes);
-    ASSERT_TRUE(FindDataItem('c', 10, false, nullptr, &attributes));
-    EXPECT_FALSE(FindDataItem('d', 10, false, nullptr, &attributes));
+    ASSERT_TRUE(FindDataItem(&gRun.bin, 'c', 10, false, nullptr, &attributes));
+    EXPECT_FALSE(FindDataItem(&gRun.bin, 'd', 10, false, nullptr, &attributes));
 
     // A bin path that ends in a backslash gets no second one.
     UseBin(std::u16string(BIN) + u"\\");
     path = nullptr;
-    ASSERT_TRUE(FindDataItem('c', 11, true, &path, &attributes));
+    ASSERT_TRUE(FindDataItem(&gRun.bin, 'c', 11, true, &path, &attributes));
     EXPECT_EQ(In(u"Dc11"), Wide16(path));
     MemFree(path);
 
     MemSetFailAt(1);
     path = nullptr;
-    EXPECT_FALSE(FindDataItem('c', 11, true, &path, &attributes));
+    EXPECT_FALSE(FindDataItem(&gRun.bin, 'c', 11, true, &path, &attributes));
     MemSetFailAt(0);
     EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
 
-    gRun.binFormat = FORMAT_ITEM_FILES;
+    gRun.bin.format = FORMAT_ITEM_FILES;
     gRun.exitCode = 0;
-    EXPECT_FALSE(FindDataItem('c', 10, false, nullptr, &attributes));
+    EXPECT_FALSE(FindDataItem(&gRun.bin, 'c', 10, false, nullptr, &attributes));
 }
 
 TEST_F(StoreDisk, FreeRecordNumberCountsNamePrefixes) {
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     WriteIndex(u"INFO2", 800, {});
-    EXPECT_EQ(0u, FreeRecordNumber(false));
-    EXPECT_EQ(1u, FreeRecordNumber(true));
+    EXPECT_EQ(0u, FreeRecordNumber(&gRun.bin, false));
+    EXPECT_EQ(1u, FreeRecordNumber(&gRun.bin, true));
     AddNode(In(u"Dc10.txt"), ATTR_FILE);
-    EXPECT_EQ(0u, FreeRecordNumber(false));
-    EXPECT_EQ(2u, FreeRecordNumber(true));  // 1 is in use through Dc10
+    EXPECT_EQ(0u, FreeRecordNumber(&gRun.bin, false));
+    EXPECT_EQ(2u, FreeRecordNumber(&gRun.bin, true));  // 1 is in use through Dc10
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
     AddNode(In(u"Dc1.txt"), ATTR_FILE);
-    EXPECT_EQ(2u, FreeRecordNumber(false));
-    EXPECT_EQ(3u, FreeRecordNumber(true));
+    EXPECT_EQ(2u, FreeRecordNumber(&gRun.bin, false));
+    EXPECT_EQ(3u, FreeRecordNumber(&gRun.bin, true));
     AddNode(In(u"D{2.xls"), ATTR_FILE);  // any letter
     AddNode(In(u"de3"), ATTR_DIRECTORY); // any case
     AddNode(In(u"Dc04.txt"), ATTR_FILE);  // "04" begins with the digits of 0 only
     AddNode(In(u"desktop.ini"), ATTR_FILE);
-    EXPECT_EQ(4u, FreeRecordNumber(false));
-    EXPECT_EQ(5u, FreeRecordNumber(true));
+    EXPECT_EQ(4u, FreeRecordNumber(&gRun.bin, false));
+    EXPECT_EQ(5u, FreeRecordNumber(&gRun.bin, true));
     EXPECT_EQ(8, Searches("T:\\Recycled\\D*.*"));  // one search per call
 }
 
 TEST_F(StoreDisk, RecordNumberSetStaysCurrentAcrossAThrow) {
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     WriteIndex(u"INFO2", 800, {});
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
     AddNode(In(u"Dc2.txt"), ATTR_FILE);
     AddNode(In(u"Dc9999999999.txt"), ATTR_FILE);  // beyond 32 bits: 999999999 and below
     RecordNumberSet set;
-    ASSERT_TRUE(BuildRecordNumberSet(&set));
+    ASSERT_TRUE(BuildRecordNumberSet(&gRun.bin, &set));
     EXPECT_EQ(1u, FirstFreeRecordNumber(&set, false));
     EXPECT_EQ(3u, FirstFreeRecordNumber(&set, true));
     ASSERT_TRUE(MarkRecordNumberUsed(&set, 1));
@@ -374,7 +352,7 @@ TEST_F(StoreDisk, RecordNumberSetStaysCurrentAcrossAThrow) {
     FreeRecordNumberSet(&set);
 
     MemSetFailAt(1);
-    EXPECT_FALSE(BuildRecordNumberSet(&set));
+    EXPECT_FALSE(BuildRecordNumberSet(&gRun.bin, &set));
     MemSetFailAt(0);
     EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
     FreeRecordNumberSet(&set);
@@ -406,11 +384,11 @@ TEST_F(StoreDisk, LiveRecordsKeepTheirNumbers) {
         {"leaving passes a removed twin", {zeroRemoved, zero}, {}, 1, 0, 0, 0, 1},
         {"leaving whose item is there", {zero}, {u"Dc0"}, 0, 0, 0, 1, 2},
     };
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     for (uint32_t recordSize : {280u, 800u, 1000u}) {
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(row.what) + ", " + std::to_string(recordSize));
-            Bytes bytes = indexbytes::Index(indexbytes::Header(5, 0, 0, recordSize, 0), recordSize,
+            Bytes bytes = storebytes::Index(storebytes::Header(5, 0, 0, recordSize, 0), recordSize,
                                             row.records);
             bytes.insert(bytes.end(), 100, 0x41);  // a piece of a record: no record
             WriteFile(In(u"INFO2"), bytes);
@@ -421,12 +399,12 @@ TEST_F(StoreDisk, LiveRecordsKeepTheirNumbers) {
                 left.time += row.leavingTime;
                 if (row.leavingDrive != 0) left.drive = row.leavingDrive;
                 left.removed = false;
-                leaving = indexbytes::Entry(left, recordSize >= 800);
+                leaving = storebytes::Entry(left, recordSize >= 800);
             }
-            EXPECT_EQ(FreeRecordNumber(false, leaving), row.first);
-            EXPECT_EQ(FreeRecordNumber(true, leaving), row.second);
+            EXPECT_EQ(FreeRecordNumber(&gRun.bin, false, leaving), row.first);
+            EXPECT_EQ(FreeRecordNumber(&gRun.bin, true, leaving), row.second);
             RecordNumberSet set;
-            ASSERT_TRUE(BuildRecordNumberSet(&set, leaving));
+            ASSERT_TRUE(BuildRecordNumberSet(&gRun.bin, &set, leaving));
             EXPECT_EQ(FirstFreeRecordNumber(&set, false), row.first);
             FreeRecordNumberSet(&set);
             EXPECT_EQ(gRun.exitCode, 0);
@@ -441,7 +419,7 @@ TEST_F(StoreDisk, LiveRecordsKeepTheirNumbers) {
 // layout reads no index.
 TEST_F(StoreDisk, UnreadIndexFailsTheRecordNumbers) {
     const std::string failed = "Error: Reading the data in the Recycle Bin (T:\\Recycled) failed.\n";
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.format = FORMAT_INFO2;
     std::vector<Record> records = {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 1, 2)};
     const struct {
         const char* what;
@@ -462,10 +440,10 @@ TEST_F(StoreDisk, UnreadIndexFailsTheRecordNumbers) {
         if (row.missing)
             disk.nodes.erase(fakedisk::Fold(In(u"INFO2")));
         else  // 800-byte records behind the header's size
-            WriteFile(In(u"INFO2"), indexbytes::Index(indexbytes::Header(5, 0, 0, row.recordSize, 0), 800, records));
+            WriteFile(In(u"INFO2"), storebytes::Index(storebytes::Header(5, 0, 0, row.recordSize, 0), 800, records));
         if (row.call != nullptr) fakedisk::FailCall(row.call, row.at);
         testing::internal::CaptureStdout();
-        uint32_t number = FreeRecordNumber(false);
+        uint32_t number = FreeRecordNumber(&gRun.bin, false);
         std::string output = testing::internal::GetCapturedStdout();
         disk.fault = fakedisk::Fault();
         EXPECT_EQ(number, 0u);
@@ -473,10 +451,10 @@ TEST_F(StoreDisk, UnreadIndexFailsTheRecordNumbers) {
         EXPECT_EQ(output, failed);
     }
     gRun.exitCode = 0;
-    gRun.binFormat = FORMAT_ITEM_FILES;
+    gRun.bin.format = FORMAT_ITEM_FILES;
     disk.nodes.erase(fakedisk::Fold(In(u"INFO2")));
     AddNode(In(u"Dc0"), ATTR_FILE);  // not an item of this layout, yet the prefix rule holds
-    EXPECT_EQ(FreeRecordNumber(false), 1u);
+    EXPECT_EQ(FreeRecordNumber(&gRun.bin, false), 1u);
     EXPECT_EQ(gRun.exitCode, 0);
 }
 
@@ -485,7 +463,7 @@ class MarkerTest : public StoreDisk {
 protected:
     bool Marks(const std::string& text) {
         WriteFile(In(u"desktop.ini"), Bytes(text.begin(), text.end()));
-        return CheckBinMarker(gRun.binPath);
+        return CheckBinMarker(gRun.bin.path);
     }
 };
 
@@ -493,7 +471,7 @@ const std::string CLSID_LINE = "CLSID={645FF040-5081-101B-9F08-00AA002F954E}\r\n
 const std::string LOCALIZED = "LocalizedResourceName=@%SystemRoot%\\system32\\shell32.dll,-8964\r\n";
 
 TEST_F(MarkerTest, SectionNeedsTheBinsClsidAndALocalizedName) {
-    EXPECT_FALSE(CheckBinMarker(gRun.binPath));  // no desktop.ini
+    EXPECT_FALSE(CheckBinMarker(gRun.bin.path));  // no desktop.ini
     EXPECT_TRUE(Marks("[.ShellClassInfo]\r\n" + CLSID_LINE + LOCALIZED));
     EXPECT_TRUE(Marks("[.shellclassinfo]\n" + LOCALIZED + "clsid={645ff040-5081-101b-9f08-00aa002f954e}"));
     EXPECT_FALSE(Marks("[.ShellClassInfo]\r\n" + CLSID_LINE));
@@ -524,38 +502,33 @@ TEST_F(StoreDisk, DetectionOrder) {
     const std::u16string below = u"T:\\$recycle.bin\\user7";
     AddNode(u"T:\\$recycle.bin", ATTR_DIRECTORY);
     AddNode(below, ATTR_DIRECTORY);
-    WriteFile(below + u"\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
-    EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(below.c_str())));
-    EXPECT_EQ(FORMAT_INFO2, gRun.binFormat);
+    WriteFile(below + u"\\INFO2", storebytes::Header(5, 0, 0, 800, 0));
+    EXPECT_EQ(FORMAT_INFO2, DetectBinFormat(reinterpret_cast<const WCHAR*>(below.c_str())));
     WriteFile(below + u"\\desktop.ini", Bytes{'x'});
-    EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(below.c_str())));
-    EXPECT_EQ(FORMAT_ITEM_FILES, gRun.binFormat);
+    EXPECT_EQ(FORMAT_ITEM_FILES, DetectBinFormat(reinterpret_cast<const WCHAR*>(below.c_str())));
 
     const std::u16string beside = u"T:\\$RECYCLE.BINX";
     AddNode(beside, ATTR_DIRECTORY);
     WriteFile(beside + u"\\desktop.ini", Bytes{'x'});
-    WriteFile(beside + u"\\INFO", indexbytes::Header(0, 0, 0, 280, 0));
-    EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(beside.c_str())));
-    EXPECT_EQ(FORMAT_INFO, gRun.binFormat);
-    WriteFile(beside + u"\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
-    EXPECT_TRUE(DetectBinFormat(reinterpret_cast<const WCHAR*>(beside.c_str())));
-    EXPECT_EQ(FORMAT_INFO2, gRun.binFormat);
+    WriteFile(beside + u"\\INFO", storebytes::Header(0, 0, 0, 280, 0));
+    EXPECT_EQ(FORMAT_INFO, DetectBinFormat(reinterpret_cast<const WCHAR*>(beside.c_str())));
+    WriteFile(beside + u"\\INFO2", storebytes::Header(5, 0, 0, 800, 0));
+    EXPECT_EQ(FORMAT_INFO2, DetectBinFormat(reinterpret_cast<const WCHAR*>(beside.c_str())));
 
-    EXPECT_FALSE(DetectBinFormat(WIDE("T:\\nothing")));
-    EXPECT_EQ(FORMAT_INFO2, gRun.binFormat);  // left as it was
-    EXPECT_FALSE(DetectBinFormat(WIDE("")));
-    EXPECT_FALSE(DetectBinFormat(WIDE("T")));
+    EXPECT_EQ(FORMAT_NONE, DetectBinFormat(WIDE("T:\\nothing")));
+    EXPECT_EQ(FORMAT_NONE, DetectBinFormat(WIDE("")));
+    EXPECT_EQ(FORMAT_NONE, DetectBinFormat(WIDE("T")));
 }
 
 TEST_F(StoreDisk, FindDriveBinTakesASingleBinWithoutAsking) {
-    EXPECT_EQ(nullptr, FindDriveBin());
+    EXPECT_EQ(nullptr, FindDriveBin(gRun.drive));
 
     AddNode(u"T:\\Recycler", ATTR_DIRECTORY);
     AddNode(u"T:\\Recycler\\empty", ATTR_DIRECTORY);
     AddNode(u"T:\\$RECYCLE.BIN", ATTR_DIRECTORY);
     AddNode(u"T:\\$RECYCLE.BIN\\S-1", ATTR_DIRECTORY);
     WriteFile(u"T:\\$RECYCLE.BIN\\S-1\\desktop.ini", Bytes{'x'});
-    WCHAR* found = FindDriveBin();
+    WCHAR* found = FindDriveBin(gRun.drive);
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\$RECYCLE.BIN\\S-1", Wide16(found));
     MemFree(found);
@@ -565,15 +538,15 @@ TEST_F(StoreDisk, FindDriveBinTakesASingleBinWithoutAsking) {
     WriteFile(u"T:\\$RECYCLE.BIN\\desktop.ini", Bytes(marker.begin(), marker.end()));
     AddNode(u"T:\\$RECYCLE.BIN\\S-2", ATTR_DIRECTORY);
     WriteFile(u"T:\\$RECYCLE.BIN\\S-2\\desktop.ini", Bytes{'x'});
-    found = FindDriveBin();
+    found = FindDriveBin(gRun.drive);
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\$RECYCLE.BIN", Wide16(found));
     MemFree(found);
 }
 
 TEST_F(StoreDisk, FindDriveBinTakesRecycledOrTheOneRecyclerBin) {
-    WriteFile(In(u"INFO"), indexbytes::Header(0, 0, 0, 280, 0));
-    WCHAR* found = FindDriveBin();
+    WriteFile(In(u"INFO"), storebytes::Header(0, 0, 0, 280, 0));
+    WCHAR* found = FindDriveBin(gRun.drive);
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\Recycled", Wide16(found));
     MemFree(found);
@@ -581,8 +554,8 @@ TEST_F(StoreDisk, FindDriveBinTakesRecycledOrTheOneRecyclerBin) {
     disk.nodes.erase(fakedisk::Fold(In(u"INFO")));
     AddNode(u"T:\\Recycler", ATTR_DIRECTORY);
     AddNode(u"T:\\Recycler\\S-9", ATTR_DIRECTORY);
-    WriteFile(u"T:\\Recycler\\S-9\\INFO2", indexbytes::Header(5, 0, 0, 800, 0));
-    found = FindDriveBin();
+    WriteFile(u"T:\\Recycler\\S-9\\INFO2", storebytes::Header(5, 0, 0, 800, 0));
+    found = FindDriveBin(gRun.drive);
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\Recycler\\S-9", Wide16(found));
     MemFree(found);

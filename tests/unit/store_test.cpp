@@ -8,76 +8,46 @@
 #include <vector>
 
 #include "app/runstate.h"
-#include "ops_index_bytes.h"
+#include "support/store_bytes.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "store/store.h"
 
 namespace {
 
-typedef std::vector<uint8_t> Bytes;
+using storebytes::Bytes;
+using storebytes::ItemV1;
+using storebytes::ItemV2;
+using storebytes::Put32;
+using storebytes::Put64;
+using storebytes::PutWide;
 
-void PutU16(Bytes& b, size_t at, uint16_t v) {
-    b[at] = (uint8_t)(v & 0xFF);
-    b[at + 1] = (uint8_t)(v >> 8);
-}
-void PutU32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
-}
-void PutU64(Bytes& b, size_t at, uint64_t v) {
-    for (int i = 0; i < 8; ++i) b[at + i] = (uint8_t)(v >> (8 * i));
-}
-void PutWide(Bytes& b, size_t at, const std::u16string& text) {
-    for (size_t i = 0; i < text.size(); ++i) PutU16(b, at + 2 * i, text[i]);
-}
-
-std::u16string Wide(const WCHAR* text) {
-    std::u16string s;
-    for (; *text != 0; ++text) s.push_back((char16_t)*text);
-    return s;
-}
-
-// A $I file of version 1: 544 bytes.
-Bytes ItemV1(uint64_t size, uint64_t time, const std::u16string& path) {
-    Bytes b(544, 0);
-    PutU64(b, 0, 1);
-    PutU64(b, 8, size);
-    PutU64(b, 16, time);
-    PutWide(b, 24, path);
-    return b;
-}
-
-// A $I file of version 2: the path counted, terminator included.
-Bytes ItemV2(uint64_t size, uint64_t time, const std::u16string& path, uint32_t count) {
-    Bytes b(28 + 2 * (size_t)count, 0);
-    PutU64(b, 0, 2);
-    PutU64(b, 8, size);
-    PutU64(b, 16, time);
-    PutU32(b, 24, count);
-    PutWide(b, 28, path.substr(0, count));
-    return b;
-}
+std::u16string Wide(const WCHAR* text) { return std::u16string((const char16_t*)text); }
 
 TEST(LittleEndian, ReadsAndWritesLowByteFirst) {
     const uint8_t bytes[8] = {0x0A, 0x1A, 0x00, 0x80, 0xFF, 0x01, 0x02, 0x03};
-    EXPECT_EQ(0x80001A0Au, ReadU32(bytes));
-    EXPECT_EQ(0x030201FF80001A0AULL, ReadU64(bytes));
+    EXPECT_EQ(0x80001A0Au, ReadLe32(bytes));
+    EXPECT_EQ(0x030201FF80001A0AULL, ReadLe64(bytes));
     uint8_t out[8] = {0};
-    WriteU64(out, 0x030201FF80001A0AULL);
+    WriteLe64(out, 0x030201FF80001A0AULL);
     EXPECT_EQ(0, std::memcmp(bytes, out, 8));
-    WriteU32(out, 0x11223344u);
+    WriteLe32(out, 0x11223344u);
     EXPECT_EQ(0x44, out[0]);
     EXPECT_EQ(0x11, out[3]);
     EXPECT_EQ(0xFF, out[4]);  // the bytes after the field stay
+    EXPECT_EQ(0x1A0Au, ReadLe16(bytes));
+    WriteLe16(out, 0xBEEF);
+    EXPECT_EQ(0xEF, out[0]);
+    EXPECT_EQ(0xBE, out[1]);
 }
 
 TEST(IndexLayout, HeaderFieldsSitAtTheirOffsets) {
     Bytes b(20, 0);
-    PutU32(b, 0, 5);
-    PutU32(b, 4, 0x0A);
-    PutU32(b, 8, 0x1A);
-    PutU32(b, 12, 800);
-    PutU32(b, 16, 0xDEADBEEF);
+    Put32(b, 0, 5);
+    Put32(b, 4, 0x0A);
+    Put32(b, 8, 0x1A);
+    Put32(b, 12, 800);
+    Put32(b, 16, 0xDEADBEEF);
     IndexHeader header;
     DecodeIndexHeader(b.data(), &header);
     EXPECT_EQ(5u, header.version);
@@ -94,25 +64,67 @@ TEST(IndexLayout, HeaderFieldsSitAtTheirOffsets) {
 TEST(IndexLayout, RecordFieldsAndThePathFieldByRecordSize) {
     Bytes b(800, 0);
     std::memcpy(b.data(), "C:\\work\\notes.txt", 17);
-    PutU32(b, 260, 10);
-    PutU32(b, 264, 26);
-    PutU64(b, 268, 0x01CAE90A0A1A0A0AULL);
-    PutU32(b, 276, 4096);
+    Put32(b, 260, 10);
+    Put32(b, 264, 26);
+    Put64(b, 268, 0x01CAE90A0A1A0A0AULL);
+    Put32(b, 276, 4096);
     PutWide(b, 280, u"\\\\server\\share\\a.txt");
     IndexRecord record;
     DecodeIndexRecord(b.data(), 800, &record);
-    EXPECT_EQ(b.data(), record.ansiPath);
+    EXPECT_TRUE(record.live);
+    EXPECT_STREQ("C:\\work\\notes.txt", record.ansiPath);
     EXPECT_EQ(10u, record.recordNumber);
     EXPECT_EQ(26u, record.driveNumber);
     EXPECT_EQ(0x01CAE90A0A1A0A0AULL, record.deletionTime);
     EXPECT_EQ(4096u, record.size);
-    ASSERT_NE(nullptr, record.unicodePath);
-    EXPECT_EQ(b.data() + 280, record.unicodePath);
+    ASSERT_TRUE(record.hasWidePath);
+    EXPECT_EQ(u"\\\\server\\share\\a.txt", Wide(record.widePath));
     DecodeIndexRecord(b.data(), 799, &record);
-    EXPECT_EQ(nullptr, record.unicodePath);
+    EXPECT_FALSE(record.hasWidePath);
+    EXPECT_EQ(0, record.widePath[0]);
     DecodeIndexRecord(b.data(), 280, &record);
-    EXPECT_EQ(nullptr, record.unicodePath);
+    EXPECT_FALSE(record.hasWidePath);
     EXPECT_EQ(10u, record.recordNumber);
+    b[0] = 0;
+    DecodeIndexRecord(b.data(), 800, &record);
+    EXPECT_FALSE(record.live);
+}
+
+TEST(IndexLayout, PathFieldsWithoutTerminatorAreReadWhole) {
+    Bytes b(800, 'a');
+    PutWide(b, 280, std::u16string(260, u'w'));
+    IndexRecord record;
+    DecodeIndexRecord(b.data(), 800, &record);
+    EXPECT_EQ(std::string(260, 'a'), record.ansiPath);
+    EXPECT_EQ(std::u16string(260, u'w'), Wide(record.widePath));
+}
+
+TEST(IndexLayout, EncodedRecordHasItsFieldsAndZerosElsewhere) {
+    storebytes::Record expected = {"C:\\a\\b.txt", u"C:\\a\\b.txt", 7, 2, 0x01D0000011223344ULL, 4096, false};
+    for (uint32_t recordSize : {280u, 800u, 1000u}) {
+        IndexRecord record;
+        std::memset(&record, 0x55, sizeof record);
+        std::strcpy(record.ansiPath, expected.ansiPath.c_str());
+        for (size_t i = 0; i <= expected.widePath.size(); ++i) record.widePath[i] = expected.widePath.c_str()[i];
+        record.recordNumber = 7;
+        record.driveNumber = 2;
+        record.deletionTime = 0x01D0000011223344ULL;
+        record.size = 4096;
+        Bytes out(recordSize, 0xEE);
+        EncodeIndexRecord(&record, recordSize, out.data());
+        EXPECT_EQ(storebytes::RecordBytes(expected, recordSize, 0), out) << recordSize;
+    }
+}
+
+TEST(IndexLayout, WideFieldsAreCutToKeepTheirTerminator) {
+    Bytes field(2 * 4, 0xEE);
+    WriteWideField(field.data(), 4, WIDE("abcdef"));
+    EXPECT_EQ(Bytes({'a', 0, 'b', 0, 'c', 0, 0, 0}), field);
+    WriteWideField(field.data(), 4, WIDE("x"));
+    EXPECT_EQ(Bytes({'x', 0, 0, 0, 0, 0, 0, 0}), field);
+    WCHAR text[5];
+    EXPECT_EQ(1u, ReadWideField(field.data(), 4, text));
+    EXPECT_EQ(u"x", Wide(text));
 }
 
 TEST(IndexLayout, RecordSizeLimits) {
@@ -126,7 +138,7 @@ TEST(IndexLayout, RecordSizeLimits) {
 }
 
 TEST(ItemInfo, VersionOneNeeds544BytesAndReadsNoMore) {
-    Bytes b = ItemV1(0x1122334455667788ULL, 0x01D0000000000000ULL, u"C:\\Users\\me\\a.txt");
+    Bytes b = ItemV1(u"C:\\Users\\me\\a.txt", 0x01D0000000000000ULL, 0x1122334455667788ULL);
     ItemInfoRecord record;
     ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
     EXPECT_EQ(1u, record.version);
@@ -142,27 +154,27 @@ TEST(ItemInfo, VersionOneNeeds544BytesAndReadsNoMore) {
 
 TEST(ItemInfo, VersionOneWithoutTerminatorIsPassedOver) {
     // Its path would be restored under a cut name.
-    Bytes b = ItemV1(1, 2, std::u16string(260, u'x'));
+    Bytes b = ItemV1(std::u16string(260, u'x'), 2, 1);
     ItemInfoRecord record;
     EXPECT_FALSE(DecodeItemInfo(b.data(), b.size(), &record));
-    Bytes fits = ItemV1(1, 2, std::u16string(259, u'x'));
+    Bytes fits = ItemV1(std::u16string(259, u'x'), 2, 1);
     ASSERT_TRUE(DecodeItemInfo(fits.data(), fits.size(), &record));
     EXPECT_EQ(259u, WideLength(record.originalPath));
 }
 
 TEST(ItemInfo, UnknownVersionsReadAsVersionOne) {
-    Bytes b = ItemV1(7, 8, u"C:\\x");
-    PutU64(b, 0, 3);
+    Bytes b = ItemV1(u"C:\\x", 8, 7);
+    Put64(b, 0, 3);
     ItemInfoRecord record;
     ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
     EXPECT_EQ(u"C:\\x", Wide(record.originalPath));
-    PutU64(b, 0, 0);
+    Put64(b, 0, 0);
     EXPECT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
 }
 
 TEST(ItemInfo, VersionTwoReadsTheCountedPath) {
     std::u16string path = u"C:\\Users\\me\\\u65E5\u672C.txt";
-    Bytes b = ItemV2(12345, 0x01DA000000000000ULL, path + u'\0', (uint32_t)path.size() + 1);
+    Bytes b = ItemV2(path + u'\0', 0x01DA000000000000ULL, 12345, (uint32_t)path.size() + 1);
     EXPECT_LT(b.size(), 544u);
     ItemInfoRecord record;
     ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
@@ -176,7 +188,7 @@ TEST(ItemInfo, VersionTwoReadsTheCountedPath) {
 
 TEST(ItemInfo, VersionTwoPathMaySitInAWiderCount) {
     // Text up to the first zero; the rest of the counted units is padding.
-    Bytes b = ItemV2(1, 2, std::u16string(u"C:\\a\0zz\0", 8), 8);
+    Bytes b = ItemV2(std::u16string(u"C:\\a\0zz\0", 8), 2, 1, 8);
     ItemInfoRecord record;
     ASSERT_TRUE(DecodeItemInfo(b.data(), b.size(), &record));
     EXPECT_EQ(u"C:\\a", Wide(record.originalPath));
@@ -185,25 +197,25 @@ TEST(ItemInfo, VersionTwoPathMaySitInAWiderCount) {
 TEST(ItemInfo, VersionTwoRejectsCountsThatDoNotFit) {
     ItemInfoRecord record;
     std::u16string path = u"C:\\a.txt";
-    Bytes good = ItemV2(1, 2, path + u'\0', 9);
+    Bytes good = ItemV2(path + u'\0', 2, 1, 9);
     ASSERT_TRUE(DecodeItemInfo(good.data(), good.size(), &record));
     // One byte short of the counted path.
     EXPECT_FALSE(DecodeItemInfo(good.data(), good.size() - 1, &record));
     EXPECT_FALSE(DecodeItemInfo(good.data(), 27, &record));
     // Count 0, a count past the file, a count beyond 260 units.
     Bytes zero = good;
-    PutU32(zero, 24, 0);
+    Put32(zero, 24, 0);
     EXPECT_FALSE(DecodeItemInfo(zero.data(), zero.size(), &record));
     Bytes huge = good;
-    PutU32(huge, 24, 0xFFFFFFFFu);
+    Put32(huge, 24, 0xFFFFFFFFu);
     EXPECT_FALSE(DecodeItemInfo(huge.data(), huge.size(), &record));
-    Bytes longest = ItemV2(1, 2, std::u16string(259, u'y') + u'\0', 260);
+    Bytes longest = ItemV2(std::u16string(259, u'y') + u'\0', 2, 1, 260);
     EXPECT_TRUE(DecodeItemInfo(longest.data(), longest.size(), &record));
     EXPECT_EQ(259u, WideLength(record.originalPath));
-    Bytes tooLong = ItemV2(1, 2, std::u16string(260, u'y') + u'\0', 261);
+    Bytes tooLong = ItemV2(std::u16string(260, u'y') + u'\0', 2, 1, 261);
     EXPECT_FALSE(DecodeItemInfo(tooLong.data(), tooLong.size(), &record));
     // No terminator within the count.
-    Bytes open = ItemV2(1, 2, path, (uint32_t)path.size());
+    Bytes open = ItemV2(path, 2, 1, (uint32_t)path.size());
     EXPECT_FALSE(DecodeItemInfo(open.data(), open.size(), &record));
 }
 
@@ -216,10 +228,10 @@ TEST(ItemInfo, EncodeWritesVersionOneByteForByte) {
     const std::u16string path = u"D:\\tmp\\x\u00E9.txt";
     for (size_t i = 0; i < path.size(); ++i) record.originalPath[i] = (WCHAR)path[i];
     record.originalPath[path.size()] = 0;  // the rest of the array is 0xCCCC garbage
-    uint8_t out[ITEM_INFO_SIZE];
+    uint8_t out[ITEM_V1_SIZE];
     EncodeItemInfo(&record, out);
-    Bytes expected = ItemV1(0x0A1A, 0x01CAE90A0A1A0A0AULL, path);
-    EXPECT_EQ(0, std::memcmp(expected.data(), out, ITEM_INFO_SIZE));
+    Bytes expected = ItemV1(path, 0x01CAE90A0A1A0A0AULL, 0x0A1A);
+    EXPECT_EQ(0, std::memcmp(expected.data(), out, ITEM_V1_SIZE));
 }
 
 TEST(TimeConversion, EpochAndTruncation) {
@@ -333,10 +345,10 @@ TEST(ReadTextLine, MemoryExhaustionReportsAndReturnsNone) {
 TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
     // A folder that cannot be searched has every number free; the per-item
     // layout has no index whose records would count.
-    gRun.binPath = const_cast<WCHAR*>(WIDE("Q:\\no\\such\\folder"));
-    gRun.binFormat = FORMAT_ITEM_FILES;
+    gRun.bin.path = const_cast<WCHAR*>(WIDE("Q:\\no\\such\\folder"));
+    gRun.bin.format = FORMAT_ITEM_FILES;
     RecordNumberSet set;
-    ASSERT_TRUE(BuildRecordNumberSet(&set));
+    ASSERT_TRUE(BuildRecordNumberSet(&gRun.bin, &set));
     EXPECT_EQ(0u, FirstFreeRecordNumber(&set, false));
     EXPECT_EQ(1u, FirstFreeRecordNumber(&set, true));
     for (uint32_t expected = 0; expected < 5000; ++expected) {
@@ -358,8 +370,8 @@ TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
     EXPECT_EQ(100002u, FirstFreeRecordNumber(&set, true));
     FreeRecordNumberSet(&set);
     FreeRecordNumberSet(&set);  // twice is harmless
-    gRun.binPath = nullptr;
-    gRun.binFormat = FORMAT_NONE;
+    gRun.bin.path = nullptr;
+    gRun.bin.format = FORMAT_NONE;
 }
 
 
@@ -367,7 +379,7 @@ TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
 // or its $I file is; what the listing shows besides (size, attributes) may
 // change. The path compares exactly: both come from the same bytes.
 TEST(SameEntry, ComparesWhatIdentifiesTheItem) {
-    const indexbytes::Record base = {"C:\\a.txt", u"C:\\a.txt", 7, 2, 130000000000000000ULL, 4096, false};
+    const storebytes::Record base = {"C:\\a.txt", u"C:\\a.txt", 7, 2, 130000000000000000ULL, 4096, false};
     struct Row {
         const char* what;
         std::function<void(BinEntry*)> change;
@@ -376,12 +388,12 @@ TEST(SameEntry, ComparesWhatIdentifiesTheItem) {
     for (bool wide : {true, false}) {
         // A path as the entry holds it: UTF-16, or bytes for ANSI entries.
         auto setPath = [wide](BinEntry* entry, const char* path) {
-            MemFree(entry->originalPath);
-            entry->originalPath = nullptr;
+            DropOriginalPath(entry);
             if (path == nullptr) return;
-            indexbytes::Record text = {path, std::u16string(path, path + std::strlen(path)), 0, 0, 0, 0, false};
-            BinEntry* made = indexbytes::Entry(text, wide);
-            entry->originalPath = made->originalPath;
+            storebytes::Record text = {path, std::u16string(path, path + std::strlen(path)), 0, 0, 0, 0, false};
+            BinEntry* made = storebytes::Entry(text, wide);
+            entry->ansiPath = made->ansiPath;
+            entry->widePath = made->widePath;
             MemFree(made);
         };
         const Row rows[] = {
@@ -399,8 +411,8 @@ TEST(SameEntry, ComparesWhatIdentifiesTheItem) {
         };
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(row.what) + (wide ? ", wide" : ", ANSI"));
-            BinEntry* a = indexbytes::Entry(base, wide);
-            BinEntry* b = indexbytes::Entry(base, wide);
+            BinEntry* a = storebytes::Entry(base, wide);
+            BinEntry* b = storebytes::Entry(base, wide);
             row.change(b);
             EXPECT_EQ(SameEntry(a, b), row.same);
             EXPECT_EQ(SameEntry(b, a), row.same);
@@ -409,15 +421,15 @@ TEST(SameEntry, ComparesWhatIdentifiesTheItem) {
         }
     }
     // The same path as wide and as ANSI text is not the same record field.
-    BinEntry* wideEntry = indexbytes::Entry(base, true);
-    BinEntry* ansiEntry = indexbytes::Entry(base, false);
+    BinEntry* wideEntry = storebytes::Entry(base, true);
+    BinEntry* ansiEntry = storebytes::Entry(base, false);
     EXPECT_FALSE(SameEntry(wideEntry, ansiEntry));
     FreeEntry(wideEntry);
     FreeEntry(ansiEntry);
     // Per-item entries: the $R item tells them apart.
-    BinEntry* one = indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RAAAAAA.txt");
-    BinEntry* other = indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RBBBBBB.txt");
-    BinEntry* again = indexbytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RAAAAAA.txt");
+    BinEntry* one = storebytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RAAAAAA.txt");
+    BinEntry* other = storebytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RBBBBBB.txt");
+    BinEntry* again = storebytes::ItemEntry(u"C:\\a.txt", u"C:\\bin\\$RAAAAAA.txt");
     EXPECT_FALSE(SameEntry(one, other));
     EXPECT_TRUE(SameEntry(one, again));
     FreeEntry(one);
@@ -428,12 +440,11 @@ TEST(SameEntry, ComparesWhatIdentifiesTheItem) {
 // A copy owns its strings: it outlives the list it came from. Running out
 // of memory at any of its allocations gives no copy.
 TEST(DuplicateEntry, DeepCopyOrNone) {
-    const indexbytes::Record base = {"C:\\a.txt", u"C:\\a.txt", 7, 2, 130000000000000000ULL, 4096, false};
+    const storebytes::Record base = {"C:\\a.txt", u"C:\\a.txt", 7, 2, 130000000000000000ULL, 4096, false};
     std::vector<BinEntry*> originals = {
-        indexbytes::Entry(base, true), indexbytes::Entry(base, false),
-        indexbytes::ItemEntry(u"C:\\x\\y.txt", u"C:\\bin\\$RAB12CD.txt"), indexbytes::Entry(base, true)};
-    MemFree(originals[3]->originalPath);
-    originals[3]->originalPath = nullptr;  // a record whose path could not be read
+        storebytes::Entry(base, true), storebytes::Entry(base, false),
+        storebytes::ItemEntry(u"C:\\x\\y.txt", u"C:\\bin\\$RAB12CD.txt"), storebytes::Entry(base, true)};
+    DropOriginalPath(originals[3]);  // a record whose path could not be read
     for (BinEntry* original : originals) {
         original->attributes = 0x21;
         original->size = 0x100000001ULL;
@@ -442,9 +453,11 @@ TEST(DuplicateEntry, DeepCopyOrNone) {
         EXPECT_TRUE(SameEntry(copy, original));
         EXPECT_EQ(copy->size, original->size);
         EXPECT_EQ(copy->attributes, original->attributes);
-        EXPECT_TRUE(copy->originalPath == nullptr || copy->originalPath != original->originalPath);
+        EXPECT_TRUE(copy->ansiPath == nullptr || copy->ansiPath != original->ansiPath);
+        EXPECT_TRUE(copy->widePath == nullptr || copy->widePath != original->widePath);
         EXPECT_TRUE(copy->dataPath == nullptr || copy->dataPath != original->dataPath);
-        EXPECT_EQ(copy->originalPath == nullptr, original->originalPath == nullptr);
+        EXPECT_EQ(copy->ansiPath == nullptr, original->ansiPath == nullptr);
+        EXPECT_EQ(copy->widePath == nullptr, original->widePath == nullptr);
         EXPECT_EQ(copy->dataPath == nullptr, original->dataPath == nullptr);
 
         int allocations = 0;
@@ -461,7 +474,7 @@ TEST(DuplicateEntry, DeepCopyOrNone) {
             ++allocations;
             EXPECT_EQ(failed, nullptr) << failAt;
         }
-        EXPECT_EQ(allocations, 1 + (original->originalPath != nullptr) + (original->dataPath != nullptr));
+        EXPECT_EQ(allocations, 1 + HasOriginalPath(original) + (original->dataPath != nullptr));
 
         FreeEntry(original);  // the copy stays whole
         BinEntry* again = DuplicateEntry(copy);

@@ -13,7 +13,8 @@
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "ops/ops.h"
-#include "ops_fake_disk.h"
+#include "support/fake_disk.h"
+#include "support/store_bytes.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -30,8 +31,13 @@ using fakedisk::Narrow;
 using fakedisk::ReadFile;
 using fakedisk::Text;
 using fakedisk::WriteFile;
-
-typedef std::vector<uint8_t> Bytes;
+using storebytes::AnsiField;
+using storebytes::Bytes;
+using storebytes::FileTimeOf;
+using storebytes::Get32;
+using storebytes::Get64;
+using storebytes::Slice;
+using storebytes::WideField;
 
 const std::u16string INDEX_BIN = u"C:\\Recycler\\S-1";
 const std::u16string INFO2 = INDEX_BIN + u"\\INFO2";
@@ -39,174 +45,29 @@ const std::u16string ITEM_BIN = u"C:\\$Recycle.Bin\\S-1";
 const uint32_t OLD_ENTRIES = 5;
 const uint32_t OLD_TOTAL = OLD_ENTRIES * 4096;
 
-// --- Little-endian packing, written here independently of the store -----
-
-void PutU32(Bytes& bytes, size_t at, uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes[at + i] = (uint8_t)(value >> (8 * i));
-}
-uint32_t GetU32(const Bytes& bytes, size_t at) {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= (uint32_t)bytes[at + i] << (8 * i);
-    return value;
-}
-uint64_t GetU64(const Bytes& bytes, size_t at) {
-    return GetU32(bytes, at) | ((uint64_t)GetU32(bytes, at + 4) << 32);
-}
-
+// An index header of version 5 and a record of drive C: with a fixed time,
+// its UTF-16 path the ASCII one widened.
 Bytes Header(uint32_t count, uint32_t next, uint32_t recordSize, uint32_t total) {
-    Bytes bytes(20, 0);
-    PutU32(bytes, 0, 5);
-    PutU32(bytes, 4, count);
-    PutU32(bytes, 8, next);
-    PutU32(bytes, 12, recordSize);
-    PutU32(bytes, 16, total);
-    return bytes;
+    return storebytes::Header(5, count, next, recordSize, total);
 }
 
 Bytes Record(uint32_t recordSize, const std::string& path, uint32_t number, uint32_t size) {
-    Bytes bytes(recordSize, 0);
-    for (size_t i = 0; i < path.size(); ++i) bytes[i] = (uint8_t)path[i];
-    PutU32(bytes, 260, number);
-    PutU32(bytes, 264, 2);
-    PutU32(bytes, 268, 0x11223344);
-    PutU32(bytes, 272, 0x01D00000);
-    PutU32(bytes, 276, size);
-    if (recordSize >= 800)
-        for (size_t i = 0; i < path.size(); ++i) bytes[280 + 2 * i] = (uint8_t)path[i];
-    return bytes;
+    storebytes::Record record = {path, fakedisk::Widen(path), number, 2, 0x01D0000011223344ULL, size, false};
+    return storebytes::RecordBytes(record, recordSize, 0);
 }
-
-std::string PathField(const Bytes& bytes, size_t at) {
-    std::string text;
-    for (size_t i = at; i < at + 260 && bytes[i] != 0; ++i) text += (char)bytes[i];
-    return text;
-}
-
-std::string WidePathField(const Bytes& bytes, size_t at) {
-    std::string text;
-    for (size_t i = 0; i < 260; ++i) {
-        uint16_t unit = (uint16_t)(bytes[at + 2 * i] | (bytes[at + 2 * i + 1] << 8));
-        if (unit == 0) break;
-        text += unit < 0x80 ? (char)unit : '?';
-    }
-    return text;
-}
-
-Bytes Slice(const Bytes& bytes, size_t at, size_t count) {
-    return Bytes(bytes.begin() + (long)at, bytes.begin() + (long)(at + count));
-}
-
-uint64_t FileTimeOf(time_t seconds) { return ((uint64_t)seconds + 11644473600ULL) * 10000000ULL; }
 
 // --- The disk -------------------------------------------------------------
 
-// Sizes of the fake files, by folded path (the fake disk keeps none).
-std::map<std::u16string, uint64_t> gSizes;
-std::set<std::u16string> gFailingMoves;
-std::function<bool(const std::u16string&, const std::string&)> gFailOpen;
 std::function<bool(const std::u16string&)> gTakenNames;
-int gGeometryCalls = 0;
-DWORD gSectorsPerCluster = 8;
-DWORD gBytesPerSector = 512;
-bool gGeometryFails = false;
 int gAttributeQueries = 0;
-
-std::u16string Slashes(std::u16string path) {
-    for (char16_t& ch : path)
-        if (ch == u'/') ch = u'\\';
-    return path;
-}
-
-// Windows wildcards: "*" any run, "?" one character, "*.*" at the end
-// anything (also a name without a dot); case-insensitive.
-bool WildcardMatches(const std::u16string& mask, size_t m, const std::u16string& name, size_t n) {
-    if (m == mask.size()) return n == name.size();
-    if (mask.compare(m, std::u16string::npos, u"*.*") == 0) return true;
-    if (mask[m] == u'*') {
-        for (size_t k = n; k <= name.size(); ++k)
-            if (WildcardMatches(mask, m + 1, name, k)) return true;
-        return false;
-    }
-    if (n == name.size()) return false;
-    if (mask[m] != u'?' && WideLowerAscii(mask[m]) != WideLowerAscii(name[n])) return false;
-    return WildcardMatches(mask, m + 1, name, n + 1);
-}
-
-HANDLE FindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
-    std::u16string text = Slashes(Text(pattern));
-    fakedisk::gDisk->log.push_back("find " + Narrow(text));
-    std::u16string directory = fakedisk::ParentOf(text), mask = fakedisk::NameOf(text);
-    fakedisk::Node* node = fakedisk::Find(directory);
-    if (node == nullptr || (node->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        fakedisk::gDisk->lastError = ERROR_PATH_NOT_FOUND;
-        return INVALID_HANDLE_VALUE;
-    }
-    auto* search = new fakedisk::Search();
-    search->next = 0;
-    WIN32_FIND_DATAW found;
-    for (const char16_t* dots : {u".", u".."}) {
-        if (WildcardMatches(mask, 0, dots, 0)) {
-            fakedisk::Fill(&found, dots, FILE_ATTRIBUTE_DIRECTORY);
-            search->found.push_back(found);
-        }
-    }
-    std::u16string folded = Fold(directory);
-    for (const auto& item : fakedisk::gDisk->nodes) {
-        if (fakedisk::ParentOf(item.first) != folded) continue;
-        std::u16string name = fakedisk::NameOf(item.second.path);
-        if (!WildcardMatches(mask, 0, name, 0)) continue;
-        fakedisk::Fill(&found, name, item.second.attributes);
-        auto size = gSizes.find(item.first);
-        if (size != gSizes.end()) {
-            found.nFileSizeLow = (DWORD)size->second;
-            found.nFileSizeHigh = (DWORD)(size->second >> 32);
-        }
-        search->found.push_back(found);
-    }
-    if (search->found.empty()) {
-        delete search;
-        fakedisk::gDisk->lastError = ERROR_FILE_NOT_FOUND;
-        return INVALID_HANDLE_VALUE;
-    }
-    *data = search->found[search->next++];
-    ++fakedisk::gDisk->openSearches;
-    fakedisk::gDisk->lastError = 0;
-    return search;
-}
-
-BOOL Move(const WCHAR* existing, const WCHAR* target) {
-    if (gFailingMoves.count(Fold(Text(existing))) != 0) {
-        fakedisk::gDisk->log.push_back("failed move " + Narrow(Text(existing)));
-        fakedisk::gDisk->lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    return fakedisk::FakeMove(existing, target);
-}
-
-FILE* Open(const WCHAR* name, const WCHAR* mode) {
-    if (gFailOpen && gFailOpen(Text(name), Narrow(Text(mode)))) {
-        fakedisk::gDisk->lastError = ERROR_ACCESS_DENIED;
-        return nullptr;
-    }
-    return fakedisk::FakeOpen(name, mode);
-}
-
 std::vector<std::u16string> gQueriedPaths;
 
+// Names the test says are taken, and every query counted.
 DWORD Attributes(const WCHAR* path) {
     ++gAttributeQueries;
     gQueriedPaths.push_back(Text(path));
     if (gTakenNames && gTakenNames(Text(path))) return ATTR_FILE;
     return fakedisk::FakeAttributes(path);
-}
-
-BOOL Geometry(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector, DWORD*, DWORD*) {
-    ++gGeometryCalls;
-    EXPECT_STREQ(root, "c:\\");
-    *sectorsPerCluster = gSectorsPerCluster;
-    *bytesPerSector = gBytesPerSector;
-    // What a failed query leaves in its outputs means nothing.
-    return gGeometryFails ? FALSE : TRUE;
 }
 
 WCHAR* DriveDirectory(int, WCHAR* buffer, int capacity) {
@@ -217,21 +78,11 @@ class ThrowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         fakedisk::Install(&disk);
-        gSys.findFirstFileW = FindFirst;
-        gSys.moveFileW = Move;
-        gSys.wopen = Open;
         gSys.getFileAttributesW = Attributes;
-        gSys.getDiskFreeSpaceA = Geometry;
         gSys.wgetdcwd = DriveDirectory;
-        gSizes.clear();
-        gFailingMoves.clear();
-        gFailOpen = nullptr;
         gTakenNames = nullptr;
-        gGeometryCalls = gAttributeQueries = 0;
+        gAttributeQueries = 0;
         gQueriedPaths.clear();
-        gSectorsPerCluster = 8;
-        gBytesPerSector = 512;
-        gGeometryFails = false;
         AddNode(u"C:", ATTR_DIRECTORY);
         AddNode(u"C:\\work", ATTR_DIRECTORY);
         gRun.exitCode = 0;
@@ -241,19 +92,20 @@ protected:
     }
 
     void TearDown() override {
-        FreeEntries();
+        // The cluster geometry is only ever asked of the items' drive root.
+        if (disk.geometryCalls > 0) {
+            EXPECT_EQ(disk.geometryRoot, "c:\\");
+        }
+        FreeEntries(&gRun.bin);
         gRun.throwList.RemoveAll();
-        MemFree(gRun.binPath);
-        gRun.binPath = nullptr;
-        gRun.binFormat = FORMAT_NONE;
+        MemFree(gRun.bin.path);
+        gRun.bin.path = nullptr;
+        gRun.bin.format = FORMAT_NONE;
         gRun.exitCode = 0;
         fakedisk::Uninstall();
     }
 
-    static void File(const std::u16string& path, uint64_t size) {
-        AddNode(path, ATTR_FILE);
-        gSizes[Fold(path)] = size;
-    }
+    static void File(const std::u16string& path, uint64_t size) { fakedisk::AddFile(path, size); }
 
     // An INFO2 bin with five live records (numbers 0 to 4) of 4096 bytes,
     // each with its data item.
@@ -268,8 +120,8 @@ protected:
             AddNode(INDEX_BIN + u"\\Dc" + fakedisk::Widen(std::to_string(n)) + u".txt", ATTR_FILE);
         }
         WriteFile(recordSize >= 800 ? INFO2 : INDEX_BIN + u"\\INFO", bytes);
-        gRun.binPath = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
-        gRun.binFormat = recordSize >= 800 ? FORMAT_INFO2 : FORMAT_INFO;
+        gRun.bin.path = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
+        gRun.bin.format = recordSize >= 800 ? FORMAT_INFO2 : FORMAT_INFO;
     }
 
     // A per-item bin: its desktop.ini (which carries the lock) alone.
@@ -277,8 +129,8 @@ protected:
         AddNode(u"C:\\$Recycle.Bin", ATTR_DIRECTORY);
         AddNode(ITEM_BIN, ATTR_DIRECTORY);
         WriteFile(ITEM_BIN + u"\\desktop.ini", Bytes{'[', ']'});
-        gRun.binPath = WideDuplicate((const WCHAR*)ITEM_BIN.c_str());
-        gRun.binFormat = FORMAT_ITEM_FILES;
+        gRun.bin.path = WideDuplicate((const WCHAR*)ITEM_BIN.c_str());
+        gRun.bin.format = FORMAT_ITEM_FILES;
     }
 
     // Runs /f /Y with the names; returns what was printed.
@@ -334,14 +186,14 @@ TEST_F(ThrowTest, IndexBinGetsHeaderRecordsAndDataItems) {
     for (uint32_t i = 0; i < 4; ++i) {
         const Bytes& r = records[OLD_ENTRIES + i];
         SCOPED_TRACE(paths[i]);
-        EXPECT_EQ(PathField(r, 0), paths[i]);
-        EXPECT_EQ(GetU32(r, 260), OLD_ENTRIES + i);
-        EXPECT_EQ(GetU32(r, 264), 2u);  // C:
-        EXPECT_GE(GetU64(r, 268), FileTimeOf(before));
-        EXPECT_LE(GetU64(r, 268), FileTimeOf(after));
-        EXPECT_EQ(GetU64(r, 268) % 10000000, 0u);  // whole seconds
-        EXPECT_EQ(GetU32(r, 276), sizes[i]);
-        EXPECT_EQ(WidePathField(r, 280), paths[i]);
+        EXPECT_EQ(AnsiField(r, 0), paths[i]);
+        EXPECT_EQ(Get32(r, 260), OLD_ENTRIES + i);
+        EXPECT_EQ(Get32(r, 264), 2u);  // C:
+        EXPECT_GE(Get64(r, 268), FileTimeOf(before));
+        EXPECT_LE(Get64(r, 268), FileTimeOf(after));
+        EXPECT_EQ(Get64(r, 268) % 10000000, 0u);  // whole seconds
+        EXPECT_EQ(Get32(r, 276), sizes[i]);
+        EXPECT_EQ(WideField(r, 280), paths[i]);
         // Zero-padded after each path.
         for (size_t k = std::strlen(paths[i]); k < 260; ++k) ASSERT_EQ(r[k], 0) << k;
         for (size_t k = 280 + 2 * std::strlen(paths[i]); k < 800; ++k) ASSERT_EQ(r[k], 0) << k;
@@ -361,15 +213,15 @@ TEST_F(ThrowTest, RecordNumbersFollowThePrefixRule) {
     WriteFile(INFO2, Header(0, 0, 800, 0));
     AddNode(INDEX_BIN + u"\\Dc0.txt", ATTR_FILE);
     AddNode(INDEX_BIN + u"\\Dc10.txt", ATTR_FILE);
-    gRun.binPath = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.path = WideDuplicate((const WCHAR*)INDEX_BIN.c_str());
+    gRun.bin.format = FORMAT_INFO2;
     AddNode(u"C:\\tools.old", ATTR_DIRECTORY);
     File(u"C:\\tools.old\\README", 0);
     Throw({u"C:\\tools.old\\README"});
     Bytes index = ReadFile(INFO2);
     ASSERT_EQ(index.size(), 820u);
-    EXPECT_EQ(GetU32(index, 20 + 260), 2u);
-    EXPECT_EQ(GetU32(index, 8), 3u);
+    EXPECT_EQ(Get32(index, 20 + 260), 2u);
+    EXPECT_EQ(Get32(index, 8), 3u);
     // No extension: the dot of the folder's name does not count.
     EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc2"));
 }
@@ -381,7 +233,7 @@ TEST_F(ThrowTest, InfoRecordsCarryOnlyTheAnsiPath) {
     Bytes index = ReadFile(INDEX_BIN + u"\\INFO");
     ASSERT_EQ(index.size(), 20u + 6 * 280);
     EXPECT_EQ(Slice(index, 0, 20), Header(6, 6, 280, OLD_TOTAL + 4096));
-    EXPECT_EQ(PathField(Records(index, 280)[5], 0), "C:\\work\\a.txt");
+    EXPECT_EQ(AnsiField(Records(index, 280)[5], 0), "C:\\work\\a.txt");
     EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc5.txt"));
 }
 
@@ -401,7 +253,7 @@ TEST_F(ThrowTest, FailedMoveWithdrawsTheRecordAndTheCounts) {
     File(u"C:\\work\\a.txt", 100);
     File(u"C:\\work\\b.txt", 100);
     File(u"C:\\work\\c.txt", 5000);
-    gFailingMoves.insert(Fold(u"C:\\work\\b.txt"));
+    disk.refuseMove.insert(Fold(u"C:\\work\\b.txt"));
     std::string out = Throw({u"C:\\work\\*.txt"});
 
     EXPECT_EQ(out, READING + "C:\\work\\a.txt\nC:\\work\\b.txt\n" + UNKNOWN + "C:\\work\\c.txt\n");
@@ -413,9 +265,9 @@ TEST_F(ThrowTest, FailedMoveWithdrawsTheRecordAndTheCounts) {
     ASSERT_EQ(index.size(), 20u + 7 * 800);
     EXPECT_EQ(Slice(index, 0, 20), Header(7, 8, 800, OLD_TOTAL + 4096 + 8192));
     std::vector<Bytes> records = Records(index, 800);
-    EXPECT_EQ(PathField(records[5], 0), "C:\\work\\a.txt");
-    EXPECT_EQ(PathField(records[6], 0), "C:\\work\\c.txt");
-    EXPECT_EQ(GetU32(records[6], 260), 7u);
+    EXPECT_EQ(AnsiField(records[5], 0), "C:\\work\\a.txt");
+    EXPECT_EQ(AnsiField(records[6], 0), "C:\\work\\c.txt");
+    EXPECT_EQ(Get32(records[6], 260), 7u);
     EXPECT_TRUE(Exists(u"C:\\work\\b.txt"));
     EXPECT_FALSE(Exists(INDEX_BIN + u"\\Dc6.txt"));
     EXPECT_TRUE(Exists(INDEX_BIN + u"\\Dc7.txt"));
@@ -423,25 +275,25 @@ TEST_F(ThrowTest, FailedMoveWithdrawsTheRecordAndTheCounts) {
 
     // Loaded again, the bin holds a and c, and number 7 is c.
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(LoadEntries());
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
     testing::internal::GetCapturedStdout();
-    ASSERT_EQ(gRun.entries.Length(), 7);
-    auto* last = static_cast<BinEntry*>(gRun.entries.At(6));
+    ASSERT_EQ(gRun.bin.entries.Length(), 7);
+    auto* last = static_cast<BinEntry*>(gRun.bin.entries.At(6));
     EXPECT_EQ(last->recordNumber, 7u);
-    EXPECT_EQ(Narrow(Text((const WCHAR*)last->originalPath)), "C:\\work\\c.txt");
+    EXPECT_EQ(Narrow(Text(last->widePath)), "C:\\work\\c.txt");
 }
 
 TEST_F(ThrowTest, FailedMovePutsTheHeaderBackAsItWas) {
     MakeIndexBin();
     File(u"C:\\work\\a.txt", 100);
     File(u"C:\\work\\b.txt", 100);
-    gFailingMoves.insert(Fold(u"C:\\work\\b.txt"));
+    disk.refuseMove.insert(Fold(u"C:\\work\\b.txt"));
     Throw({u"C:\\work\\a.txt", u"C:\\work\\b.txt"});
     // As a's header and record left it.
     Bytes index = ReadFile(INFO2);
     ASSERT_EQ(index.size(), 20u + 6 * 800);
     EXPECT_EQ(Slice(index, 0, 20), Header(6, 6, 800, OLD_TOTAL + 4096));
-    EXPECT_EQ(PathField(Records(index, 800)[5], 0), "C:\\work\\a.txt");
+    EXPECT_EQ(AnsiField(Records(index, 800)[5], 0), "C:\\work\\a.txt");
     EXPECT_EQ(gRun.exitCode, 255);
 }
 
@@ -464,9 +316,9 @@ TEST_F(ThrowTest, AppendFailureLeavesTheIndexAsItWas) {
         EXPECT_EQ(out, READING + "C:\\work\\a.txt\n" +
                            "Error: Cannot create data for the Recycle Bin (C:\\Recycler\\S-1).\n");
         EXPECT_EQ(gRun.exitCode, 65);
-        MemFree(gRun.binPath);
+        MemFree(gRun.bin.path);
     }
-    gRun.binPath = nullptr;
+    gRun.bin.path = nullptr;
 }
 
 // The index cannot be opened for update: the bin is not locked, not read
@@ -476,7 +328,7 @@ TEST_F(ThrowTest, UpdateFailureStopsTheName) {
     File(u"C:\\work\\a.txt", 100);
     File(u"C:\\work\\b.txt", 100);
     Bytes original = ReadFile(INFO2);
-    gFailOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
+    disk.refuseOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
     std::string out = Throw({u"C:\\work\\*"});
     EXPECT_EQ(out, "Error: Reading the data in the Recycle Bin (C:\\Recycler\\S-1) failed.\n");
     EXPECT_EQ(gRun.exitCode, 61);
@@ -491,7 +343,7 @@ TEST_F(ThrowTest, LoadFailureIsReportedAndNothingIsThrown) {
     MakeIndexBin();
     File(u"C:\\work\\a.txt", 100);
     Bytes original = ReadFile(INFO2);
-    gFailOpen = [](const std::u16string&, const std::string& mode) { return mode == "rb"; };
+    disk.refuseOpen = [](const std::u16string&, const std::string& mode) { return mode == "rb"; };
     std::string out = Throw({u"C:\\work\\a.txt"});
     EXPECT_EQ(out, "Reading: C:\\Recycler\\S-1\\INFO2 ...\n"
                    "Error: Reading the data in the Recycle Bin (C:\\Recycler\\S-1) failed.\n");
@@ -513,8 +365,8 @@ TEST_F(ThrowTest, SizesBeyond32BitsSaturateTheIndexFields) {
     Bytes index = ReadFile(INFO2);
     ASSERT_EQ(index.size(), 20u + 7 * 800);
     std::vector<Bytes> records = Records(index, 800);
-    EXPECT_EQ(GetU32(records[5], 276), 0xFFFFFFFFu);
-    EXPECT_EQ(GetU32(records[6], 276), 4096u);
+    EXPECT_EQ(Get32(records[5], 276), 0xFFFFFFFFu);
+    EXPECT_EQ(Get32(records[6], 276), 4096u);
     EXPECT_EQ(Slice(index, 0, 20), Header(7, 7, 800, 0xFFFFFFFFu));
 }
 
@@ -529,7 +381,7 @@ TEST_F(ThrowTest, ItemBinKeepsTheWholeSize) {
     ASSERT_EQ(names.size(), 3u) << testing::PrintToString(names);
     Bytes info = ReadFile(ITEM_BIN + u"\\" + fakedisk::Widen(names[0]));
     ASSERT_EQ(info.size(), 544u);
-    EXPECT_EQ(GetU64(info, 8), huge);
+    EXPECT_EQ(Get64(info, 8), huge);
 }
 
 // --- The per-item layout ------------------------------------------------
@@ -570,14 +422,14 @@ TEST_F(ThrowTest, ItemBinGetsItemIndexFilesAndDataItems) {
             if (name.compare(0, 2, "$I") != 0) continue;
             Bytes info = ReadFile(ITEM_BIN + u"\\" + fakedisk::Widen(name));
             ASSERT_EQ(info.size(), 544u);
-            if (WidePathField(info, 24) != item.path) continue;
+            if (WideField(info, 24) != item.path) continue;
             found = true;
             std::string code = ItemCode(name, "$I", item.extension);
             codes.insert(code);
-            EXPECT_EQ(GetU64(info, 0), 1u);
-            EXPECT_EQ(GetU64(info, 8), item.size);
-            EXPECT_GE(GetU64(info, 16), FileTimeOf(before));
-            EXPECT_LE(GetU64(info, 16), FileTimeOf(after));
+            EXPECT_EQ(Get64(info, 0), 1u);
+            EXPECT_EQ(Get64(info, 8), item.size);
+            EXPECT_GE(Get64(info, 16), FileTimeOf(before));
+            EXPECT_LE(Get64(info, 16), FileTimeOf(after));
             for (size_t k = 24 + 2 * item.path.size(); k < 544; ++k) ASSERT_EQ(info[k], 0) << k;
             std::string data = "$R" + name.substr(2);
             EXPECT_TRUE(Exists(ITEM_BIN + u"\\" + fakedisk::Widen(data))) << data;
@@ -592,14 +444,14 @@ TEST_F(ThrowTest, ItemBinFailedMoveRemovesTheIndexFile) {
     MakeItemBin();
     File(u"C:\\work\\a.txt", 10);
     File(u"C:\\work\\b.txt", 10);
-    gFailingMoves.insert(Fold(u"C:\\work\\a.txt"));
+    disk.refuseMove.insert(Fold(u"C:\\work\\a.txt"));
     std::string out = Throw({u"C:\\work\\*.txt"});
     EXPECT_EQ(out, "Reading: C:\\$Recycle.Bin\\S-1 ...\nC:\\work\\a.txt\n" + UNKNOWN + "C:\\work\\b.txt\n");
     EXPECT_EQ(gRun.exitCode, 255);
     std::vector<std::string> names = fakedisk::Listing(ITEM_BIN);
     ASSERT_EQ(names.size(), 3u) << testing::PrintToString(names);  // desktop.ini last
     Bytes info = ReadFile(ITEM_BIN + u"\\" + fakedisk::Widen(names[0].compare(0, 2, "$I") == 0 ? names[0] : names[1]));
-    EXPECT_EQ(WidePathField(info, 24), "C:\\work\\b.txt");
+    EXPECT_EQ(WideField(info, 24), "C:\\work\\b.txt");
     EXPECT_TRUE(Exists(u"C:\\work\\a.txt"));
 }
 
@@ -717,7 +569,7 @@ TEST_F(ThrowTest, ItemBinNameTakenMeanwhileMeansAnotherName) {
             ASSERT_EQ(creates.size(), 2u);
             EXPECT_EQ(gRun.exitCode, 0) << out;
             EXPECT_FALSE(Exists(u"C:\\work\\a.txt"));
-            EXPECT_EQ(WidePathField(ReadFile(drawn[1]), 24), "C:\\work\\a.txt");
+            EXPECT_EQ(WideField(ReadFile(drawn[1]), 24), "C:\\work\\a.txt");
             EXPECT_TRUE(Exists(DataNameOf(drawn[1])));
         }
     }
@@ -913,8 +765,8 @@ TEST_F(ThrowTest, DriveCheckUsesTheBinsFullPath) {
     // A bin given relative to the current directory (C:\) lies on C:.
     AddNode(u"C:\\Recycler", ATTR_DIRECTORY);
     AddNode(INDEX_BIN, ATTR_DIRECTORY);
-    gRun.binPath = WideDuplicate(WIDE("Recycler\\S-1"));
-    gRun.binFormat = FORMAT_INFO2;
+    gRun.bin.path = WideDuplicate(WIDE("Recycler\\S-1"));
+    gRun.bin.format = FORMAT_INFO2;
     gRun.options |= OPT_NOLOGO;
     testing::internal::CaptureStdout();
     EXPECT_FALSE(ThrowOne(WIDE("C:\\work\\missing.txt")));
@@ -947,20 +799,21 @@ TEST_F(ThrowTest, ClusterRoundedSizes) {
     EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\one")), 4096u);
     EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\exact")), 8192u);
     EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\odd")), 8192u);
-    int calls = gGeometryCalls;
+    int calls = disk.geometryCalls;
     EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\zero")), 0u);
-    EXPECT_EQ(gGeometryCalls, calls);  // no query for an empty file
+    EXPECT_EQ(disk.geometryCalls, calls);  // no query for an empty file
+    EXPECT_EQ(disk.geometryRoot, "c:\\");
     EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\missing")), 0u);
 
     // 127 sectors per cluster counts as 4096-byte clusters.
-    gSectorsPerCluster = 127;
-    gBytesPerSector = 512;
+    disk.sectorsPerCluster = 127;
+    disk.bytesPerSector = 512;
     EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\odd")), 8192u);
-    gSectorsPerCluster = 128;
+    disk.sectorsPerCluster = 128;
     EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\odd")), 65536u);
 
     // Without the geometry the plain size is recorded.
-    gGeometryFails = true;
+    disk.geometryFails = true;
     EXPECT_EQ(ClusterRoundedSize(WIDE("C:\\work\\odd")), 5000u);
 }
 

@@ -17,6 +17,7 @@
 #include "platform/entry.h"
 #include "platform/memory.h"
 #include "platform/os_posix.h"
+#include "support/run.h"
 
 namespace {
 
@@ -168,14 +169,7 @@ TEST_F(UnixPaths, OnlyArgumentsWithTwoSlashesAreUnixPaths) {
 }
 
 void ResetRun() {
-    gRun.throwList.RemoveAll();
-    MemFree(gRun.binPath);
-    MemFree(gRun.restorePath);
-    gRun.binPath = nullptr;
-    gRun.restorePath = nullptr;
-    gRun.options = 0;
-    gRun.index = 0;
-    gRun.exitCode = 0;
+    testrun::ClearRun();
     gRun.drive = 3;
 }
 
@@ -212,7 +206,7 @@ TEST_F(UnixPaths, TheParserUsesTheDrivePath) {
         std::u16string names;
         for (int32_t i = 0; i < gRun.throwList.Length(); ++i) names += Text(gRun.throwList.At(i)) + u"|";
         EXPECT_EQ(names, line.names);
-        EXPECT_EQ(Text(gRun.binPath), line.binPath);
+        EXPECT_EQ(Text(gRun.bin.path), line.binPath);
         EXPECT_EQ(Text(gRun.restorePath), line.restorePath);
     }
     ResetRun();

@@ -1,7 +1,8 @@
-// An in-memory disk behind `gSys` for the operations' tests: directories,
-// files and links by full path, with every call that reaches it logged, so
-// that a test can say exactly what was searched, deleted and moved. Index
-// files are real host files, mapped by their program path.
+// An in-memory disk behind `gSys` for the unit tests and the fuzz targets:
+// directories, files and links by full path, with every call that reaches
+// it logged, so that a test can say exactly what was searched, deleted and
+// moved. The bytes of a file are a real host file, mapped by its program
+// path; a fuzz target instead has every file read its input (`everyFile`).
 //
 // A link (attributes 0x410) may hold children of its own: they stand for
 // what lies behind it, outside the bin. A removal that followed the link
@@ -12,10 +13,8 @@
 // the way the system's do. The streams on the host files are tracked for
 // the bin lock (one holder per file), the read-error flag and the injected
 // faults; the random source is a seeded generator, so $I names repeat.
-#ifndef DUSTPAIL_TESTS_OPS_FAKE_DISK_H
-#define DUSTPAIL_TESTS_OPS_FAKE_DISK_H
-
-#include <gtest/gtest.h>
+#ifndef DUSTPAIL_TESTS_SUPPORT_FAKE_DISK_H
+#define DUSTPAIL_TESTS_SUPPORT_FAKE_DISK_H
 
 #include <unistd.h>
 
@@ -47,6 +46,7 @@ struct Node {
     uint64_t id = 0;           // the file number; a move keeps it
     std::u16string target;     // a link's destination, for the identity calls
     std::u16string shortName;  // an 8.3 alias, if any
+    uint64_t size = 0;         // as a folder search gives it
 };
 
 // One injected failure: the `at`-th call (from 1) of `call` fails, and only
@@ -68,6 +68,7 @@ struct Disk {
     std::map<std::u16string, Node> nodes;  // by lower-cased path
     std::vector<std::string> log;          // "find", "delete", "rmdir", "move", "create", "truncate"
     std::set<std::u16string> refuseRemoval;
+    std::set<std::u16string> refuseMove;   // folded paths whose moves fail
     std::map<std::u16string, std::string> hostFiles;
     std::string hostRoot;
     DWORD lastError = 0;
@@ -89,6 +90,16 @@ struct Disk {
     uint64_t randomState = 1;
     bool randomFails = false;
     Fault fault;
+    // The drive's cluster geometry, the root it was last asked for and how
+    // often; what a failed query leaves in its outputs means nothing.
+    DWORD sectorsPerCluster = 8;
+    DWORD bytesPerSector = 512;
+    bool geometryFails = false;
+    std::string geometryRoot;
+    int geometryCalls = 0;
+    // When set, every file opened for reading reads these bytes, and none
+    // can be opened for writing.
+    const std::vector<uint8_t>* everyFile = nullptr;
 };
 
 inline Disk* gDisk = nullptr;
@@ -154,22 +165,40 @@ inline bool HasChildren(const std::u16string& path) {
     return false;
 }
 
-// Windows-style mask of the forms the program uses: "*.*", or a prefix with
-// "?" for any one character followed by "*.*".
+// Windows wildcards: "*" any run, "?" one character, "*.*" at the end
+// anything (also a name without a dot); case-insensitive.
+inline bool WildcardMatches(const std::u16string& mask, size_t m, const std::u16string& name, size_t n) {
+    if (m == mask.size()) return n == name.size();
+    if (mask.compare(m, std::u16string::npos, u"*.*") == 0) return true;
+    if (mask[m] == u'*') {
+        for (size_t k = n; k <= name.size(); ++k)
+            if (WildcardMatches(mask, m + 1, name, k)) return true;
+        return false;
+    }
+    if (n == name.size()) return false;
+    if (mask[m] != u'?' && WideLowerAscii(mask[m]) != WideLowerAscii(name[n])) return false;
+    return WildcardMatches(mask, m + 1, name, n + 1);
+}
+
 inline bool MaskMatches(const std::u16string& mask, const std::u16string& name) {
-    std::u16string prefix = mask.substr(0, mask.size() - 3);
-    if (name.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (prefix[i] != u'?' && WideLowerAscii(prefix[i]) != WideLowerAscii(name[i])) return false;
-    return true;
+    return WildcardMatches(mask, 0, name, 0);
 }
 
 inline void Fill(WIN32_FIND_DATAW* data, const std::u16string& name, DWORD attributes,
-                 const std::u16string& shortName = std::u16string()) {
+                 const std::u16string& shortName = std::u16string(), uint64_t size = 0) {
     *data = WIN32_FIND_DATAW();
     data->dwFileAttributes = attributes;
+    data->nFileSizeLow = (DWORD)size;
+    data->nFileSizeHigh = (DWORD)(size >> 32);
     for (size_t i = 0; i < name.size() && i + 1 < MAX_PATH; ++i) data->cFileName[i] = name[i];
     for (size_t i = 0; i < shortName.size() && i + 1 < 14; ++i) data->cAlternateFileName[i] = shortName[i];
+}
+
+// The pattern with '/' read as '\', as the system reads it.
+inline std::u16string Slashes(std::u16string path) {
+    for (char16_t& ch : path)
+        if (ch == u'/') ch = u'\\';
+    return path;
 }
 
 inline DWORD FakeAttributes(const WCHAR* path) {
@@ -223,7 +252,7 @@ inline BOOL FakeRemoveDirectory(const WCHAR* path) {
 }
 
 inline HANDLE FakeFindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
-    std::u16string text = Text(pattern);
+    std::u16string text = Slashes(Text(pattern));
     gDisk->log.push_back("find " + Narrow(text));
     std::u16string directory = ParentOf(text), mask = NameOf(text);
     Node* node = Find(directory);
@@ -233,11 +262,10 @@ inline HANDLE FakeFindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
     }
     Search* search = new Search();
     search->next = 0;
-    if (mask == u"*.*") {
+    for (const char16_t* dots : {u".", u".."}) {
+        if (!MaskMatches(mask, dots)) continue;
         WIN32_FIND_DATAW dot;
-        Fill(&dot, u".", FILE_ATTRIBUTE_DIRECTORY);
-        search->found.push_back(dot);
-        Fill(&dot, u"..", FILE_ATTRIBUTE_DIRECTORY);
+        Fill(&dot, dots, FILE_ATTRIBUTE_DIRECTORY);
         search->found.push_back(dot);
     }
     std::u16string folded = Fold(directory);
@@ -246,7 +274,7 @@ inline HANDLE FakeFindFirst(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
         std::u16string name = NameOf(item.second.path);
         if (!MaskMatches(mask, name)) continue;
         WIN32_FIND_DATAW found;
-        Fill(&found, name, item.second.attributes, item.second.shortName);
+        Fill(&found, name, item.second.attributes, item.second.shortName, item.second.size);
         search->found.push_back(found);
     }
     if (search->found.empty()) {
@@ -281,6 +309,11 @@ inline BOOL FakeFindClose(HANDLE handle) {
 // folder present, as MoveFileW requires.
 inline BOOL FakeMove(const WCHAR* existing, const WCHAR* target) {
     std::u16string from = Text(existing), to = Text(target);
+    if (gDisk->refuseMove.count(Fold(from)) != 0) {
+        gDisk->log.push_back("failed move " + Narrow(from));
+        gDisk->lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
     gDisk->log.push_back("move " + Narrow(from) + " -> " + Narrow(to));
     Node* parent = Find(ParentOf(to));
     if (Find(to) != nullptr) {
@@ -317,6 +350,21 @@ inline std::string HostFile(const std::u16string& path) {
 
 inline void AddNode(const std::u16string& path, DWORD attributes);
 
+// A stream on the bytes every file holds (read only).
+inline FILE* OpenEveryFile(const std::u16string& path, bool writing) {
+    static std::vector<uint8_t> copy;
+    if (writing) {
+        gDisk->lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    copy = *gDisk->everyFile;
+    // fmemopen takes no empty buffer.
+    FILE* stream = copy.empty() ? std::fopen("/dev/null", "rb") : fmemopen(copy.data(), copy.size(), "rb");
+    gDisk->lastError = stream != nullptr ? 0 : ERROR_ACCESS_DENIED;
+    if (stream != nullptr) gDisk->streams[stream] = Fold(path);
+    return stream;
+}
+
 // A file made with AddNode alone has no bytes yet: it reads as empty.
 inline FILE* FakeOpen(const WCHAR* name, const WCHAR* mode) {
     std::u16string path = Text(name);
@@ -331,6 +379,7 @@ inline FILE* FakeOpen(const WCHAR* name, const WCHAR* mode) {
         gDisk->lastError = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
+    if (gDisk->everyFile != nullptr) return OpenEveryFile(path, creating || narrowMode.find('+') != std::string::npos);
     if (node == nullptr) AddNode(path, ATTR_FILE);
     std::string host = HostFile(path);
     if (access(host.c_str(), F_OK) != 0) std::ofstream(host, std::ios::binary);
@@ -451,6 +500,14 @@ inline BOOL FakeRandomBytes(void* buffer, size_t size) {
 
 inline void SeedRandom(uint64_t seed) { gDisk->randomState = seed * 0x9E3779B97F4A7C15ULL + 1; }
 
+inline BOOL FakeGeometry(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector, DWORD*, DWORD*) {
+    ++gDisk->geometryCalls;
+    gDisk->geometryRoot = root;
+    *sectorsPerCluster = gDisk->sectorsPerCluster;
+    *bytesPerSector = gDisk->bytesPerSector;
+    return gDisk->geometryFails ? FALSE : TRUE;
+}
+
 // --- Exclusive creation and identities -----------------------------------
 
 inline FILE* FakeCreateNew(const WCHAR* name) {
@@ -557,8 +614,11 @@ inline BOOL FakeIdentityAnsi(const char*, BOOL, FileIdentity*) {
 
 inline void Install(Disk* disk) {
     gDisk = disk;
-    char pattern[] = "/tmp/dustpail-ops-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    char pattern[] = "/tmp/dustpail-disk-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        std::perror("fake disk: mkdtemp");
+        std::abort();
+    }
     disk->hostRoot = pattern;
     gSys.getFileAttributesW = FakeAttributes;
     gSys.deleteFileW = FakeDelete;
@@ -586,15 +646,16 @@ inline void Install(Disk* disk) {
     gSys.identityA = FakeIdentityAnsi;
     gSys.randomBytes = FakeRandomBytes;
     gSys.sleep = FakeSleep;
+    gSys.getDiskFreeSpaceA = FakeGeometry;
 }
 
 // A test that stopped half way may leave the lock or other streams open.
 inline void Uninstall() {
-    UnlockBin();
+    UnlockBin(&gRun.bin);
     while (!gDisk->streams.empty()) FakeClose(gDisk->streams.begin()->first);
     gSys = DEFAULT_SYSTEM_CALLS;
     std::string command = "rm -rf '" + gDisk->hostRoot + "'";
-    if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
+    if (std::system(command.c_str()) != 0) std::fprintf(stderr, "fake disk: %s failed\n", command.c_str());
     gDisk = nullptr;
 }
 
@@ -617,6 +678,12 @@ inline void SetShortName(const std::u16string& path, const std::u16string& short
 }
 
 inline bool Exists(const std::u16string& path) { return Find(path) != nullptr; }
+
+// A file of `size` bytes as the folder search reports it (no bytes behind it).
+inline void AddFile(const std::u16string& path, uint64_t size) {
+    AddNode(path, ATTR_FILE);
+    Find(path)->size = size;
+}
 
 // A file with real bytes behind it, for the index files.
 inline void WriteFile(const std::u16string& path, const std::vector<uint8_t>& bytes) {
