@@ -21,7 +21,8 @@ namespace {
 // ---------------------------------------------------------------------------
 // Drives: the links "a:" to "z:" in the dosdevices folder of the Wine prefix
 // ($WINEPREFIX, else ~/.wine). Without that folder Z: is the root, as in a
-// fresh prefix. A link whose target is missing maps nothing.
+// fresh prefix, and the WSL drive mounts give their letters. A link whose
+// target is missing maps nothing.
 
 struct DriveTable {
     bool loaded;
@@ -69,6 +70,75 @@ char* DuplicateString(const char* text) {
     return copy;
 }
 
+// ---------------------------------------------------------------------------
+// Without a prefix, the drives of a WSL system come from the mount table: a
+// drvfs mount (WSL 1), or a 9p mount whose options hold
+// "aname=drvfs;path=X:\" (WSL 2), gives its folder to the letter X of its
+// Windows path. Z: stays the root, so that every other path keeps its name.
+// DUSTPAIL_MOUNTS names a table to read instead, for the tests.
+
+const size_t MOUNT_LINE_BYTES = 8192;
+
+// Undoes the table's octal escapes ("\040" for a blank) in place.
+void UnescapeMountField(char* field) {
+    char* out = field;
+    for (const char* in = field; *in != 0;) {
+        if (in[0] == '\\' && in[1] >= '0' && in[1] <= '3' && in[2] >= '0' && in[2] <= '7' &&
+            in[3] >= '0' && in[3] <= '7') {
+            *out++ = (char)((in[1] - '0') * 64 + (in[2] - '0') * 8 + (in[3] - '0'));
+            in += 4;
+        } else {
+            *out++ = *in++;
+        }
+    }
+    *out = 0;
+}
+
+// The drive index (0 for A) of a Windows path "X:" or "X:\...", else -1.
+int LetterOfWindowsPath(const char* path) {
+    char letter = path[0];
+    if (letter >= 'a' && letter <= 'z') letter = (char)(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z' || path[1] != ':') return -1;
+    if (path[2] != 0 && path[2] != '\\' && path[2] != '/') return -1;
+    return letter - 'A';
+}
+
+// The drive index a mount stands for, or -1: fields are the table's source,
+// folder, type and options.
+int LetterOfMount(char* const fields[4]) {
+    if (std::strcmp(fields[2], "drvfs") == 0) return LetterOfWindowsPath(fields[0]);
+    if (std::strcmp(fields[2], "9p") != 0) return -1;
+    const char* options = std::strstr(fields[3], "aname=drvfs");
+    const char* path = options != nullptr ? std::strstr(options, ";path=") : nullptr;
+    return path != nullptr ? LetterOfWindowsPath(path + 6) : -1;
+}
+
+void ReadMountedDrives() {
+    const char* table = std::getenv("DUSTPAIL_MOUNTS");
+    FILE* stream = std::fopen(table != nullptr && table[0] != 0 ? table : "/proc/self/mounts", "r");
+    if (stream == nullptr) return;
+    char line[MOUNT_LINE_BYTES];
+    while (std::fgets(line, sizeof line, stream) != nullptr) {
+        char* fields[4];
+        int count = 0;
+        for (char* token = std::strtok(line, " \t\n"); token != nullptr && count < 4;
+             token = std::strtok(nullptr, " \t\n"))
+            fields[count++] = token;
+        if (count < 4) continue;
+        for (char* field : fields) UnescapeMountField(field);
+        int letter = LetterOfMount(fields);
+        char target[PATH_MAX];
+        struct stat info;
+        if (letter < 0 || letter == 25 || realpath(fields[1], target) == nullptr ||
+            stat(target, &info) != 0 || !S_ISDIR(info.st_mode))
+            continue;
+        // A later mount of the same letter covers an earlier one.
+        std::free(sDrives.roots[letter]);
+        sDrives.roots[letter] = DuplicateString(target);
+    }
+    std::fclose(stream);
+}
+
 void LoadDrives() {
     char prefix[UNIX_PATH_BYTES];
     ReadPrefixFolder(prefix, sizeof prefix);
@@ -81,6 +151,7 @@ void LoadDrives() {
     struct stat info;
     if (prefix[0] == 0 || stat(folder, &info) != 0 || !S_ISDIR(info.st_mode)) {
         sDrives.roots[25] = DuplicateString("/");
+        ReadMountedDrives();
         return;
     }
     for (int i = 0; i < 26; ++i) {
