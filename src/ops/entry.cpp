@@ -231,19 +231,46 @@ bool IsDirectory(const WCHAR* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Whether the move to `target` is bound to fail as things are: the place
-// is taken, or the folder it goes into is missing. Known before anything
-// changes, so /whatif can tell it.
-bool TargetBlocked(const WCHAR* target) {
+// What one pass over the chosen entries shares.
+struct EntryRun {
+    const WCHAR* given = nullptr;  // the restore path as typed, or null
+    bool deleting = false;
+    StringArray foreseen;          // /whatif: the full targets the entries before took
+};
+
+// Whether `path` is `folder` or lies in it (A-Z folded).
+bool IsAtOrBelow(const WCHAR* path, const WCHAR* folder) {
+    size_t length = WideLength(folder);
+    if (WideLength(path) < length) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (WideLowerAscii(path[i]) != WideLowerAscii(folder[i])) return false;
+    return path[length] == 0 || path[length] == '\\';
+}
+
+// Whether the move to `target` is bound to fail: the place is taken (now,
+// or by an entry before it in this run), or the folder it goes into is
+// neither there nor brought back by an entry before it. Known before
+// anything changes, so /whatif can tell it. Running out of memory is
+// reported and counts as blocked.
+bool TargetBlocked(const WCHAR* target, StringArray* foreseen) {
     if (!FsPathMissing(target)) return true;
     WCHAR* full = MakeFullPath(target);
-    if (full == nullptr) return true;
+    bool blocked = full == nullptr || foreseen->Add(full) < 0;
+    if (blocked) {
+        ReportNoMemory();
+        MemFree(full);
+        return true;
+    }
+    bool folderComes = false;
+    for (int32_t i = 0; i + 1 < foreseen->Length(); ++i) {
+        blocked = blocked || WideCompareAsciiNoCase(full, foreseen->At(i)) == 0;
+        folderComes = folderComes || IsAtOrBelow(full, foreseen->At(i));
+    }
     WCHAR* slash = const_cast<WCHAR*>(WideFindLast(full, '\\'));
-    bool blocked = slash == nullptr;
-    if (!blocked) {
+    if (!blocked && !folderComes) {
         // A drive's root keeps its separator: "T:" alone is a current folder.
-        slash[slash - full <= 2 ? 1 : 0] = 0;
-        blocked = !IsDirectory(full);
+        if (slash != nullptr) slash[slash - full <= 2 ? 1 : 0] = 0;
+        blocked = slash == nullptr || !IsDirectory(full);
     }
     MemFree(full);
     return blocked;
@@ -271,17 +298,18 @@ bool TakeRestoreTarget(const WCHAR* source, WCHAR* target) {
 
 // /whatif for one entry: what restoring or deleting it would do, with the
 // failures that can be told before anything changes. False after a report.
-bool ForeseeEntry(const BinEntry* entry, const WCHAR* given, bool deleting) {
+bool ForeseeEntry(const BinEntry* entry, EntryRun* run) {
     WCHAR* source = DataItemPath(entry);
     if (source == nullptr) return false;
     bool ok = true;
-    if (deleting) {
+    if (run->deleting) {
         PrintCatalogue(MSG_WHATIF_DELETE, source);
     } else {
         WCHAR target[PATH_FIELD_CHARS];
-        ok = SetRestoreTarget(entry, given) && TakeRestoreTarget(source, target);
+        ok = SetRestoreTarget(entry, run->given) && TakeRestoreTarget(source, target);
         // A $R item that is gone cannot be moved; a deletion only unlists it.
-        if (ok && (FsPathMissing(source) || TargetBlocked(target))) ok = RestoreRefused(target);
+        if (ok && (FsPathMissing(source) || TargetBlocked(target, &run->foreseen)))
+            ok = gRun.exitCode < EXIT_FIRST_ERROR && RestoreRefused(target);  // else reported
         if (ok) PrintCatalogue(MSG_WHATIF_RESTORE, source, target);
     }
     MemFree(source);
@@ -291,9 +319,10 @@ bool ForeseeEntry(const BinEntry* entry, const WCHAR* given, bool deleting) {
 // One chosen entry: its detail block, the question, then the change under
 // the lock, the entry found again by what it is. False when the run must
 // stop: a failure (reported, code 20 or more); a "no" skips this entry only.
-bool HandleEntry(const BinEntry* chosen, int32_t position, const WCHAR* given, bool deleting) {
+bool HandleEntry(const BinEntry* chosen, int32_t position, EntryRun* run) {
     if (!PrintEntryDetail(chosen, position)) return false;
-    if (gRun.options & OPT_WHATIF) return ForeseeEntry(chosen, given, deleting);
+    if (gRun.options & OPT_WHATIF) return ForeseeEntry(chosen, run);
+    bool deleting = run->deleting;
     if ((gRun.options & OPT_YES) == 0 &&
         !AskYesNo(MessageText(deleting ? MSG_ASK_DELETE : MSG_ASK_RESTORE))) {
         Fail(EXIT_CANCELED, MSG_CANCELED);
@@ -305,7 +334,7 @@ bool HandleEntry(const BinEntry* chosen, int32_t position, const WCHAR* given, b
         gRun.index = at;
         if (deleting) {
             if (DeleteEntry(at)) PrintCatalogue(MSG_DELETE_OK);
-        } else if (SetRestoreTarget(EntryAt(at), given) && RestoreEntry(at)) {
+        } else if (SetRestoreTarget(EntryAt(at), run->given) && RestoreEntry(at)) {
             PrintCatalogue(MSG_RESTORE_OK);
         }
     }
@@ -336,13 +365,14 @@ void FreeChosen(PtrArray* chosen) {
 // first error; without one, with that of the first entry that was declined
 // (2) or left listed (11); 0 when every entry went.
 void HandleChosen(const PositionArray& positions, const PtrArray& chosen, const WCHAR* given) {
-    bool deleting = (gRun.options & OPT_DELETE) != 0;
+    EntryRun run;
+    run.given = given;
+    run.deleting = (gRun.options & OPT_DELETE) != 0;
     int32_t firstOutcome = EXIT_OK;
     bool failed = false;
     for (int32_t k = 0; k < chosen.Length() && !failed; ++k) {
         gRun.exitCode = EXIT_OK;
-        failed = !HandleEntry(static_cast<const BinEntry*>(chosen.At(k)), positions.At(k), given,
-                              deleting);
+        failed = !HandleEntry(static_cast<const BinEntry*>(chosen.At(k)), positions.At(k), &run);
         if (!failed && firstOutcome == EXIT_OK) firstOutcome = gRun.exitCode;
     }
     if (!failed) gRun.exitCode = firstOutcome;  // else the error's code stands

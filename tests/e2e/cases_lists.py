@@ -16,7 +16,7 @@ import threading
 
 import binlayout as bl
 from cases_empty import REMOVED, full_bin
-from cases_entry import (FOLDERS, LAYOUTS, NOTES, PROJECT, REPORT, STANDARD, INFO2, assert_consistent,
+from cases_entry import (LAYOUTS, NOTES, PROJECT, REPORT, STANDARD, INFO2, T3, Item, assert_consistent,
                          bin_names, build_bin, changed_only, detail_block, entry_case, head,
                          index_after_removal, live, moved, out, question, removed, restoring,
                          source_of)
@@ -46,18 +46,18 @@ def after_removals(result, layout, gone, items, extra_changes):
     assert_consistent(result, layout)
 
 
-def moves_check(layout, targets):
+def moves_check(layout, targets, items):
     """targets: [(item, target relpath or None for a deletion)], in listing order."""
     def check(result):
         tree, extra = result.before["T"], {}
         for it, target in targets:
             source = layout.rel + "/" + it.data_name(layout)
             extra.update(moved(tree, source, target) if target else removed(tree, source))
-        after_removals(result, layout, [it for it, _ in targets], STANDARD, extra)
+        after_removals(result, layout, [it for it, _ in targets], items, extra)
     return check
 
 
-def several(name, layout, args, steps, exit_code=0, lang=EN, keys=None):
+def several(name, layout, args, steps, exit_code=0, lang=EN, keys=None, items=STANDARD):
     """steps: [(number, item, target path or None for delete, answer text or None, outcome)]
     where outcome is "ok" or "no"."""
     parts, targets = [head(layout, lang)], []
@@ -72,7 +72,7 @@ def several(name, layout, args, steps, exit_code=0, lang=EN, keys=None):
             parts += [restoring(layout, it, target, lang), msg("MSG_RESTORE_OK", lang)]
             targets.append((it, target[3:].replace("\\", "/")))
     return entry_case(name, layout, args, out(lang, *parts), exit_code, lang=lang, keys=keys,
-                      check=moves_check(layout, targets))
+                      items=items, check=moves_check(layout, targets, items))
 
 
 CASES = []
@@ -103,6 +103,16 @@ for L in LAYOUTS:
         entry_case("restore 1,3 to a path without a separator", L, ["1,3", "T:\\keep\\x", "/Y"],
                    banner() + command_line_error(EN), 21, unchanged=True),
     ]
+
+# Entry 4 takes the name entry 1 takes in a folder; entry 5 goes into the
+# folder that entry 2 brings back.
+TWIN = Item(4, "DDDDD4", "T:\\tmp\\notes.txt", T3, 100)
+INNER = Item(5, "EEEEE5", "T:\\work\\old project\\inner.txt", T3, 200)
+MORE = STANDARD + [TWIN, INNER]
+for L in LAYOUTS:
+    CASES.append(several("restore 2,5: the second into the first", L, ["2,5", "/Y"],
+                         [(2, PROJECT, PROJECT.path, None, "ok"), (5, INNER, INNER.path, None, "ok")],
+                         items=MORE))
 
 # A list that breaks the grammar is judged as an out-of-range number is.
 for text in ("3-", "3-1", "1,,2", "1,", "0-2", "2,99999999999"):
@@ -197,6 +207,17 @@ for L in LAYOUTS:
                drives=with_files(L, "work\\a.txt", "tmp\\b")),
         whatif("throw a name that is not there", L, ["/f", "T:\\work\\none.txt", "/whatif"],
                [msg("MSG_ERR_FILE_INVALID", EN, "T:\\work\\none.txt")], 25),
+    ]
+
+    CASES += [
+        whatif("restore 1,4 into one folder", L, ["1,4", "/whatif", KEEP],
+               [detail_block(L, NOTES, 1), msg("MSG_WHATIF_RESTORE", EN, source_of(L, NOTES), KEEP + "notes.txt"),
+                detail_block(L, TWIN, 4), msg("MSG_ERR_RESTORE_FAILED", EN, KEEP + "notes.txt")], 62,
+               drives={"T": build_bin(L, MORE)}),
+        whatif("restore 2,5: the second into the first", L, ["2,5", "/whatif"],
+               [detail_block(L, PROJECT, 2), msg("MSG_WHATIF_RESTORE", EN, source_of(L, PROJECT), PROJECT.path),
+                detail_block(L, INNER, 5), msg("MSG_WHATIF_RESTORE", EN, source_of(L, INNER), INNER.path)],
+               drives={"T": build_bin(L, MORE)}),
     ]
 
 # /whatif where it does not apply is an invalid command line.
