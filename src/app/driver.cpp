@@ -46,6 +46,7 @@ bool OnlyIndexSoFar() { return (gRun.options & ~OPT_MODIFIERS) == OPT_INDEX; }
 OptionFlags OptionForWord(const WCHAR* word, bool indexSeen) {
     if (OptionWordIs(word, "y")) return OPT_YES;
     if (OptionWordIs(word, "nologo")) return OPT_NOLOGO;
+    if (OptionWordIs(word, "whatif")) return OPT_WHATIF;
     if (OptionWordIs(word, "delete")) return (indexSeen && OnlyIndexSoFar()) ? (OptionFlags)OPT_DELETE : 0;
     if (!NoOperationYet()) return 0;
     if (OptionWordIs(word, "f")) return OPT_THROW;
@@ -109,6 +110,7 @@ bool TakeOperand(const WCHAR* argument, bool* indexSeen, bool* operandSeen) {
     if (first >= '0' && first <= '9') {
         if (!NoOperationYet() && !(gRun.options & OPT_INDEX)) return false;
         gRun.index = (int32_t)WideToLong(argument);
+        if (!KeepCopy(&gRun.indexText, argument)) return false;
         gRun.options |= OPT_INDEX;
         *indexSeen = true;
         *operandSeen = true;
@@ -129,6 +131,23 @@ bool TakeOperand(const WCHAR* argument, bool* indexSeen, bool* operandSeen) {
     }
     *operandSeen = true;
     return true;
+}
+
+// --- Checks of the whole line: /whatif, index lists ------------------------
+
+// /whatif foresees emptying, throwing and an index command, nothing else.
+bool WhatIfApplies() {
+    return (gRun.options & OPT_WHATIF) == 0 || (gRun.options & OPT_WHATIF_APPLIES) != 0;
+}
+
+// Several entries restored to one path would all be given its name: the
+// path must name a folder (end with a separator) to take each by its own.
+bool RestorePathFitsSelection() {
+    if (gRun.restorePath == nullptr || (gRun.options & OPT_DELETE) ||
+        !IndexListNamesSeveral(gRun.indexText))
+        return true;
+    size_t length = WideLength(gRun.restorePath);
+    return length > 0 && IsPathSeparator(gRun.restorePath[length - 1]);
 }
 
 void RunOperation() {
@@ -183,6 +202,8 @@ void CleanUp() {
     gRun.bin.path = nullptr;
     MemFree(gRun.restorePath);
     gRun.restorePath = nullptr;
+    MemFree(gRun.indexText);
+    gRun.indexText = nullptr;
 }
 
 }  // namespace
@@ -243,7 +264,8 @@ bool ParseCommandLine(int count, WCHAR** arguments) {
         }
         if (!taken) return false;
     }
-    return !((gRun.options & OPT_THROW) && gRun.throwList.Length() == 0);
+    if ((gRun.options & OPT_THROW) && gRun.throwList.Length() == 0) return false;
+    return WhatIfApplies() && RestorePathFitsSelection();
 }
 
 int32_t RunProgram(int count, WCHAR** arguments) {
@@ -265,6 +287,7 @@ int32_t RunProgram(int count, WCHAR** arguments) {
     }
     gRun.bin.path = nullptr;
     gRun.restorePath = nullptr;
+    gRun.indexText = nullptr;
     if (!ParseCommandLine(count, arguments)) {
         PrintBanner();
         if (gRun.exitCode == 0) {

@@ -146,6 +146,18 @@ const WCHAR* const CATALOGUE[MSG_COUNT][2] = {
     // MSG_ERR_ENTRY_CHANGED
     {WIDE("エラー: この項目は、一覧を読んだ後にごみ箱から移動または削除されました。何も変更していません。\n"),
      WIDE("Error: The item left the Recycle Bin after it was listed. Nothing was changed.\n")},
+    // MSG_WHATIF_RESTORE
+    {WIDE("確認のみ: '%s' を '%s' に復元します。\n"),
+     WIDE("What if: '%s' would be restored to '%s'.\n")},
+    // MSG_WHATIF_DELETE
+    {WIDE("確認のみ: '%s' を削除します。\n"),
+     WIDE("What if: '%s' would be deleted.\n")},
+    // MSG_WHATIF_THROW
+    {WIDE("確認のみ: '%s' をごみ箱に移動します。\n"),
+     WIDE("What if: '%s' would be moved to the Recycle Bin.\n")},
+    // MSG_WHATIF_DONE
+    {WIDE("確認のみ: 何も変更していません。\n"),
+     WIDE("What if: nothing was changed.\n")},
 };
 
 // Most messages fit here, so printing needs no heap (and still works when

@@ -49,6 +49,11 @@ enum MessageId {
     MSG_WAIT_BIN,
     MSG_ERR_BIN_BUSY,
     MSG_ERR_ENTRY_CHANGED,
+    // /whatif: what a command would do.
+    MSG_WHATIF_RESTORE,
+    MSG_WHATIF_DELETE,
+    MSG_WHATIF_THROW,
+    MSG_WHATIF_DONE,
     MSG_COUNT
 };
 

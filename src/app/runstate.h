@@ -19,9 +19,12 @@ enum : OptionFlags {
     OPT_HELP = 0x20,
     OPT_THROW = 0x40,
     OPT_INDEX = 0x80,
+    OPT_WHATIF = 0x100,  // show what would be done, change nothing
 };
 // Modifiers never conflict; ordering rules look at the other bits only.
-const OptionFlags OPT_MODIFIERS = OPT_NOLOGO | OPT_YES;
+const OptionFlags OPT_MODIFIERS = OPT_NOLOGO | OPT_YES | OPT_WHATIF;
+// The operations /whatif can foresee.
+const OptionFlags OPT_WHATIF_APPLIES = OPT_EMPTY | OPT_THROW | OPT_INDEX;
 
 typedef int32_t Language;
 enum : Language {
@@ -63,6 +66,7 @@ struct RunState {
     int32_t exitCode = 0;
     WCHAR* restorePath = nullptr;
     int32_t index = 0;
+    WCHAR* indexText = nullptr;  // the index argument as typed: a list ("2,5,7-9") or one number
     Bin bin;
     OptionFlags options = 0;
     StringArray throwList;

@@ -155,6 +155,25 @@ bool SweepIndex(FILE* index) {
            FsFlush(index);
 }
 
+// /whatif: every path emptying would remove, as the bin is now; nothing
+// is asked, locked or changed. A bin that cannot be searched would fail to
+// empty (64).
+void ForeseeEmpty() {
+    StringArray paths;
+    bool itemFiles = gRun.bin.format == FORMAT_ITEM_FILES;
+    if (!CollectBinItems(itemFiles ? WIDE("$I*.*") : WIDE("D*.*"), itemFiles, &paths)) {
+        if (gRun.exitCode < EXIT_FIRST_ERROR) {
+            PrintCatalogue(MSG_ERR_EMPTY_FAILED, gRun.bin.path);
+            gRun.exitCode = EXIT_EMPTY_FAILED;
+        }
+    } else {
+        // A $R partner that is not there is no item to remove.
+        for (int32_t i = 0; i < paths.Length(); ++i)
+            if (!FsPathMissing(paths.At(i))) PrintCatalogue(MSG_WHATIF_DELETE, paths.At(i));
+    }
+    PrintCatalogue(MSG_WHATIF_DONE);
+}
+
 }  // namespace
 
 bool EmptyStore() {
@@ -178,6 +197,10 @@ void RunEmptyCommand() {
     if (count == 0) {
         PrintCatalogue(MSG_ALREADY_EMPTY);
         gRun.exitCode = EXIT_ALREADY_EMPTY;
+        return;
+    }
+    if (gRun.options & OPT_WHATIF) {
+        ForeseeEmpty();
         return;
     }
     if ((gRun.options & OPT_YES) == 0) {

@@ -197,28 +197,186 @@ bool TargetInsideBin(const WCHAR* target) {
 }
 
 // Reads the bin again under the lock and finds the entry the user chose
-// in it. Its position, or -1 after a report: the entry has left the bin
-// (another run restored or deleted it) or the bin cannot be read.
-int32_t FindEntryAgain(int32_t position, bool deleting) {
-    BinEntry* chosen = DuplicateEntry(EntryAt(position));
-    if (chosen == nullptr) {
-        ReportNoMemory();
-        return -1;
-    }
-    int32_t found = -1;
+// in it (a copy taken from the listing before the run). Its position, or
+// -1 after a report: the entry has left the bin (another run restored or
+// deleted it) or the bin cannot be read.
+int32_t FindEntryAgain(const BinEntry* chosen, bool deleting) {
     if (!LoadEntries(&gRun.bin, true)) {
         if (gRun.exitCode < EXIT_FIRST_ERROR) {
             PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
             gRun.exitCode = EXIT_READ_FAILED;
         }
-    } else {
-        for (int32_t i = 0; i < gRun.bin.entries.Length() && found < 0; ++i)
-            if (SameEntry(EntryAt(i), chosen)) found = i;
-        if (found < 0)
-            Fail(deleting ? EXIT_DELETE_FAILED : EXIT_RESTORE_FAILED, MSG_ERR_ENTRY_CHANGED);
+        return -1;
     }
-    FreeEntry(chosen);
-    return found;
+    for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i)
+        if (SameEntry(EntryAt(i), chosen)) return i;
+    Fail(deleting ? EXIT_DELETE_FAILED : EXIT_RESTORE_FAILED, MSG_ERR_ENTRY_CHANGED);
+    return -1;
+}
+
+// restorePath for one entry of the run: the path given on the command line
+// (kept apart, as composing replaces restorePath) completed for it.
+bool SetRestoreTarget(const BinEntry* entry, const WCHAR* given) {
+    MemFree(gRun.restorePath);
+    gRun.restorePath = nullptr;
+    if (given != nullptr && (gRun.restorePath = WideDuplicate(given)) == nullptr) {
+        ReportNoMemory();
+        return false;
+    }
+    return PrepareRestoreTarget(entry);
+}
+
+bool IsDirectory(const WCHAR* path) {
+    DWORD attributes = FsGetFileAttributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// What one pass over the chosen entries shares.
+struct EntryRun {
+    const WCHAR* given = nullptr;  // the restore path as typed, or null
+    bool deleting = false;
+    StringArray foreseen;          // /whatif: the full targets the entries before took
+};
+
+// Whether `path` is `folder` or lies in it (A-Z folded).
+bool IsAtOrBelow(const WCHAR* path, const WCHAR* folder) {
+    size_t length = WideLength(folder);
+    if (WideLength(path) < length) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (WideLowerAscii(path[i]) != WideLowerAscii(folder[i])) return false;
+    return path[length] == 0 || path[length] == '\\';
+}
+
+// Whether the move to `target` is bound to fail: the place is taken (now,
+// or by an entry before it in this run), or the folder it goes into is
+// neither there nor brought back by an entry before it. Known before
+// anything changes, so /whatif can tell it. Running out of memory is
+// reported and counts as blocked.
+bool TargetBlocked(const WCHAR* target, StringArray* foreseen) {
+    if (!FsPathMissing(target)) return true;
+    WCHAR* full = MakeFullPath(target);
+    bool blocked = full == nullptr || foreseen->Add(full) < 0;
+    if (blocked) {
+        ReportNoMemory();
+        MemFree(full);
+        return true;
+    }
+    bool folderComes = false;
+    for (int32_t i = 0; i + 1 < foreseen->Length(); ++i) {
+        blocked = blocked || WideCompareAsciiNoCase(full, foreseen->At(i)) == 0;
+        folderComes = folderComes || IsAtOrBelow(full, foreseen->At(i));
+    }
+    WCHAR* slash = const_cast<WCHAR*>(WideFindLast(full, '\\'));
+    if (!blocked && !folderComes) {
+        // A drive's root keeps its separator: "T:" alone is a current folder.
+        if (slash != nullptr) slash[slash - full <= 2 ? 1 : 0] = 0;
+        blocked = slash == nullptr || !IsDirectory(full);
+    }
+    MemFree(full);
+    return blocked;
+}
+
+// Reports a restore that cannot be done (62) and gives false.
+bool RestoreRefused(const WCHAR* target) {
+    PrintCatalogue(MSG_ERR_RESTORE_FAILED, target);
+    gRun.exitCode = EXIT_RESTORE_FAILED;
+    return false;
+}
+
+// The target as the move gets it, or false (reported) when it cannot be
+// used: cut short it would name another place; in the bin folder it would
+// hide the item; where moving a link would move what it points to (Wine),
+// the item is not moved at all.
+bool TakeRestoreTarget(const WCHAR* source, WCHAR* target) {
+    const WCHAR* given = gRun.restorePath != nullptr ? gRun.restorePath : WIDE("");
+    if (gRun.restorePath == nullptr || !WideCopy(target, PATH_FIELD_CHARS, given))
+        return RestoreRefused(given);
+    if (TargetInsideBin(target) || (!FsHandlesLinksItself() && FsIsLink(source)))
+        return RestoreRefused(target);
+    return true;
+}
+
+// /whatif for one entry: what restoring or deleting it would do, with the
+// failures that can be told before anything changes. False after a report.
+bool ForeseeEntry(const BinEntry* entry, EntryRun* run) {
+    WCHAR* source = DataItemPath(entry);
+    if (source == nullptr) return false;
+    bool ok = true;
+    if (run->deleting) {
+        PrintCatalogue(MSG_WHATIF_DELETE, source);
+    } else {
+        WCHAR target[PATH_FIELD_CHARS];
+        ok = SetRestoreTarget(entry, run->given) && TakeRestoreTarget(source, target);
+        // A $R item that is gone cannot be moved; a deletion only unlists it.
+        if (ok && (FsPathMissing(source) || TargetBlocked(target, &run->foreseen)))
+            ok = gRun.exitCode < EXIT_FIRST_ERROR && RestoreRefused(target);  // else reported
+        if (ok) PrintCatalogue(MSG_WHATIF_RESTORE, source, target);
+    }
+    MemFree(source);
+    return ok;
+}
+
+// One chosen entry: its detail block, the question, then the change under
+// the lock, the entry found again by what it is. False when the run must
+// stop: a failure (reported, code 20 or more); a "no" skips this entry only.
+bool HandleEntry(const BinEntry* chosen, int32_t position, EntryRun* run) {
+    if (!PrintEntryDetail(chosen, position)) return false;
+    if (gRun.options & OPT_WHATIF) return ForeseeEntry(chosen, run);
+    bool deleting = run->deleting;
+    if ((gRun.options & OPT_YES) == 0 &&
+        !AskYesNo(MessageText(deleting ? MSG_ASK_DELETE : MSG_ASK_RESTORE))) {
+        Fail(EXIT_CANCELED, MSG_CANCELED);
+        return true;
+    }
+    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return false;
+    int32_t at = FindEntryAgain(chosen, deleting);
+    if (at >= 0) {
+        gRun.index = at;
+        if (deleting) {
+            if (DeleteEntry(at)) PrintCatalogue(MSG_DELETE_OK);
+        } else if (SetRestoreTarget(EntryAt(at), run->given) && RestoreEntry(at)) {
+            PrintCatalogue(MSG_RESTORE_OK);
+        }
+    }
+    UnlockBin(&gRun.bin);
+    return gRun.exitCode < EXIT_FIRST_ERROR;
+}
+
+// Copies of the chosen entries as listed before the run: the reload after
+// each change renumbers the list, so every entry is found again by these.
+bool CopyChosen(const PositionArray& positions, PtrArray* chosen) {
+    for (int32_t k = 0; k < positions.Length(); ++k) {
+        BinEntry* copy = DuplicateEntry(EntryAt(positions.At(k)));
+        if (copy == nullptr || chosen->Add(copy) < 0) {
+            FreeEntry(copy);
+            ReportNoMemory();
+            return false;
+        }
+    }
+    return true;
+}
+
+void FreeChosen(PtrArray* chosen) {
+    for (int32_t k = 0; k < chosen->Length(); ++k) FreeEntry(static_cast<BinEntry*>(chosen->At(k)));
+    chosen->RemoveAll();
+}
+
+// Each chosen entry in listing order. The run ends with the code of the
+// first error; without one, with that of the first entry that was declined
+// (2) or left listed (11); 0 when every entry went.
+void HandleChosen(const PositionArray& positions, const PtrArray& chosen, const WCHAR* given) {
+    EntryRun run;
+    run.given = given;
+    run.deleting = (gRun.options & OPT_DELETE) != 0;
+    int32_t firstOutcome = EXIT_OK;
+    bool failed = false;
+    for (int32_t k = 0; k < chosen.Length() && !failed; ++k) {
+        gRun.exitCode = EXIT_OK;
+        failed = !HandleEntry(static_cast<const BinEntry*>(chosen.At(k)), positions.At(k), &run);
+        if (!failed && firstOutcome == EXIT_OK) firstOutcome = gRun.exitCode;
+    }
+    if (!failed) gRun.exitCode = firstOutcome;  // else the error's code stands
+    if (gRun.options & OPT_WHATIF) PrintCatalogue(MSG_WHATIF_DONE);
 }
 
 }  // namespace
@@ -229,32 +387,28 @@ void RunEntryCommand() {
         Fail(EXIT_NO_FILES, MSG_ERR_NO_FILES);
         return;
     }
-    if (gRun.index <= 0 || gRun.index > count) {
+    PositionArray positions;
+    SelectResult selected = SelectEntryPositions(gRun.indexText, gRun.index, count, &positions);
+    if (selected == SELECT_NO_MEMORY) {
+        ReportNoMemory();
+        return;
+    }
+    if (selected == SELECT_OUT_OF_RANGE) {
         PrintCatalogue(MSG_ERR_INDEX_RANGE, (int)count);
         gRun.exitCode = EXIT_INDEX_RANGE;
         return;
     }
-    gRun.index -= 1;
-    int32_t position = gRun.index;
-    BinEntry* entry = EntryAt(position);
-    if (!PrintEntryDetail(entry, position)) return;
-    bool deleting = (gRun.options & OPT_DELETE) != 0;
-    if ((gRun.options & OPT_YES) == 0 &&
-        !AskYesNo(MessageText(deleting ? MSG_ASK_DELETE : MSG_ASK_RESTORE))) {
-        Fail(EXIT_CANCELED, MSG_CANCELED);
-        return;
+    gRun.index = positions.At(0);
+    PtrArray chosen;
+    if (CopyChosen(positions, &chosen)) {
+        // The given path is kept apart: each entry's target is made from it.
+        WCHAR* given = gRun.restorePath;
+        gRun.restorePath = nullptr;
+        HandleChosen(positions, chosen, given);
+        MemFree(gRun.restorePath);
+        gRun.restorePath = given;
     }
-    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
-    position = FindEntryAgain(position, deleting);
-    if (position >= 0) {
-        gRun.index = position;
-        if (deleting) {
-            if (DeleteEntry(position)) PrintCatalogue(MSG_DELETE_OK);
-        } else if (PrepareRestoreTarget(EntryAt(position)) && RestoreEntry(position)) {
-            PrintCatalogue(MSG_RESTORE_OK);
-        }
-    }
-    UnlockBin(&gRun.bin);
+    FreeChosen(&chosen);
 }
 
 bool ComposeRestoreTarget(const WCHAR* originalPath) {
@@ -286,21 +440,8 @@ bool RestoreEntry(int32_t position) {
     BinEntry* entry = EntryAt(position);
     WCHAR* source = DataItemPath(entry);
     if (source == nullptr) return false;
-    // A target the path buffer cannot hold whole is refused: cut short, it
-    // would name another place.
     WCHAR target[PATH_FIELD_CHARS];
-    const WCHAR* given = gRun.restorePath != nullptr ? gRun.restorePath : WIDE("");
-    if (gRun.restorePath == nullptr || !WideCopy(target, PATH_FIELD_CHARS, given)) {
-        PrintCatalogue(MSG_ERR_RESTORE_FAILED, given);
-        gRun.exitCode = EXIT_RESTORE_FAILED;
-        MemFree(source);
-        return false;
-    }
-    // Where moving a link would move what it points to (Wine), the item is
-    // not moved at all.
-    if (TargetInsideBin(target) || (!FsHandlesLinksItself() && FsIsLink(source))) {
-        PrintCatalogue(MSG_ERR_RESTORE_FAILED, target);
-        gRun.exitCode = EXIT_RESTORE_FAILED;
+    if (!TakeRestoreTarget(source, target)) {
         MemFree(source);
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/arrays.h"
 #include "platform/fs.h"
 #include "platform/sysapi.h"
 #include "platform/wide.h"
@@ -27,6 +28,27 @@ bool RestoreEntry(int32_t position);
 bool DeleteEntry(int32_t position);
 bool UnregisterEntry(int32_t position);
 
+// Index lists ("2,5,7-9"): numbers and ranges of the listing, each checked
+// against it before anything changes.
+typedef GrowArray<int32_t, int32_t, PlainPolicy> PositionArray;
+enum IndexListStep { INDEX_LIST_RANGE, INDEX_LIST_END, INDEX_LIST_BAD };
+enum SelectResult { SELECT_OK, SELECT_OUT_OF_RANGE, SELECT_NO_MEMORY };
+// Whether an index argument is a list: its leading digits are followed by
+// ',' or '-'. Any other index argument is one number, as typed before.
+bool IsIndexList(const WCHAR* text);
+// The next number or range of a list, the cursor moved past it and its
+// comma. INDEX_LIST_BAD for text that breaks the grammar ("3-", "5-2",
+// "1,,2", "1,").
+IndexListStep NextIndexRange(const WCHAR** cursor, int32_t* low, int32_t* high);
+// Whether a well-formed list names more than one number.
+bool IndexListNamesSeveral(const WCHAR* text);
+// The 0-based positions an index argument chooses among `count` entries,
+// ascending and each once: the list `text`, or when it is no list the
+// number `single`. SELECT_OUT_OF_RANGE when the list is malformed or any
+// number lies outside 1..count; nothing is chosen then.
+SelectResult SelectEntryPositions(const WCHAR* text, int32_t single, int32_t count,
+                                  PositionArray* positions);
+
 // Emptying.
 void RunEmptyCommand();
 bool EmptyStore();
@@ -34,6 +56,7 @@ bool EmptyStore();
 // Throwing.
 void ThrowFiles();
 bool ThrowOne(const WCHAR* name);
+void ForeseeThrow();
 uint64_t ClusterRoundedSize(const WCHAR* path);
 const int MAX_NAME_ATTEMPTS = 10;
 // What MakeItemIndexName found besides the name it returns.

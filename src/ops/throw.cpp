@@ -314,6 +314,16 @@ AttemptOutcome ThrowUnderName(const WCHAR* path, const WCHAR* indexName, const u
     return ATTEMPT_DONE;
 }
 
+// Whether the $I and $R names of an item fit a path buffer in the bin;
+// false after a report.
+bool ItemNameFits(const WCHAR* path, const WCHAR* binFull) {
+    const WCHAR* extension = ExtensionOf(path);
+    size_t nameLength = ITEM_NAME_CHARS + (extension != nullptr ? 1 + WideLength(extension) : 0);
+    if (FitsInBin(binFull, nameLength)) return true;
+    ReportInvalid(path);
+    return false;
+}
+
 ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     if (!gThrow.codesRead) {
         ReadResult read = ReadItemCodes(&gThrow.codes);
@@ -329,11 +339,7 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     }
     PrintMessage(WIDE("%s\n"), path);
     const WCHAR* extension = ExtensionOf(path);
-    size_t nameLength = ITEM_NAME_CHARS + (extension != nullptr ? 1 + WideLength(extension) : 0);
-    if (!FitsInBin(binFull, nameLength)) {
-        ReportInvalid(path);
-        return ITEM_DONE;
-    }
+    if (!ItemNameFits(path, binFull)) return ITEM_DONE;
 
     ItemInfoRecord record;
     std::memset(&record, 0, sizeof record);
@@ -408,6 +414,26 @@ bool SetRecordPaths(IndexRecord* record, uint32_t recordSize, const WCHAR* path)
     return true;
 }
 
+// The data item name of a record numbered `number` and the record's paths;
+// false after a report when either cannot hold the item's path whole (the
+// ANSI field too: a record whose first byte is 0 reads as removed, and a
+// cut path cannot be restored).
+bool NameRecord(const WCHAR* path, const WCHAR* binFull, uint32_t number, uint32_t recordSize,
+                WCHAR dataName[FULL_PATH_CHARS], IndexRecord* fields) {
+    WCHAR letter = WideLowerAscii(path[0]);
+    const WCHAR* extension = ExtensionOf(path);
+    int length = extension != nullptr
+                     ? FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu.%s"), gRun.bin.path,
+                                  (int)letter, (unsigned long)number, extension)
+                     : FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu"), gRun.bin.path,
+                                  (int)letter, (unsigned long)number);
+    if (length >= 0 && FitsInBin(binFull, (size_t)length - WideLength(gRun.bin.path) - 1) &&
+        SetRecordPaths(fields, recordSize, path))
+        return true;
+    ReportInvalid(path);
+    return false;
+}
+
 ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     if (!StartIndexRun()) return ITEM_STOP;
     FILE* index = gRun.bin.lock;  // the index itself, open for update
@@ -419,22 +445,9 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     }
     uint32_t number = FirstFreeRecordNumber(&gThrow.numbers, false);
     WCHAR letter = WideLowerAscii(path[0]);
-    const WCHAR* extension = ExtensionOf(path);
-
     WCHAR dataName[FULL_PATH_CHARS];
-    int length = extension != nullptr
-                     ? FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu.%s"), gRun.bin.path,
-                                  (int)letter, (unsigned long)number, extension)
-                     : FormatWide(dataName, FULL_PATH_CHARS, WIDE("%s\\D%c%lu"), gRun.bin.path,
-                                  (int)letter, (unsigned long)number);
-    // The ANSI field must hold the whole path too: a record whose first
-    // byte is 0 reads as removed, and a cut path cannot be restored.
     IndexRecord fields;
-    if (length < 0 || !FitsInBin(binFull, (size_t)length - WideLength(gRun.bin.path) - 1) ||
-        !SetRecordPaths(&fields, header.recordSize, path)) {
-        ReportInvalid(path);
-        return ITEM_DONE;
-    }
+    if (!NameRecord(path, binFull, number, header.recordSize, dataName, &fields)) return ITEM_DONE;
 
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
     if (record == nullptr) {
@@ -484,6 +497,35 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     return outcome;
 }
 
+// --- /whatif ---------------------------------------------------------------
+
+// What throwing one accepted item would do, with the refusals the store
+// would give it, read without the lock and without writing. Each item
+// takes a number, as the real run's would.
+ItemOutcome ForeseeItem(const WCHAR* path, const WCHAR* binFull) {
+    if (gRun.bin.format == FORMAT_ITEM_FILES) {
+        if (ItemNameFits(path, binFull)) PrintCatalogue(MSG_WHATIF_THROW, path);
+        return ITEM_DONE;
+    }
+    if (!StartIndexRun()) return ITEM_STOP;
+    FILE* index = OpenIndexFile(&gRun.bin, WIDE("rb"), true);
+    uint8_t headerBytes[HEADER_SIZE];
+    IndexHeader header;
+    bool read = index != nullptr && ReadIndexHeaderAt(index, headerBytes, &header);
+    if (index != nullptr) FsClose(index);
+    if (!read) {
+        ReportReadFailed();
+        return ITEM_STOP;
+    }
+    uint32_t number = FirstFreeRecordNumber(&gThrow.numbers, false);
+    WCHAR dataName[FULL_PATH_CHARS];
+    IndexRecord fields;
+    if (!NameRecord(path, binFull, number, header.recordSize, dataName, &fields)) return ITEM_DONE;
+    if (!MarkRecordNumberUsed(&gThrow.numbers, number)) return ITEM_STOP;  // reported
+    PrintCatalogue(MSG_WHATIF_THROW, path);
+    return ITEM_DONE;
+}
+
 // --- One name --------------------------------------------------------------
 
 // Every match of a pattern, as full paths in the order of the search; false
@@ -523,6 +565,19 @@ bool CollectMatches(const WCHAR* name, StringArray* matches) {
 }
 
 }  // namespace
+
+// /whatif: every name checked and every item it would throw shown, from the
+// bin as it is now; nothing is asked, locked or changed.
+void ForeseeThrow() {
+    ResetProgress();
+    if (LoadEntries(&gRun.bin)) {
+        for (int32_t i = 0; i < gRun.throwList.Length(); ++i) ThrowOne(gRun.throwList.At(i));
+    } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
+        ReportReadFailed();
+    }
+    PrintCatalogue(MSG_WHATIF_DONE);
+    ResetProgress();
+}
 
 uint64_t ClusterRoundedSize(const WCHAR* path) {
     uint64_t size = FsGetFileSize(path);
@@ -624,15 +679,19 @@ bool ThrowOne(const WCHAR* name) {
         return false;
     }
     bool itemFiles = gRun.bin.format == FORMAT_ITEM_FILES;
+    bool whatIf = (gRun.options & OPT_WHATIF) != 0;
     for (int32_t i = 0; i < matches.Length(); ++i) {
         const WCHAR* path = matches.At(i);
         if (!AcceptItem(path, binFull, bin)) continue;
-        ItemOutcome outcome = itemFiles ? ThrowAsItemFiles(path, binFull) : ThrowAsRecord(path, binFull);
+        ItemOutcome outcome = whatIf      ? ForeseeItem(path, binFull)
+                              : itemFiles ? ThrowAsItemFiles(path, binFull)
+                                          : ThrowAsRecord(path, binFull);
         if (outcome == ITEM_STOP) break;
     }
     MemFree(binFull);
 
     if (gRun.exitCode >= EXIT_FIRST_ERROR) return false;
+    if (whatIf) return true;
     PrintCatalogue(MSG_THROW_OK);
     return true;
 }
@@ -647,7 +706,12 @@ void ThrowFiles() {
             ReportNoMemory();
             return;
         }
-        if (!(gRun.options & OPT_YES)) PrintMessage(WIDE("%d: %s\n"), (int)(i + 1), gRun.throwList.At(i));
+        if (!(gRun.options & (OPT_YES | OPT_WHATIF)))
+            PrintMessage(WIDE("%d: %s\n"), (int)(i + 1), gRun.throwList.At(i));
+    }
+    if (gRun.options & OPT_WHATIF) {
+        ForeseeThrow();
+        return;
     }
     if (!(gRun.options & OPT_YES) && !AskYesNo(MessageText(MSG_ASK_THROW))) {
         PrintCatalogue(MSG_CANCELED);

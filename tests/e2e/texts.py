@@ -201,6 +201,22 @@ MESSAGES = (
     ('MSG_ERR_ENTRY_CHANGED',
      'Error: The item left the Recycle Bin after it was listed. Nothing was changed.\n',
      'エラー: この項目は、一覧を読んだ後にごみ箱から移動または削除されました。何も変更していません。\n'),
+    # 44
+    ('MSG_WHATIF_RESTORE',
+     "What if: '%s' would be restored to '%s'.\n",
+     "確認のみ: '%s' を '%s' に復元します。\n"),
+    # 45
+    ('MSG_WHATIF_DELETE',
+     "What if: '%s' would be deleted.\n",
+     "確認のみ: '%s' を削除します。\n"),
+    # 46
+    ('MSG_WHATIF_THROW',
+     "What if: '%s' would be moved to the Recycle Bin.\n",
+     "確認のみ: '%s' をごみ箱に移動します。\n"),
+    # 47
+    ('MSG_WHATIF_DONE',
+     'What if: nothing was changed.\n',
+     '確認のみ: 何も変更していません。\n'),
 )
 
 

@@ -79,6 +79,9 @@ SCENARIOS = {
     "restore": (["1", "/Y"], "restore", {}),
     "restore-to": (["3", "T:\\out\\", "/Y"], "restore", {"target_dir": "out"}),
     "delete": (["2", "/delete", "/Y"], "delete", {}),
+    # Several entries: "chosen" are their places in the listing.
+    "restore-list": (["3,1", "T:\\out\\", "/Y"], "restore", {"target_dir": "out", "chosen": [0, 2]}),
+    "delete-list": (["2-3", "/delete", "/Y"], "delete", {"chosen": [1, 2]}),
     "empty": (["/empty", "/Y"], "empty", {}),
     "throw": (["/f", "T:\\docs\\new.txt", "/Y"], "throw", {"thrown": ["docs/new.txt"]}),
     "throw-many": (["/f", "T:\\docs\\*.log", "/Y"], "throw", {"thrown": ["docs/a.log", "docs/b.log"]}),
@@ -129,6 +132,12 @@ PARTIAL_STATES = {
                   "when the check that the item is gone failed, so its record was kept"),
     ("delete", "deleted, header counts stale"): (
         {11}, "the record is removed but the header's counts were not rewritten: warned with code 11"),
+    ("restore", "some restored"): (
+        ERROR_CODES, "of several entries, the first ones are restored and the run stopped at an "
+                     "error: the others are in the bin with their records"),
+    ("delete", "some deleted"): (
+        ERROR_CODES, "of several entries, the first ones are deleted and the run stopped at an "
+                     "error: the others are in the bin with their records"),
     ("delete", "directory partly removed"): (
         {63}, "deleting a directory failed half way; it stays listed with what is left"),
     ("empty", "partly emptied"): (
@@ -419,14 +428,8 @@ def same_records(before, after, allowed_zeroed=()):
     return after.records[len(before.records):]
 
 
-def classify_restore_or_delete(command, before, after, extra):
-    """The state a restore or delete left: "unchanged", "done" or a partial state."""
-    if after.tree == before.tree:
-        return "unchanged"
-    changed = [e for e in before.listed() if e not in after.entries]
-    if len(changed) != 1:
-        raise Violation(f"{len(changed)} entries changed")
-    entry = changed[0]
+def entry_state(command, before, after, entry, extra):
+    """What a restore or delete did to one entry: "done" or a partial state."""
     registered = entry.key in after.registered
     left = after.content(entry.item)
     if left is not None and not registered:
@@ -435,43 +438,60 @@ def classify_restore_or_delete(command, before, after, extra):
         target = target_rel(entry.path, extra)
         if subtree(after.tree, target) != entry.data or subtree(before.tree, target) is not None:
             raise Violation(f"{entry.path}: neither in the bin nor restored to {target}")
-        others = {k: v for k, v in outside_files(after).items()
-                  if k != target and not k.startswith(target + "/")}
-        if others != outside_files(before):
-            raise Violation("files outside the bin changed besides the restored one")
-    elif outside_files(after) != outside_files(before):
-        raise Violation("files outside the bin changed")
     if left is not None:
         # Only a directory that a delete emptied half way may be left, and
         # it must stay listed.
         if not (command == "delete" and registered and isinstance(left, frozenset) and left < entry.data):
             raise Violation(f"{entry.path}: " + ("changed in the bin" if registered else
                                                  "no longer registered, but its data is still in the bin"))
-        state = "directory partly removed"
-    elif registered:
-        state = "moved, still registered" if command == "restore" else "deleted, still registered"
-    else:
-        state = "done"
-    # The store: the entry's record (or $I file) alone may have gone.
+        return "directory partly removed"
+    if registered:
+        return "moved, still registered" if command == "restore" else "deleted, still registered"
+    return "done"
+
+
+def classify_restore_or_delete(command, before, after, extra):
+    """The state a restore or delete left: "unchanged", "done" or a partial
+    state. With several entries chosen they are handled in listing order and
+    the run stops at an error, so the ones changed come first."""
+    if after.tree == before.tree:
+        return "unchanged"
+    chosen = [before.listed()[i] for i in extra.get("chosen", [])]
+    changed = [e for e in before.listed() if e not in after.entries]
+    if not chosen and len(changed) != 1:
+        raise Violation(f"{len(changed)} entries changed")
+    if chosen and (not changed or changed != chosen[:len(changed)]):
+        raise Violation(f"entries changed: {[e.path for e in changed]}, not the first of those chosen")
+    states = [entry_state(command, before, after, e, extra) for e in changed]
+    targets = [target_rel(e.path, extra) for e in changed] if command == "restore" else []
+    others = {k: v for k, v in outside_files(after).items()
+              if not any(k == t or k.startswith(t + "/") for t in targets)}
+    if others != outside_files(before):
+        raise Violation("files outside the bin changed" + (" besides the restored ones" if targets else ""))
+    # The store: the records (or $I files) of the entries that went alone
+    # may have gone.
+    done = [e for e, state in zip(changed, states) if state == "done"]
+    partial = [state for state in states if state != "done"]
     if before.index is not None:
-        if state != "done":
-            if after.index != before.index:
-                raise Violation(f"{state}, yet the index changed")
-            return state
+        if not done and after.index != before.index:
+            raise Violation(f"{partial[0]}, yet the index changed")
+        numbers = {e.key[1] for e in done}
         record = [i for i, r in enumerate(before.records)
-                  if r[0] != 0 and struct.unpack("<I", r[260:264])[0] == entry.key[1]]
+                  if r[0] != 0 and struct.unpack("<I", r[260:264])[0] in numbers]
         if same_records(before, after, allowed_zeroed=record):
             raise Violation("records appended")
-        if not after.header_consistent():
-            state = "moved, header counts stale" if command == "restore" else "deleted, header counts stale"
+        if done and not after.header_consistent():
+            partial.append("moved, header counts stale" if command == "restore" else "deleted, header counts stale")
     else:
         gone = set(before.children) - set(after.children)
         new = set(after.children) - set(before.children)
         if new:
             raise Violation(f"new files in the bin: {sorted(new)}")
-        if not gone <= {entry.key[1], entry.item}:
+        if not gone <= {name for e in changed for name in (e.key[1], e.item)}:
             raise Violation(f"other items removed: {sorted(gone)}")
-    return state
+    if len(changed) < len(chosen):
+        return "some restored" if command == "restore" else "some deleted"
+    return partial[0] if partial else "done"
 
 
 def classify_empty(before, after):

@@ -18,8 +18,10 @@ const size_t MAX_ARGUMENTS = 64;
 void ResetRun() {
     MemFree(gRun.bin.path);
     MemFree(gRun.restorePath);
+    MemFree(gRun.indexText);
     gRun.bin.path = nullptr;
     gRun.restorePath = nullptr;
+    gRun.indexText = nullptr;
     gRun.throwList.RemoveAll();
     gRun.options = 0;
     gRun.index = 0;
@@ -68,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if ((operation & OPT_THROW) != 0 && gRun.throwList.Length() == 0) __builtin_trap();
         if (gRun.restorePath != nullptr && (operation & OPT_INDEX) == 0) __builtin_trap();
         if (gRun.index < 0) __builtin_trap();
+        if ((gRun.options & OPT_WHATIF) && (operation & OPT_WHATIF_APPLIES) == 0) __builtin_trap();
         if (gRun.drive < 0 || gRun.drive > 26) __builtin_trap();
     } else if (gRun.exitCode != 0 && gRun.exitCode != EXIT_DRIVE_ACCESS &&
                gRun.exitCode != EXIT_FILE_INVALID && gRun.exitCode != EXIT_NO_MEMORY) {

@@ -16,8 +16,10 @@ inline void ClearRun() {
     gRun.throwList.RemoveAll();
     MemFree(gRun.bin.path);
     MemFree(gRun.restorePath);
+    MemFree(gRun.indexText);
     gRun.bin.path = nullptr;
     gRun.restorePath = nullptr;
+    gRun.indexText = nullptr;
     gRun.exitCode = 0;
     gRun.options = 0;
     gRun.index = 0;

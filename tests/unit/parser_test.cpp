@@ -6,6 +6,7 @@
 
 #include "app/messages.h"
 #include "app/runstate.h"
+#include "ops/ops.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "support/run.h"
@@ -166,6 +167,54 @@ TEST(Parser, OutOfMemoryWhileCopyingIsReported) {
     EXPECT_FALSE(ParseCommandLine(2, arguments.data()));
     MemSetFailAt(0);
     EXPECT_EQ(gRun.exitCode, EXIT_NO_MEMORY);
+    ResetRun();
+}
+
+// An index list against a listing of 5: the positions chosen, or "bad"
+// for a list that breaks the grammar or leaves the range; and whether the
+// parser takes it with a restore path that names no folder.
+TEST(Parser, IndexListsAndWhatIf) {
+    struct Row {
+        const WCHAR* text;
+        const char* positions;  // 0-based, ascending, or "bad"
+        bool oneFileTarget;     // valid with the restore path "T:\x"
+    };
+    const Row rows[] = {
+        {WIDE("3"), "2", true},          {WIDE("12abc"), "bad", true},  // one number, as before
+        {WIDE("2,5,3-4"), "1234", false}, {WIDE("4,2,2"), "13", false},
+        {WIDE("1-1,1"), "0", true},       {WIDE("5-5"), "4", true},
+        {WIDE("0,1"), "bad", false},     {WIDE("1,6"), "bad", false},
+        {WIDE("3-"), "bad", true},       {WIDE("5-2"), "bad", true},
+        {WIDE("1,,2"), "bad", true},     {WIDE("1,"), "bad", true},
+        {WIDE("1-2-3"), "bad", true},    {WIDE("2,x"), "bad", true},
+        {WIDE("1,4294967297"), "bad", false},
+    };
+    for (const Row& row : rows) {
+        std::u16string shown = Text(row.text);
+        SCOPED_TRACE(std::string(shown.begin(), shown.end()));
+        PositionArray positions;
+        std::string chosen;
+        if (SelectEntryPositions(row.text, (int32_t)WideToLong(row.text), 5, &positions) == SELECT_OK)
+            for (int32_t i = 0; i < positions.Length(); ++i) chosen += (char)('0' + positions.At(i));
+        else
+            chosen = "bad";
+        EXPECT_EQ(chosen, row.positions);
+        EXPECT_EQ(Parse({row.text, WIDE("T:\\x")}).valid, row.oneFileTarget);
+        EXPECT_TRUE(Parse({row.text, WIDE("T:\\x\\")}).valid);
+        EXPECT_TRUE(Parse({row.text, WIDE("/delete"), WIDE("/Y")}).valid);
+    }
+    // /whatif: a modifier of the three commands that change the bin.
+    for (auto words : std::vector<std::vector<const WCHAR*>>{
+             {WIDE("/empty"), WIDE("/WHATIF")}, {WIDE("--whatif"), WIDE("/f"), WIDE("a")},
+             {WIDE("/f"), WIDE("a"), WIDE("-whatif")}, {WIDE("2,3"), WIDE("/whatif"), WIDE("/delete")}}) {
+        Parsed parsed = Parse(words);
+        EXPECT_TRUE(parsed.valid);
+        EXPECT_TRUE(parsed.options & OPT_WHATIF);
+    }
+    for (auto words : std::vector<std::vector<const WCHAR*>>{
+             {WIDE("/whatif")}, {WIDE("/view"), WIDE("/whatif")}, {WIDE("/whatif"), WIDE("/help")},
+             {WIDE("T:\\bin"), WIDE("/whatif")}, {WIDE("/whatifs"), WIDE("/empty")}})
+        EXPECT_FALSE(Parse(words).valid);
     ResetRun();
 }
 
