@@ -146,6 +146,15 @@ const WCHAR* const CATALOGUE[MSG_COUNT][2] = {
     // MSG_ERR_ENTRY_CHANGED
     {WIDE("エラー: この項目は、一覧を読んだ後にごみ箱から移動または削除されました。何も変更していません。\n"),
      WIDE("Error: The item left the Recycle Bin after it was listed. Nothing was changed.\n")},
+    // MSG_ASK_EMPTY_SELECTED
+    {WIDE("選択したデータをごみ箱から削除しますか? (%d 個のデータが削除されます。)"),
+     WIDE("Would you like to delete the selected files from the Recycle Bin? (%d file(s) will be deleted.)")},
+    // MSG_NONE_SELECTED
+    {WIDE("条件に一致するデータはごみ箱にありません。\n"),
+     WIDE("No file in the Recycle Bin matches the selection.\n")},
+    // MSG_SELECTED_DELETED
+    {WIDE("選択したデータをごみ箱から削除しました。\n"),
+     WIDE("The selected files have been deleted from the Recycle Bin.\n")},
 };
 
 // Most messages fit here, so printing needs no heap (and still works when

@@ -201,6 +201,15 @@ MESSAGES = (
     ('MSG_ERR_ENTRY_CHANGED',
      'Error: The item left the Recycle Bin after it was listed. Nothing was changed.\n',
      'エラー: この項目は、一覧を読んだ後にごみ箱から移動または削除されました。何も変更していません。\n'),
+    ('MSG_ASK_EMPTY_SELECTED',
+     'Would you like to delete the selected files from the Recycle Bin? (%d file(s) will be deleted.)',
+     '選択したデータをごみ箱から削除しますか? (%d 個のデータが削除されます。)'),
+    ('MSG_NONE_SELECTED',
+     'No file in the Recycle Bin matches the selection.\n',
+     '条件に一致するデータはごみ箱にありません。\n'),
+    ('MSG_SELECTED_DELETED',
+     'The selected files have been deleted from the Recycle Bin.\n',
+     '選択したデータをごみ箱から削除しました。\n'),
 )
 
 
