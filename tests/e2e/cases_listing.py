@@ -21,7 +21,7 @@ import binlayout as bl
 from cases_entry import (LAYOUTS, NOTES, PROJECT, GONE, REPORT, T2, T3, Item, assert_consistent, bin_names,
                          build_bin, head)
 from cases_store import FILE, FOLDER, listing
-from rig import Case, banner, code_page_text
+from rig import Case, banner, code_page_text, true_text_of
 from texts import EN, JA, command_line_error, msg
 
 ODD = Item(4, "DDDDD4", 'T:\\work\\a,b "q"\tc.txt', T2, 77)
@@ -205,3 +205,14 @@ CASES.append(Case("lone surrogate and no time /json", [ITEM_LAYOUT.folder, "/jso
 CASES.append(Case("lone surrogate and no time /csv", [ITEM_LAYOUT.folder, "/csv"], data=True, unchanged=True,
                   drives={"T": lone_bin(ITEM_LAYOUT)}, exit_code=0,
                   check=lone_listed(parsed_csv, LONE.replace("\udc00", "\ufffd"))))
+
+# On a console the .exe gives the data to WriteConsoleW, which shows it (a
+# character beyond the BMP as Wine's console does).
+def console_check(result):
+    want = [dict(e, path=true_text_of(e["path"], result.build)) for e in expected(ITEM_LAYOUT)]
+    parse = lambda r: [json.loads(line) for line in r.shown.split("\n") if line]
+    data_check(parse, want, head(ITEM_LAYOUT))(result)
+
+
+CASES.append(Case("$I/$R /json on a console", [ITEM_LAYOUT.folder, "/json"], console=True, data=True, keys=[],
+                  drives={"T": build_bin(ITEM_LAYOUT, ITEMS)}, exit_code=0, unchanged=True, check=console_check))
