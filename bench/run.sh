@@ -58,11 +58,11 @@ done
 
 if [ -f "$windows/dustpail.exe" ] && command -v wine >/dev/null; then
   export WINEDEBUG=-all
-  echo "== dustpail.exe <bin> /view under Wine (one run, whole process)"
-  printf '%-32s %10s\n' bin seconds
+  echo "== dustpail.exe <bin> /view and /json under Wine (whole process, best of 3)"
+  printf '%-32s %10s %10s %10s\n' bin view json json/view
   for folder in "${folders[@]}"; do
-    start=$(date +%s.%N)
-    wine "$windows/dustpail.exe" /nologo "$folder" /view >/dev/null
-    printf '%-32s %10.2f\n' "${folder##*\\}" "$(echo "$(date +%s.%N) - $start" | bc)"
+    view=$(best_of_three wine "$windows/dustpail.exe" /nologo "$folder" /view)
+    json=$(best_of_three wine "$windows/dustpail.exe" /nologo "$folder" /json)
+    printf '%-32s %10.2f %10.2f %10.2f\n' "${folder##*\\}" "$view" "$json" "$(echo "$json / $view" | bc -l)"
   done
 fi

@@ -229,9 +229,9 @@ bool CollectSelectedItems(const PositionArray& positions, StringArray* paths) {
     bool pairs = gRun.bin.format == FORMAT_ITEM_FILES;
     for (int32_t k = 0; k < positions.Length(); ++k) {
         const BinEntry* entry = LoadedEntry(positions.At(k));
-        WCHAR* item = pairs ? WideDuplicate(entry->dataPath)
-                            : (entry->itemName != nullptr ? BinChildPath(&gRun.bin, entry->itemName) : nullptr);
-        if (item == nullptr && (pairs ? entry->dataPath : entry->itemName) == nullptr) continue;
+        const WCHAR* known = pairs ? entry->dataPath : entry->itemName;
+        if (known == nullptr) continue;  // loading found no item of it
+        WCHAR* item = pairs ? WideDuplicate(known) : BinChildPath(&gRun.bin, known);
         bool added = item != nullptr;
         if (added && pairs) {
             const WCHAR* slash = WideFindLast(item, '\\');
