@@ -108,6 +108,13 @@ for layout in LAYOUTS:
     CASES.append(Case(f"{layout.key} empty selected", [layout.folder, "/empty", "/match:*.txt", "/Y"], drives=bins,
                       stdout=head(layout) + msg("MSG_DELETING", EN) + "".join(p + "\n" for p in removed) + "\n"
                       + msg("MSG_FINISHED", EN) + msg("MSG_SELECTED_DELETED", EN), exit_code=0, check=emptied))
+    for lang, key, tail, code in ((EN, "n", "N\n" + msg("MSG_CANCELED", EN), 2), (JA, "y", None, 0)):
+        ask = msg("MSG_ASK_EMPTY_SELECTED", lang, 3) + " (Y/N)"
+        answered = ask + tail if tail else None
+        CASES.append(Case(f"{lang} {layout.key} empty selected answered {key}", [layout.folder, "/empty", "/match:*.txt"],
+                          lang=lang, drives=bins, keys=[key], exit_code=code, unchanged=code != 0,
+                          stdout=head(layout, lang) + answered if answered else None,
+                          check=None if answered else emptied))
     for lang in (EN, JA):
         CASES.append(Case(f"{lang} {layout.key} nothing selected", [layout.folder, "/empty", "/match:none"],
                           lang=lang, drives=bins, stdout=head(layout, lang) + msg("MSG_NONE_SELECTED", lang),
