@@ -141,8 +141,10 @@ ListingOption TakeListingOption(const WCHAR* argument) {
         return LISTING_TAKEN;
     }
     if (ValuedWordIs(word, "match", &value)) {
-        if (value == nullptr || *value == 0) return LISTING_REFUSED;
-        return KeepCopy(&gRun.selection.pattern, value) ? LISTING_TAKEN : LISTING_REFUSED;
+        if (value == nullptr || *value == 0 || !KeepCopy(&gRun.selection.pattern, value)) return LISTING_REFUSED;
+        // Paths are stored with '\'; a pattern typed with '/' means the same.
+        UseBackslashes(gRun.selection.pattern);
+        return LISTING_TAKEN;
     }
     return LISTING_NONE;
 }

@@ -199,11 +199,14 @@ bool EntrySelected(const BinEntry* entry, int64_t now, bool* selected) {
         *selected = false;
         return !HasOriginalPath(entry);
     }
-    // A pattern without a folder is matched against the last name alone.
+    // A pattern without a folder is matched against the last name alone;
+    // a record written with '/' (earlier versions stored names typed so)
+    // is read with '\', as the pattern is.
+    UseBackslashes(path);
     const WCHAR* subject = path;
     if (WideFindFirst(selection.pattern, '\\') == nullptr)
         for (const WCHAR* at = path; *at != 0; ++at)
-            if (IsPathSeparator(*at)) subject = at + 1;
+            if (*at == '\\') subject = at + 1;
     *selected = WildcardMatch(subject, WideLength(subject), selection.pattern, WideLength(selection.pattern));
     MemFree(path);
     return true;

@@ -81,6 +81,7 @@ SELECTIONS = [  # (arguments, entries chosen)
     ([], LISTED),
     (["/match:*.TXT"], [NOTES, ODD, GREEK]),
     (["-match:T:\\work\\*"], [NOTES, PROJECT, ODD, GREEK]),
+    (["/match:t:/W?RK/*.txt"], [NOTES, ODD, GREEK]),
     (["--Match:old*"], [PROJECT]),
     (["/older:3650", "/match:*.txt"], [NOTES, ODD]),
 ]
