@@ -1,7 +1,8 @@
 // store_bench <bin folder>...
 // Times, for each bin: one plain read of its store (the index file read
 // through once and the folder searched once, or every $I file read once),
-// loading the entries, listing them, finding the free record number, and
+// loading the entries, listing them (as the table and as JSON Lines, with
+// the ratio of the two), finding the free record number, and
 // (estimated from a sample) a load that searched the folder per record.
 // Results go to standard error; send standard output (the listing) to a
 // null device.
@@ -106,10 +107,14 @@ bool BenchOne(const WCHAR* folder) {
     double load = BestOf([&loaded] { loaded = LoadEntries(&gRun.bin) && loaded; });
     if (!loaded) return false;
     double list = BestOf([] { ListEntries(); });
+    gRun.listFormat = LIST_JSON;
+    double json = BestOf([] { ListEntries(); });
+    gRun.listFormat = LIST_TABLE;
     double number = gRun.bin.format == FORMAT_ITEM_FILES ? 0 : BestOf([] { FreeRecordNumber(&gRun.bin, false); });
     double perRecord = SearchPerRecord();
-    std::fprintf(stderr, "%-6s %8d %12.1f %10.1f %10.1f %12.1f %14.0f\n", LayoutName(),
-                 (int)gRun.bin.entries.Length(), plain, load, list, number, perRecord);
+    std::fprintf(stderr, "%-6s %8d %12.1f %10.1f %10.1f %10.1f %10.2f %12.1f %14.0f\n", LayoutName(),
+                 (int)gRun.bin.entries.Length(), plain, load, list, json, list > 0 ? json / list : 0.0, number,
+                 perRecord);
     FreeEntries(&gRun.bin);
     gRun.bin.path = nullptr;
     return true;
@@ -129,8 +134,9 @@ int main(int argc, char** argv) {
     // each printf call on its own, which under Wine costs a millisecond and
     // would hide the listing's own work.
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-    std::fprintf(stderr, "%-6s %8s %12s %10s %10s %12s %14s   (ms, best of %d)\n", "layout",
-                 "items", "plain read", "load", "list", "free number", "search/record", ROUNDS);
+    std::fprintf(stderr, "%-6s %8s %12s %10s %10s %10s %10s %12s %14s   (ms, best of %d)\n", "layout",
+                 "items", "plain read", "load", "list", "list json", "json/list", "free number", "search/record",
+                 ROUNDS);
     int failures = 0;
     for (int i = 1; i < count; ++i) {
         if (!BenchOne(arguments[i])) {

@@ -6,6 +6,7 @@
 
 #include "app/messages.h"
 #include "app/runstate.h"
+#include "platform/console.h"
 #include "ops/ops.h"
 #include "platform/entry.h"
 #include "platform/fs.h"
@@ -86,6 +87,84 @@ void ReportNoDriveHolds(const WCHAR* argument) {
     PrintCatalogue(MSG_ERR_FILE_INVALID, argument);
     gRun.exitCode = EXIT_FILE_INVALID;
 }
+
+// ---------------------------------------------------------------------------
+// The listing options: /json and /csv (how a listing is written), /older:<days>
+// and /match:<pattern> (which entries a listing shows or /empty removes).
+// Each is a modifier, matched as the other option words are, that may stand
+// anywhere on the line; whether it fits the command is checked once the
+// whole line is read.
+
+const int32_t MOST_DAYS = 36500;
+const int64_t SECONDS_PER_DAY = 86400;
+
+enum ListingOption { LISTING_NONE, LISTING_TAKEN, LISTING_REFUSED };
+
+// An option word, without regard to case, with what follows its ':' in
+// *value (null when there is no ':').
+bool ValuedWordIs(const WCHAR* word, const char* expected, const WCHAR** value) {
+    for (; *expected != 0; ++word, ++expected)
+        if (WideLowerAscii(*word) != (WCHAR)*expected) return false;
+    if (*word != 0 && *word != ':') return false;
+    *value = *word == ':' ? word + 1 : nullptr;
+    return true;
+}
+
+// A whole number of days, digits alone, 0 to MOST_DAYS.
+bool ParseDays(const WCHAR* text, int64_t* seconds) {
+    if (text == nullptr || *text == 0) return false;
+    int64_t days = 0;
+    for (; *text != 0; ++text) {
+        if (*text < '0' || *text > '9') return false;
+        days = days * 10 + (*text - '0');
+        if (days > MOST_DAYS) return false;
+    }
+    *seconds = days * SECONDS_PER_DAY;
+    return true;
+}
+
+ListingOption TakeListingOption(const WCHAR* argument) {
+    if (argument[0] != '-' && argument[0] != '/') return LISTING_NONE;
+    if (argument[0] == '-' && argument[1] == '-') ++argument;
+    const WCHAR* word = argument + 1;
+    const WCHAR* value = nullptr;
+    bool json = ValuedWordIs(word, "json", &value);
+    if (json || ValuedWordIs(word, "csv", &value)) {
+        ListFormat format = json ? LIST_JSON : LIST_CSV;
+        if (value != nullptr || (gRun.listFormat != LIST_TABLE && gRun.listFormat != format))
+            return LISTING_REFUSED;
+        gRun.listFormat = format;
+        return LISTING_TAKEN;
+    }
+    if (ValuedWordIs(word, "older", &value)) {
+        if (!ParseDays(value, &gRun.selection.olderSeconds)) return LISTING_REFUSED;
+        gRun.selection.byAge = true;
+        return LISTING_TAKEN;
+    }
+    if (ValuedWordIs(word, "match", &value)) {
+        if (value == nullptr || *value == 0 || !KeepCopy(&gRun.selection.pattern, value)) return LISTING_REFUSED;
+        // Paths are stored with '\'; a pattern typed with '/' means the same.
+        UseBackslashes(gRun.selection.pattern);
+        return LISTING_TAKEN;
+    }
+    return LISTING_NONE;
+}
+
+// A format goes with a listing; a selection with a listing or /empty.
+bool ListingOptionsFit() {
+    OptionFlags operation = gRun.options & ~OPT_MODIFIERS;
+    bool lists = operation == 0 || operation == OPT_VIEW;
+    if (gRun.listFormat != LIST_TABLE && !lists) return false;
+    return !HasSelection(gRun.selection) || lists || operation == OPT_EMPTY;
+}
+
+void ForgetListingOptions() {
+    MemFree(gRun.selection.pattern);
+    gRun.selection = Selection();
+    gRun.listFormat = LIST_TABLE;
+}
+
+// ---------------------------------------------------------------------------
 
 bool TakeOption(const WCHAR* argument, bool indexSeen, bool* operandSeen) {
     // --view is -view; /-view is not an option.
@@ -204,6 +283,7 @@ void CleanUp() {
     gRun.restorePath = nullptr;
     MemFree(gRun.indexText);
     gRun.indexText = nullptr;
+    ForgetListingOptions();
 }
 
 }  // namespace
@@ -236,6 +316,7 @@ void PrintUsage() {
 
 bool ParseCommandLine(int count, WCHAR** arguments) {
     gRun.options = 0;
+    ForgetListingOptions();
     bool indexSeen = false;
     bool operandSeen = false;
     bool optionsEnded = false;
@@ -245,6 +326,10 @@ bool ParseCommandLine(int count, WCHAR** arguments) {
             optionsEnded = true;
             continue;
         }
+        // Before the look at Unix paths: a pattern may hold a '/'.
+        ListingOption listing = optionsEnded ? LISTING_NONE : TakeListingOption(argument);
+        if (listing == LISTING_REFUSED) return false;
+        if (listing == LISTING_TAKEN) continue;
         WCHAR* drivePath = nullptr;
         ArgumentPath kind = DrivePathOfArgument(argument, &drivePath);
         bool taken;
@@ -265,7 +350,7 @@ bool ParseCommandLine(int count, WCHAR** arguments) {
         if (!taken) return false;
     }
     if ((gRun.options & OPT_THROW) && gRun.throwList.Length() == 0) return false;
-    return WhatIfApplies() && RestorePathFitsSelection();
+    return WhatIfApplies() && RestorePathFitsSelection() && ListingOptionsFit();
 }
 
 int32_t RunProgram(int count, WCHAR** arguments) {
@@ -297,6 +382,8 @@ int32_t RunProgram(int count, WCHAR** arguments) {
             PrintUsage();
         }
     } else {
+        // Data for programs has standard output to itself.
+        if (gRun.listFormat != LIST_TABLE) SplitDataOutput();
         PrintBanner();
         if (gRun.options & OPT_HELP)
             PrintUsage();

@@ -158,6 +158,15 @@ const WCHAR* const CATALOGUE[MSG_COUNT][2] = {
     // MSG_WHATIF_DONE
     {WIDE("確認のみ: 何も変更していません。\n"),
      WIDE("What if: nothing was changed.\n")},
+    // MSG_ASK_EMPTY_SELECTED
+    {WIDE("選択したデータをごみ箱から削除しますか? (%d 個のデータが削除されます。)"),
+     WIDE("Would you like to delete the selected files from the Recycle Bin? (%d file(s) will be deleted.)")},
+    // MSG_NONE_SELECTED
+    {WIDE("条件に一致するデータはごみ箱にありません。\n"),
+     WIDE("No file in the Recycle Bin matches the selection.\n")},
+    // MSG_SELECTED_DELETED
+    {WIDE("選択したデータをごみ箱から削除しました。\n"),
+     WIDE("The selected files have been deleted from the Recycle Bin.\n")},
 };
 
 // Most messages fit here, so printing needs no heap (and still works when

@@ -60,6 +60,22 @@ enum ExitCode : int32_t {
 // Codes from here up are errors; below are outcomes.
 const int32_t EXIT_FIRST_ERROR = 20;
 
+// How a listing is written: the numbered table, or data for programs.
+typedef uint8_t ListFormat;
+enum : ListFormat {
+    LIST_TABLE = 0,
+    LIST_JSON = 1,  // JSON Lines, one object an entry
+    LIST_CSV = 2,   // RFC 4180, a header row first
+};
+
+// Which entries a listing shows and a selective emptying removes; all of
+// them when neither part is given.
+struct Selection {
+    bool byAge = false;
+    int64_t olderSeconds = 0;  // deleted more than this long before now
+    WCHAR* pattern = nullptr;  // wildcard pattern of the original path (owned)
+};
+
 struct RunState {
     int32_t drive = 0;        // 1 = A:
     Language language = LANGUAGE_ENGLISH;
@@ -71,7 +87,14 @@ struct RunState {
     OptionFlags options = 0;
     StringArray throwList;
     uint32_t lockWaitMs = 0;  // how long to wait for a bin another run holds
+    ListFormat listFormat = LIST_TABLE;
+    Selection selection;
 };
+
+// Whether the command line chose entries by age or name.
+inline bool HasSelection(const Selection& selection) {
+    return selection.byAge || selection.pattern != nullptr;
+}
 
 extern RunState gRun;
 

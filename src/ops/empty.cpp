@@ -155,6 +155,14 @@ bool SweepIndex(FILE* index) {
            FsFlush(index);
 }
 
+// /whatif's report of the paths an emptying would remove. A $R partner
+// that is not there is no item to remove.
+void ShowForeseenRemovals(const StringArray& paths) {
+    for (int32_t i = 0; i < paths.Length(); ++i)
+        if (!FsPathMissing(paths.At(i))) PrintCatalogue(MSG_WHATIF_DELETE, paths.At(i));
+    PrintCatalogue(MSG_WHATIF_DONE);
+}
+
 // /whatif: every path emptying would remove, as the bin is now; nothing
 // is asked, locked or changed. A bin that cannot be searched would fail to
 // empty (64).
@@ -166,12 +174,157 @@ void ForeseeEmpty() {
             PrintCatalogue(MSG_ERR_EMPTY_FAILED, gRun.bin.path);
             gRun.exitCode = EXIT_EMPTY_FAILED;
         }
-    } else {
-        // A $R partner that is not there is no item to remove.
-        for (int32_t i = 0; i < paths.Length(); ++i)
-            if (!FsPathMissing(paths.At(i))) PrintCatalogue(MSG_WHATIF_DELETE, paths.At(i));
+        PrintCatalogue(MSG_WHATIF_DONE);
+        return;
     }
-    PrintCatalogue(MSG_WHATIF_DONE);
+    ShowForeseenRemovals(paths);
+}
+
+// Asks the question of `id` with the count, unless /Y answered it. False
+// (reported) when the user says no or memory runs out.
+bool ConfirmWithCount(int id, int32_t count) {
+    if ((gRun.options & OPT_YES) != 0) return true;
+    const WCHAR* text = MessageText(id);
+    size_t capacity = WideLength(text) + ASK_EMPTY_SPARE;
+    WCHAR* question = static_cast<WCHAR*>(MemAlloc(capacity * sizeof(WCHAR)));
+    if (question == nullptr) {
+        ReportNoMemory();
+        return false;
+    }
+    FormatWide(question, capacity, text, (int)count);
+    bool yes = AskYesNo(question);
+    MemFree(question);
+    if (!yes) {
+        PrintCatalogue(MSG_CANCELED);
+        gRun.exitCode = EXIT_CANCELED;
+    }
+    return yes;
+}
+
+// --- Emptying what a selection takes ----------------------------------------
+
+BinEntry* LoadedEntry(int32_t position) { return static_cast<BinEntry*>(gRun.bin.entries.At(position)); }
+
+void FreeConfirmed(PtrArray* confirmed) {
+    for (int32_t i = 0; i < confirmed->Length(); ++i) FreeEntry(static_cast<BinEntry*>(confirmed->At(i)));
+    confirmed->RemoveAll();
+}
+
+// Copies of the entries the user is asked about, to be found again under
+// the lock. False when memory ran out (reported).
+bool KeepConfirmed(const PositionArray& chosen, PtrArray* confirmed) {
+    for (int32_t k = 0; k < chosen.Length(); ++k) {
+        BinEntry* copy = DuplicateEntry(LoadedEntry(chosen.At(k)));
+        if (copy == nullptr || confirmed->Add(copy) < 0) {
+            FreeEntry(copy);
+            ReportNoMemory();
+            return false;
+        }
+    }
+    return true;
+}
+
+// The positions, in the list loaded under the lock, of the confirmed
+// entries still in the bin; one that left it meanwhile is passed over.
+// Loading keeps the store's order, so the search goes on from the last
+// one found and wraps around only when the order changed.
+bool FindConfirmedAgain(const PtrArray& confirmed, PositionArray* positions) {
+    int32_t count = gRun.bin.entries.Length();
+    int32_t next = 0;
+    for (int32_t c = 0; c < confirmed.Length(); ++c) {
+        const BinEntry* wanted = static_cast<const BinEntry*>(confirmed.At(c));
+        for (int32_t step = 0; step < count; ++step) {
+            int32_t i = (next + step) % count;
+            if (!SameEntry(LoadedEntry(i), wanted)) continue;
+            if (positions->Add(i) < 0) {
+                ReportNoMemory();
+                return false;
+            }
+            next = i + 1;
+            break;
+        }
+    }
+    return true;
+}
+
+// The paths to remove for the entries at `positions`: in the per-item
+// layout each $I file and its $R item, as the full emptying lists them; in
+// the index layouts the data item. False when memory ran out (reported).
+bool CollectSelectedItems(const PositionArray& positions, StringArray* paths) {
+    bool pairs = gRun.bin.format == FORMAT_ITEM_FILES;
+    for (int32_t k = 0; k < positions.Length(); ++k) {
+        const BinEntry* entry = LoadedEntry(positions.At(k));
+        const WCHAR* known = pairs ? entry->dataPath : entry->itemName;
+        if (known == nullptr) continue;  // loading found no item of it
+        WCHAR* item = pairs ? WideDuplicate(known) : BinChildPath(&gRun.bin, known);
+        bool added = item != nullptr;
+        if (added && pairs) {
+            const WCHAR* slash = WideFindLast(item, '\\');
+            size_t nameStart = slash != nullptr ? (size_t)(slash - item) + 1 : 0;
+            item[nameStart + 1] = 'I';
+            added = paths->Add(item) >= 0;
+            item[nameStart + 1] = 'R';
+        }
+        added = added && paths->Add(item) >= 0;
+        MemFree(item);
+        if (!added) {
+            ReportNoMemory();
+            return false;
+        }
+    }
+    return true;
+}
+
+// /whatif with a selection: the paths its emptying would remove.
+void ForeseeSelectedEmpty(const PositionArray& chosen) {
+    StringArray paths;
+    if (CollectSelectedItems(chosen, &paths)) ShowForeseenRemovals(paths);
+}
+
+// Removes the items, the data first; then the index layouts mark the
+// records of the items that went removed and rewrite the header, as the
+// emptying does when some items stay.
+bool RemoveSelected(const PositionArray& positions) {
+    StringArray paths;
+    bool pairs = gRun.bin.format == FORMAT_ITEM_FILES;
+    if (!CollectSelectedItems(positions, &paths)) return false;
+    if (!pairs && gRun.bin.lock == nullptr) return false;
+    bool complete = RemoveCollected(paths, pairs);
+    return (pairs || SweepIndex(gRun.bin.lock)) && complete;
+}
+
+// /empty with /older or /match: only the entries the selection takes go.
+// The user confirms their count; under the lock the bin is read afresh and
+// only those same entries are removed.
+void RunSelectedEmpty() {
+    PositionArray chosen;
+    if (!SelectEntries(&gRun.bin, &chosen)) return;
+    if (chosen.Length() == 0) {
+        PrintCatalogue(MSG_NONE_SELECTED);
+        gRun.exitCode = EXIT_ALREADY_EMPTY;
+        return;
+    }
+    if (gRun.options & OPT_WHATIF) {
+        ForeseeSelectedEmpty(chosen);
+        return;
+    }
+    if (!ConfirmWithCount(MSG_ASK_EMPTY_SELECTED, chosen.Length())) return;
+    PtrArray confirmed;
+    if (KeepConfirmed(chosen, &confirmed) && LockBin(&gRun.bin, gRun.lockWaitMs)) {
+        PositionArray again;
+        bool found = LoadEntries(&gRun.bin, true) && FindConfirmedAgain(confirmed, &again);
+        if (found && again.Length() == 0) {
+            PrintCatalogue(MSG_NONE_SELECTED);
+            gRun.exitCode = EXIT_ALREADY_EMPTY;
+        } else if (found && RemoveSelected(again)) {
+            PrintCatalogue(MSG_SELECTED_DELETED);
+        } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
+            PrintCatalogue(MSG_ERR_EMPTY_FAILED, gRun.bin.path);
+            gRun.exitCode = EXIT_EMPTY_FAILED;
+        }
+        UnlockBin(&gRun.bin);
+    }
+    FreeConfirmed(&confirmed);
 }
 
 }  // namespace
@@ -199,27 +352,15 @@ void RunEmptyCommand() {
         gRun.exitCode = EXIT_ALREADY_EMPTY;
         return;
     }
+    if (HasSelection(gRun.selection)) {
+        RunSelectedEmpty();
+        return;
+    }
     if (gRun.options & OPT_WHATIF) {
         ForeseeEmpty();
         return;
     }
-    if ((gRun.options & OPT_YES) == 0) {
-        const WCHAR* text = MessageText(MSG_ASK_EMPTY);
-        size_t capacity = WideLength(text) + ASK_EMPTY_SPARE;
-        WCHAR* question = static_cast<WCHAR*>(MemAlloc(capacity * sizeof(WCHAR)));
-        if (question == nullptr) {
-            ReportNoMemory();
-            return;
-        }
-        FormatWide(question, capacity, text, (int)count);
-        bool yes = AskYesNo(question);
-        MemFree(question);
-        if (!yes) {
-            PrintCatalogue(MSG_CANCELED);
-            gRun.exitCode = EXIT_CANCELED;
-            return;
-        }
-    }
+    if (!ConfirmWithCount(MSG_ASK_EMPTY, count)) return;
     // What is emptied is what the bin holds under the lock, read afresh.
     if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
     bool loaded = LoadEntries(&gRun.bin, true);

@@ -78,11 +78,15 @@ char AttributeLetter(uint32_t attributes, uint32_t bit, char letter) {
     return (attributes & bit) != 0 ? letter : '-';
 }
 
-void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
+bool IsDeletionTimeShown(uint64_t fileTime) {
     int64_t seconds = FileTimeToUnixTime(fileTime);
+    return seconds >= 0 && seconds <= LATEST_LOCAL_TIME;
+}
+
+void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
     const struct tm* local = nullptr;
-    if (seconds >= 0 && seconds <= LATEST_LOCAL_TIME) {
-        time_t value = (time_t)seconds;
+    if (IsDeletionTimeShown(fileTime)) {
+        time_t value = (time_t)FileTimeToUnixTime(fileTime);
         local = std::localtime(&value);
     }
     if (local == nullptr) {
@@ -94,17 +98,29 @@ void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
                   (unsigned)local->tm_min, (unsigned)local->tm_sec);
 }
 
+// A selection lists the entries it takes, each with its number in the full
+// listing, so that the number can be used afterwards.
 void ListEntries() {
+    PositionArray chosen;
+    bool selecting = HasSelection(gRun.selection);
+    if (selecting && !SelectEntries(&gRun.bin, &chosen)) return;
+    if (gRun.listFormat != LIST_TABLE) {
+        WriteEntriesAsData(selecting ? &chosen : nullptr);
+        return;
+    }
     int32_t count = gRun.bin.entries.Length();
+    int32_t shown = selecting ? chosen.Length() : count;
     PrintMessage(WIDE("\n"));
-    PrintCatalogue(MSG_FILE_COUNT, (int)count);
-    if (count == 0) {
+    PrintCatalogue(MSG_FILE_COUNT, (int)shown);
+    if (shown == 0) {
         PrintMessage(WIDE("\n"));
-        PrintCatalogue(MSG_BIN_EMPTY);
+        PrintCatalogue(count > 0 ? MSG_NONE_SELECTED : MSG_BIN_EMPTY);
         return;
     }
     PrintCatalogue(MSG_LIST_HEADER);
     int width = NumberWidth(count);
-    for (int32_t i = 0; i < count; ++i)
+    for (int32_t k = 0; k < shown; ++k) {
+        int32_t i = selecting ? chosen.At(k) : k;
         PrintEntryLine(static_cast<const BinEntry*>(gRun.bin.entries.At(i)), i + 1, width);
+    }
 }

@@ -20,6 +20,18 @@ char AttributeLetter(uint32_t attributes, uint32_t bit, char letter);
 // "yyyy/mm/dd hh:mm:ss" of a FILETIME in local time, or a fixed placeholder
 // when the local-time conversion rejects it; buffer of at least 20 bytes.
 void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity);
+// Whether a listing shows a deletion time (1970 to the end of 3000, the
+// range the Windows runtime converts) or its placeholder.
+bool IsDeletionTimeShown(uint64_t fileTime);
+
+// Selecting entries by age and name, and the listing as data.
+typedef GrowArray<int32_t, int32_t, PlainPolicy> PositionArray;
+// Appends the positions of the entries the run's selection takes, in list
+// order. False when memory ran out (reported).
+bool SelectEntries(const Bin* bin, PositionArray* positions);
+// Writes the entries at `chosen` (every entry when null) as the run's data
+// format on standard output.
+void WriteEntriesAsData(const PositionArray* chosen);
 
 // Restoring and deleting one entry.
 void RunEntryCommand();

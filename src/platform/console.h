@@ -19,6 +19,19 @@
 void WriteOutput(const WCHAR* text, size_t length);
 void FlushOutput();
 
+// Standard output for data alone (the machine-readable listings).
+// SplitDataOutput, called before anything is written, sends all later text
+// of WriteOutput to standard error and keeps standard output for WriteData:
+// UTF-8 bytes as they are, so that redirected data is the same in every
+// build and code page (a Windows console is given them as UTF-16, which it
+// can show). False when the streams could not be split; WriteData then
+// writes to standard output along with the text. Each WriteData call holds
+// whole characters.
+bool SplitDataOutput();
+void WriteData(const char* bytes, size_t length);
+// Writes out what waits; false when a write of the data failed.
+bool FlushData();
+
 enum ConsoleKeyKind {
     CONSOLE_KEY_END,        // no console on standard input, or its input has ended
     CONSOLE_KEY_CHARACTER,  // a character key; Esc is the character 27

@@ -242,6 +242,73 @@ void FlushOutput() {
     std::fflush(stdout);
 }
 
+// Data on standard output, text on standard error.
+
+namespace {
+
+const size_t DATA_BUFFER_BYTES = 1 << 16;
+FILE* sDataStream = nullptr;
+HANDLE sDataConsole = nullptr;  // the console the data goes to, if it does
+
+// UTF-8 to a console as UTF-16; false when the console takes no UTF-16.
+bool WriteDataToConsole(const char* bytes, size_t length) {
+    int units = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)length, nullptr, 0);
+    if (units <= 0) return false;
+    WCHAR* text = static_cast<WCHAR*>(MemAlloc((size_t)units * sizeof(WCHAR)));
+    if (text == nullptr) return false;
+    MultiByteToWideChar(CP_UTF8, 0, bytes, (int)length, text, units);
+    DWORD done = 0, written = 0;
+    while (done < (DWORD)units && WriteConsoleW(sDataConsole, text + done, (DWORD)units - done, &written, nullptr) &&
+           written > 0)
+        done += written;
+    MemFree(text);
+    return done == (DWORD)units;
+}
+
+}  // namespace
+
+bool SplitDataOutput() {
+    std::fflush(stdout);
+    int data = _dup(1);
+    if (data < 0) return false;
+    _setmode(data, _O_BINARY);
+    FILE* stream = _fdopen(data, "wb");
+    if (stream == nullptr) {
+        _close(data);
+        return false;
+    }
+    if (_dup2(2, 1) != 0) {
+        std::fclose(stream);
+        return false;
+    }
+    // Text decides afresh where it goes: the console or the file of
+    // standard error.
+    SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+    sOutputKind = OUTPUT_UNDECIDED;
+    HANDLE handle = (HANDLE)_get_osfhandle(data);
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode)) sDataConsole = handle;
+    std::setvbuf(stream, nullptr, _IOFBF, DATA_BUFFER_BYTES);
+    sDataStream = stream;
+    return true;
+}
+
+void WriteData(const char* bytes, size_t length) {
+    if (sDataConsole != nullptr && WriteDataToConsole(bytes, length)) return;
+    sDataConsole = nullptr;
+    std::fwrite(bytes, 1, length, sDataStream != nullptr ? sDataStream : stdout);
+}
+
+bool FlushData() {
+    FILE* stream = sDataStream != nullptr ? sDataStream : stdout;
+    return std::fflush(stream) == 0 && !std::ferror(stream);
+}
+
+WCHAR WideUpcase(WCHAR ch) {
+    WCHAR upper = ch;
+    return LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &ch, 1, &upper, 1) == 1 ? upper : ch;
+}
+
 // ===========================================================================
 // The services of os.h
 

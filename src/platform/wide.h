@@ -29,6 +29,11 @@ bool WideAppend(WCHAR* dst, size_t capacity, const WCHAR* src);
 bool WideCopy(WCHAR* dst, size_t capacity, const WCHAR* src);
 inline WCHAR WideLowerAscii(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') ? (WCHAR)(ch + 32) : ch; }
 inline WCHAR WideUpperAscii(WCHAR ch) { return (ch >= 'a' && ch <= 'z') ? (WCHAR)(ch - 32) : ch; }
+// Upper case of one unit by the system's table, as file names compare.
+WCHAR WideUpcase(WCHAR ch);
+// Whether a name matches a mask of '*' and '?' as the system's folder
+// search matches names, without regard to case.
+bool WildcardMatch(const WCHAR* name, size_t nameLength, const WCHAR* mask, size_t maskLength);
 // Both separate the names of a path, as the system reads it.
 inline bool IsPathSeparator(WCHAR ch) { return ch == '\\' || ch == '/'; }
 inline bool IsDriveLetter(WCHAR ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z'); }

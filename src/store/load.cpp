@@ -18,6 +18,7 @@ struct DataItem {
     uint64_t key;       // letter << 32 | record number
     uint32_t order;     // position in the search, so the first one wins
     DWORD attributes;
+    WCHAR* name;        // the item's file name, which the machine-readable listings give
 };
 
 struct DataItemTable {
@@ -28,15 +29,20 @@ struct DataItemTable {
 
 uint64_t DataItemKey(WCHAR letter, uint32_t number) { return ((uint64_t)letter << 32) | number; }
 
-bool AddDataItem(DataItemTable* table, uint64_t key, DWORD attributes) {
+bool AddDataItem(DataItemTable* table, uint64_t key, const WIN32_FIND_DATAW& found) {
+    WCHAR* name = WideDuplicate(found.cFileName);
+    if (name == nullptr) return false;
     if (table->count == table->capacity) {
         uint32_t capacity = table->capacity < 256 ? 256 : table->capacity * 2;
         void* grown = MemRealloc(table->items, sizeof(DataItem) * (size_t)capacity);
-        if (grown == nullptr) return false;
+        if (grown == nullptr) {
+            MemFree(name);
+            return false;
+        }
         table->items = static_cast<DataItem*>(grown);
         table->capacity = capacity;
     }
-    table->items[table->count] = DataItem{key, table->count, attributes};
+    table->items[table->count] = DataItem{key, table->count, found.dwFileAttributes, name};
     ++table->count;
     return true;
 }
@@ -55,7 +61,7 @@ bool ReadDataItems(const Bin* bin, DataItemTable* table) {
         WCHAR letter = 0;
         uint32_t number = 0;
         if (ParseDataItemName(walk.found.cFileName, &letter, &number) &&
-            !AddDataItem(table, DataItemKey(letter, number), walk.found.dwFileAttributes)) {
+            !AddDataItem(table, DataItemKey(letter, number), walk.found)) {
             ReportNoMemory();
             ok = false;
             break;
@@ -112,19 +118,25 @@ bool AppendEntry(Bin* bin, BinEntry* entry) {
     return false;
 }
 
-BinEntry* EntryFromRecord(const IndexRecord& record, DWORD attributes) {
+void FreeDataItems(DataItemTable* table) {
+    for (uint32_t i = 0; i < table->count; ++i) MemFree(table->items[i].name);
+    MemFree(table->items);
+}
+
+BinEntry* EntryFromRecord(const IndexRecord& record, const DataItem* item) {
     BinEntry* entry = NewEntry();
     if (entry == nullptr) return nullptr;
+    entry->itemName = WideDuplicate(item->name);
     if (record.hasWidePath)
         entry->widePath = WideDuplicate(record.widePath);
     else
         entry->ansiPath = DuplicateAnsi(record.ansiPath);
-    if (!HasOriginalPath(entry)) {
+    if (!HasOriginalPath(entry) || entry->itemName == nullptr) {
         FreeEntry(entry);
         return nullptr;
     }
     entry->recordNumber = record.recordNumber;
-    entry->attributes = attributes;
+    entry->attributes = item->attributes;
     entry->deletionTime = record.deletionTime;
     entry->size = record.size;
     entry->driveNumber = record.driveNumber;
@@ -156,7 +168,7 @@ bool ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const DataIte
         const DataItem* item =
             LookUpDataItem(table, DriveLetterOf(record.driveNumber), record.recordNumber);
         if (item == nullptr) continue;  // its item has left the bin folder
-        BinEntry* entry = EntryFromRecord(record, item->attributes);
+        BinEntry* entry = EntryFromRecord(record, item);
         if (entry == nullptr) ReportNoMemory();
         ok = entry != nullptr && AppendEntry(bin, entry);
     }
@@ -178,7 +190,7 @@ bool LoadIndexEntries(Bin* bin, bool quiet) {
     if (ok) {
         DataItemTable table;
         ok = ReadDataItems(bin, &table) && ReadIndexRecords(bin, stream, header.recordSize, &table);
-        MemFree(table.items);
+        FreeDataItems(&table);
     }
     FsClose(stream);
     return ok;
@@ -254,6 +266,7 @@ void FreeEntry(BinEntry* entry) {
     if (entry == nullptr) return;
     DropOriginalPath(entry);
     MemFree(entry->dataPath);
+    MemFree(entry->itemName);
     MemFree(entry);
 }
 
@@ -273,7 +286,9 @@ BinEntry* DuplicateEntry(const BinEntry* entry) {
     copy->ansiPath = entry->ansiPath != nullptr ? DuplicateAnsi(entry->ansiPath) : nullptr;
     copy->widePath = entry->widePath != nullptr ? WideDuplicate(entry->widePath) : nullptr;
     copy->dataPath = entry->dataPath != nullptr ? WideDuplicate(entry->dataPath) : nullptr;
-    if (HasOriginalPath(copy) != HasOriginalPath(entry) || (copy->dataPath == nullptr) != (entry->dataPath == nullptr)) {
+    copy->itemName = entry->itemName != nullptr ? WideDuplicate(entry->itemName) : nullptr;
+    if (HasOriginalPath(copy) != HasOriginalPath(entry) || (copy->dataPath == nullptr) != (entry->dataPath == nullptr) ||
+        (copy->itemName == nullptr) != (entry->itemName == nullptr)) {
         FreeEntry(copy);
         return nullptr;
     }

@@ -36,6 +36,7 @@ struct BinEntry {
     uint64_t size;               // bytes as recorded ($I files carry 64 bits)
     WCHAR* dataPath;             // per-item layout: the $R item
     uint32_t driveNumber;        // index layouts: the record's drive number
+    WCHAR* itemName;             // index layouts: the data item's file name
 };
 
 // The bin a run works on: its folder and layout, the entries loaded from

@@ -217,6 +217,15 @@ MESSAGES = (
     ('MSG_WHATIF_DONE',
      'What if: nothing was changed.\n',
      '確認のみ: 何も変更していません。\n'),
+    ('MSG_ASK_EMPTY_SELECTED',
+     'Would you like to delete the selected files from the Recycle Bin? (%d file(s) will be deleted.)',
+     '選択したデータをごみ箱から削除しますか? (%d 個のデータが削除されます。)'),
+    ('MSG_NONE_SELECTED',
+     'No file in the Recycle Bin matches the selection.\n',
+     '条件に一致するデータはごみ箱にありません。\n'),
+    ('MSG_SELECTED_DELETED',
+     'The selected files have been deleted from the Recycle Bin.\n',
+     '選択したデータをごみ箱から削除しました。\n'),
 )
 
 

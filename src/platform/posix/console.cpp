@@ -182,3 +182,39 @@ void WriteOutput(const WCHAR* text, size_t length) {
 
 void FlushOutput() { std::fflush(stdout); }
 
+// ---------------------------------------------------------------------------
+// Data on standard output, text on standard error.
+
+namespace {
+
+const size_t DATA_BUFFER_BYTES = 1 << 16;
+FILE* sDataStream = nullptr;
+
+}  // namespace
+
+bool SplitDataOutput() {
+    std::fflush(stdout);
+    int data = dup(STDOUT_FILENO);
+    if (data < 0) return false;
+    FILE* stream = fdopen(data, "wb");
+    if (stream == nullptr) {
+        close(data);
+        return false;
+    }
+    if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        std::fclose(stream);
+        return false;
+    }
+    std::setvbuf(stream, nullptr, _IOFBF, DATA_BUFFER_BYTES);
+    sDataStream = stream;
+    return true;
+}
+
+void WriteData(const char* bytes, size_t length) {
+    std::fwrite(bytes, 1, length, sDataStream != nullptr ? sDataStream : stdout);
+}
+
+bool FlushData() {
+    FILE* stream = sDataStream != nullptr ? sDataStream : stdout;
+    return std::fflush(stream) == 0 && !std::ferror(stream);
+}

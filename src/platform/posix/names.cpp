@@ -271,43 +271,6 @@ size_t MakeShortName(const WCHAR* name, size_t length, WCHAR* buffer) {
     return n;
 }
 
-// Wine's match: a '*' skips to the next character equal to the one after it
-// and retries one further on after a mismatch; a '?' takes any one
-// character. Once the name is used up, trailing '.' and '*' of the mask
-// are ignored. (So "a*?" matches nothing and "*." matches every name.)
-bool MatchMask(const WCHAR* name, size_t nameLength, const WCHAR* mask, size_t maskLength) {
-    const WCHAR* nameEnd = name + nameLength;
-    const WCHAR* maskEnd = mask + maskLength;
-    const WCHAR* afterStar = nullptr;
-    const WCHAR* retry = nullptr;
-    while (name < nameEnd && mask < maskEnd) {
-        if (*mask == '*') {
-            while (mask < maskEnd && *mask == '*') ++mask;
-            if (mask == maskEnd) return true;
-            afterStar = mask;
-            while (name < nameEnd && Upcase(*name) != Upcase(*mask)) ++name;
-            retry = name;
-        } else if (*mask == '?') {
-            ++mask;
-            ++name;
-        } else if (Upcase(*mask) == Upcase(*name)) {
-            ++mask;
-            ++name;
-            if (mask == maskEnd) {
-                if (name == nameEnd) return true;
-                if (afterStar != nullptr) mask = afterStar;
-            }
-        } else if (afterStar != nullptr) {
-            mask = afterStar;
-            name = ++retry;
-        } else {
-            return false;
-        }
-    }
-    while (mask < maskEnd && (*mask == '.' || *mask == '*')) ++mask;
-    return name == nameEnd && mask == maskEnd;
-}
-
 bool HasWildcard(const WCHAR* text, size_t length) {
     for (size_t i = 0; i < length; ++i)
         if (text[i] == '*' || text[i] == '?') return true;
@@ -421,7 +384,7 @@ using namespace posix;
 // For the unit tests.
 
 bool PosixMatchMask(const WCHAR* name, const WCHAR* mask) {
-    return MatchMask(name, WideLength(name), mask, WideLength(mask));
+    return WildcardMatch(name, WideLength(name), mask, WideLength(mask));
 }
 
 size_t PosixShortName(const WCHAR* name, WCHAR* buffer) {

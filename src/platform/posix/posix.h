@@ -181,7 +181,6 @@ void ResolveExisting(const WCHAR* path, bool devices, ExistingPath* out);
 bool IsLegalShortName(const WCHAR* name, size_t length);
 // The generated 8.3 name into buffer (13 units and the terminator).
 size_t MakeShortName(const WCHAR* name, size_t length, WCHAR* buffer);
-bool MatchMask(const WCHAR* name, size_t nameLength, const WCHAR* mask, size_t maskLength);
 bool HasWildcard(const WCHAR* text, size_t length);
 bool HasInvalidNameChar(const WCHAR* text, size_t length);
 // Looks a name up in a Unix folder: the exact name first, else the first

@@ -95,8 +95,8 @@ bool AddIfMatching(Search* search, const char* folder, const char* unixName, con
     WCHAR shortName[14] = {0};
     size_t shortLength = 0;
     if (!IsLegalShortName(name, length)) shortLength = MakeShortName(name, length, shortName);
-    if (!MatchMask(name, length, mask, maskLength) &&
-        (shortLength == 0 || !MatchMask(shortName, shortLength, mask, maskLength)))
+    if (!WildcardMatch(name, length, mask, maskLength) &&
+        (shortLength == 0 || !WildcardMatch(shortName, shortLength, mask, maskLength)))
         return true;
     char path[UNIX_PATH_BYTES];
     CopyString(path, sizeof path, folder);

@@ -713,6 +713,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* bytes, int byteC
 // For the unit tests.
 
 WCHAR PosixUpcase(WCHAR ch) { return Upcase(ch); }
+WCHAR WideUpcase(WCHAR ch) { return Upcase(ch); }
 
 WCHAR PosixDowncase(WCHAR ch) { return Downcase(ch); }
 
