@@ -5,6 +5,7 @@
 // store update that fails after the move or removal is a warning.
 #include "ops/ops.h"
 
+#include "app/bins.h"
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "platform/fs.h"
@@ -21,21 +22,6 @@ BinEntry* EntryAt(int32_t position) { return static_cast<BinEntry*>(gRun.bin.ent
 void Fail(int32_t exitCode, int messageId) {
     PrintCatalogue(messageId);
     gRun.exitCode = exitCode;
-}
-
-// The store's lookups report running out of memory through the exit code
-// alone, so they run from a clear one and the earlier code comes back after.
-int32_t ClearExitCode() {
-    int32_t earlierCode = gRun.exitCode;
-    gRun.exitCode = EXIT_OK;
-    return earlierCode;
-}
-
-// True when the call since ClearExitCode ran out of memory (reported).
-bool RanOutOfMemory(int32_t earlierCode) {
-    if (gRun.exitCode != EXIT_OK) return true;
-    gRun.exitCode = earlierCode;
-    return false;
 }
 
 // The blank line, "[n] path time" and another blank line. False, reported,
@@ -88,13 +74,15 @@ WCHAR* DataItemPath(const BinEntry* entry) {
         if (copy == nullptr) ReportNoMemory();
         return copy;
     }
-    int32_t earlierCode = ClearExitCode();
     WCHAR* path = nullptr;
     DWORD attributes = 0;
-    bool found = FindDataItem(&gRun.bin, EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes);
-    bool outOfMemory = RanOutOfMemory(earlierCode);
-    if (found) return path;
-    if (!outOfMemory) Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
+    StoreStatus status = STORE_OK;
+    if (FindDataItem(&gRun.bin, EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes, &status))
+        return path;
+    if (status != STORE_OK)
+        ReportStoreFailure(status, gRun.bin.path);
+    else
+        Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
     return nullptr;
 }
 
@@ -147,9 +135,12 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
     // The data item is already gone, so the number is final; taken before
     // anything is written, so that running out of memory changes nothing.
-    int32_t earlierCode = ClearExitCode();
-    header.nextRecordNumber = FreeRecordNumber(&gRun.bin, false, entry);
-    if (RanOutOfMemory(earlierCode)) return false;
+    StoreStatus status = STORE_OK;
+    header.nextRecordNumber = FreeRecordNumber(&gRun.bin, false, entry, &status);
+    if (status != STORE_OK) {
+        ReportStoreFailure(status, gRun.bin.path);
+        return false;
+    }
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
     if (record == nullptr) {
         ReportNoMemory();
@@ -206,7 +197,7 @@ int32_t FindEntryAgain(int32_t position, bool deleting) {
         return -1;
     }
     int32_t found = -1;
-    if (!LoadEntries(&gRun.bin, true)) {
+    if (!LoadBinEntries(&gRun.bin, false)) {
         if (gRun.exitCode < EXIT_FIRST_ERROR) {
             PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
             gRun.exitCode = EXIT_READ_FAILED;
@@ -244,7 +235,7 @@ void RunEntryCommand() {
         Fail(EXIT_CANCELED, MSG_CANCELED);
         return;
     }
-    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
+    if (!TakeBinLock(&gRun.bin)) return;
     position = FindEntryAgain(position, deleting);
     if (position >= 0) {
         gRun.index = position;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/bins.h"
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "ops/ops.h"
@@ -391,7 +392,11 @@ bool StartIndexRun() {
         gThrow.countsSet = true;
     }
     if (!gThrow.numbersRead) {
-        if (!BuildRecordNumberSet(&gRun.bin, &gThrow.numbers)) return false;  // reported
+        StoreStatus status = STORE_OK;
+        if (!BuildRecordNumberSet(&gRun.bin, &gThrow.numbers, nullptr, &status)) {
+            ReportStoreFailure(status, gRun.bin.path);
+            return false;
+        }
         gThrow.numbersRead = true;
     }
     return true;
@@ -467,9 +472,10 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     // Taken from now on: if the record cannot be taken back below, it stays
     // live and must keep its number.
     if (!MarkRecordNumberUsed(&gThrow.numbers, number)) {
+        ReportNoMemory();
         WithdrawIndexRecord(index, &append);
         FreeIndexAppend(&append);
-        return ITEM_STOP;  // reported
+        return ITEM_STOP;
     }
     ItemOutcome outcome = ITEM_DONE;
     if (MovedWhole(path, dataName)) {
@@ -656,8 +662,8 @@ void ThrowFiles() {
     }
     // The counts written and the numbers taken come from what is read under
     // the lock; a bin that cannot be read whole is not written.
-    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
-    if (LoadEntries(&gRun.bin)) {
+    if (!TakeBinLock(&gRun.bin)) return;
+    if (LoadBinEntries(&gRun.bin, true)) {
         for (int32_t i = 0; i < gRun.throwList.Length(); ++i) ThrowOne(gRun.throwList.At(i));
     } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
         ReportReadFailed();
