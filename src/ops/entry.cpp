@@ -86,14 +86,6 @@ WCHAR* DataItemPath(const BinEntry* entry) {
     return nullptr;
 }
 
-// An ANSI path against the entry's, folding A-Z only.
-bool AnsiEqualsNoCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (WideLowerAscii((uint8_t)*a) != WideLowerAscii((uint8_t)*b)) return false;
-        if (*a == 0) return true;
-    }
-}
-
 // A live record with the entry's path (folding A-Z only), deletion time and
 // record number.
 bool RecordMatches(const IndexRecord& record, const BinEntry* entry) {

@@ -72,27 +72,14 @@ bool ItemCodeOf(const WCHAR* name, uint32_t* code) {
 }
 
 bool HasItemCode(const ItemCodeSet* set, uint32_t code) {
-    for (uint32_t i = 0; i < set->count; ++i)
-        if (set->codes[i] == code) return true;
+    for (int32_t i = 0; i < set->codes.Length(); ++i)
+        if (set->codes.At(i) == code) return true;
     return false;
 }
 
-bool AddItemCode(ItemCodeSet* set, uint32_t code) {
-    if (set->count == set->capacity) {
-        uint32_t capacity = set->capacity < 64 ? 64 : set->capacity * 2;
-        void* grown = MemRealloc(set->codes, sizeof(uint32_t) * (size_t)capacity);
-        if (grown == nullptr) return false;
-        set->codes = static_cast<uint32_t*>(grown);
-        set->capacity = capacity;
-    }
-    set->codes[set->count++] = code;
-    return true;
-}
+bool AddItemCode(ItemCodeSet* set, uint32_t code) { return set->codes.Add(code) >= 0; }
 
-void FreeItemCodes(ItemCodeSet* set) {
-    MemFree(set->codes);
-    *set = ItemCodeSet();
-}
+void FreeItemCodes(ItemCodeSet* set) { *set = ItemCodeSet(); }
 
 enum ReadResult { READ_OK, READ_NO_MEMORY, READ_FAILED };
 
@@ -126,16 +113,17 @@ void ResetProgress() {
     gThrow.totalSize = 0;
 }
 
-void Fail(int32_t code) { gRun.exitCode = code; }
+// The exit code alone; the message is printed where the failure is met.
+void SetExitCode(int32_t code) { gRun.exitCode = code; }
 
 void ReportInvalid(const WCHAR* path) {
     PrintCatalogue(MSG_ERR_FILE_INVALID, path);
-    Fail(EXIT_FILE_INVALID);
+    SetExitCode(EXIT_FILE_INVALID);
 }
 
 void ReportReadFailed() {
     PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
-    Fail(EXIT_READ_FAILED);
+    SetExitCode(EXIT_READ_FAILED);
 }
 
 // "X:\..." or "X:/...": the only form an item can be thrown from.
@@ -279,7 +267,7 @@ CreateOutcome CreateItemIndex(const WCHAR* indexName, const uint8_t* bytes) {
 
 ItemOutcome StopCreateFailed() {
     PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.bin.path);
-    Fail(EXIT_CREATE_FAILED);
+    SetExitCode(EXIT_CREATE_FAILED);
     return ITEM_STOP;
 }
 
@@ -311,7 +299,7 @@ AttemptOutcome ThrowUnderName(const WCHAR* path, const WCHAR* indexName, const u
     FsDeleteFile(indexName);
     if (IsNameTaken(error)) return ATTEMPT_RETRY;  // an $R of that name: another name
     PrintCatalogue(MSG_ERR_UNKNOWN);
-    Fail(EXIT_UNKNOWN);
+    SetExitCode(EXIT_UNKNOWN);
     return ATTEMPT_DONE;
 }
 
@@ -484,7 +472,7 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     } else {
         WithdrawIndexRecord(index, &append);
         PrintCatalogue(MSG_ERR_UNKNOWN);
-        Fail(EXIT_UNKNOWN);
+        SetExitCode(EXIT_UNKNOWN);
     }
     FreeIndexAppend(&append);
     return outcome;
@@ -522,7 +510,7 @@ bool CollectMatches(const WCHAR* name, StringArray* matches) {
     }
     if (matches->Length() == 0) {
         PrintCatalogue(MSG_ERR_NOTHING_TO_THROW);
-        Fail(EXIT_NOTHING_TO_THROW);
+        SetExitCode(EXIT_NOTHING_TO_THROW);
         return false;
     }
     return true;
@@ -608,7 +596,7 @@ bool ThrowOne(const WCHAR* name) {
     if (WideLowerAscii(binFull[0]) != WideLowerAscii(name[0])) {
         PrintCatalogue(MSG_ERR_DRIVE_MISMATCH, (int)WideUpperAscii(name[0]),
                        (int)WideUpperAscii(binFull[0]));
-        Fail(EXIT_DRIVE_MISMATCH);
+        SetExitCode(EXIT_DRIVE_MISMATCH);
         MemFree(binFull);
         return false;
     }
@@ -657,7 +645,7 @@ void ThrowFiles() {
     }
     if (!(gRun.options & OPT_YES) && !AskYesNo(MessageText(MSG_ASK_THROW))) {
         PrintCatalogue(MSG_CANCELED);
-        Fail(EXIT_CANCELED);
+        SetExitCode(EXIT_CANCELED);
         return;
     }
     // The counts written and the numbers taken come from what is read under

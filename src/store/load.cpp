@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/arrays.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -18,25 +19,12 @@ struct DataItem {
     DWORD attributes;
 };
 
-struct DataItemTable {
-    DataItem* items = nullptr;
-    uint32_t count = 0;
-    uint32_t capacity = 0;
-};
+typedef GrowArray<DataItem, DataItem, PlainPolicy> DataItemTable;
 
 uint64_t DataItemKey(WCHAR letter, uint32_t number) { return ((uint64_t)letter << 32) | number; }
 
 bool AddDataItem(DataItemTable* table, uint64_t key, DWORD attributes) {
-    if (table->count == table->capacity) {
-        uint32_t capacity = table->capacity < 256 ? 256 : table->capacity * 2;
-        void* grown = MemRealloc(table->items, sizeof(DataItem) * (size_t)capacity);
-        if (grown == nullptr) return false;
-        table->items = static_cast<DataItem*>(grown);
-        table->capacity = capacity;
-    }
-    table->items[table->count] = DataItem{key, table->count, attributes};
-    ++table->count;
-    return true;
+    return table->Add(DataItem{key, (uint32_t)table->Length(), attributes}) >= 0;
 }
 
 bool DataItemBefore(const DataItem& a, const DataItem& b) {
@@ -60,7 +48,7 @@ StoreStatus ReadDataItems(const Bin* bin, DataItemTable* table) {
     }
     FsEndFolderWalk(&walk);
     if (result == STORE_OK && step == FOLDER_FAILED) result = STORE_READ_FAILED;
-    if (result == STORE_OK) std::sort(table->items, table->items + table->count, DataItemBefore);
+    if (result == STORE_OK) std::sort(table->storage, table->storage + table->Length(), DataItemBefore);
     return result;
 }
 
@@ -68,15 +56,15 @@ StoreStatus ReadDataItems(const Bin* bin, DataItemTable* table) {
 // for that one record would have found it.
 const DataItem* LookUpDataItem(const DataItemTable* table, WCHAR letter, uint32_t number) {
     uint64_t key = DataItemKey(WideLowerAscii(letter), number);
-    uint32_t low = 0, high = table->count;
+    int32_t low = 0, high = table->Length();
     while (low < high) {
-        uint32_t middle = low + (high - low) / 2;
-        if (table->items[middle].key < key)
+        int32_t middle = low + (high - low) / 2;
+        if (table->storage[middle].key < key)
             low = middle + 1;
         else
             high = middle;
     }
-    return (low < table->count && table->items[low].key == key) ? &table->items[low] : nullptr;
+    return (low < table->Length() && table->storage[low].key == key) ? &table->storage[low] : nullptr;
 }
 
 // Two texts that may be absent: both absent, or both there and equal.
@@ -173,7 +161,6 @@ StoreStatus LoadIndexEntries(Bin* bin) {
         DataItemTable table;
         result = ReadDataItems(bin, &table);
         if (result == STORE_OK) result = ReadIndexRecords(bin, stream, header.recordSize, &table);
-        MemFree(table.items);
     }
     FsClose(stream);
     return result;

@@ -15,14 +15,6 @@ const WCHAR* const RECYCLER = WIDE("Recycler");
 const WCHAR* const RECYCLED = WIDE("Recycled");
 const size_t LINE_GROWTH = 260;
 
-char LowerAscii(char ch) { return (ch >= 'A' && ch <= 'Z') ? (char)(ch + 32) : ch; }
-
-bool EqualNoCase(const char* a, const char* b) {
-    for (; *a != 0 && LowerAscii(*a) == LowerAscii(*b); ++a, ++b) {
-    }
-    return *a == 0 && *b == 0;
-}
-
 // True when "folder\name" can be opened for reading; nothing is read.
 bool CanOpenChild(const WCHAR* folder, const WCHAR* name) {
     WCHAR path[MAX_PATH];
@@ -146,7 +138,7 @@ bool CheckBinMarker(const WCHAR* folder, StoreStatus* status) {
         bool stop = false;
         if (line[0] == 0) {
             // blank or comment only
-        } else if (EqualNoCase(line, BIN_SECTION)) {
+        } else if (AnsiEqualsNoCase(line, BIN_SECTION)) {
             inSection = true;
         } else if (line[0] == '[') {
             // The bin's section has ended once its key was seen.
@@ -158,9 +150,9 @@ bool CheckBinMarker(const WCHAR* folder, StoreStatus* status) {
             char* equals = std::strchr(line, '=');
             if (equals != nullptr) {
                 *equals = 0;
-                if (EqualNoCase(line, "CLSID") && EqualNoCase(equals + 1, BIN_CLSID))
+                if (AnsiEqualsNoCase(line, "CLSID") && AnsiEqualsNoCase(equals + 1, BIN_CLSID))
                     binKey = true;
-                else if (EqualNoCase(line, "LocalizedResourceName"))
+                else if (AnsiEqualsNoCase(line, "LocalizedResourceName"))
                     localizedKey = true;
             }
         }

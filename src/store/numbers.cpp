@@ -21,8 +21,8 @@ bool IsBitSet(const RecordNumberSet* set, uint32_t n) {
 bool IsNumberUsed(const RecordNumberSet* set, uint32_t n) {
     if (n < set->limit) return IsBitSet(set, n);
     // Only reached after a failed growth left the bitmap full.
-    for (uint32_t i = 0; i < set->aboveCount; ++i)
-        if (set->above[i] == n) return true;
+    for (int32_t i = 0; i < set->above.Length(); ++i)
+        if (set->above.At(i) == n) return true;
     return false;
 }
 
@@ -34,17 +34,7 @@ bool SetBit(RecordNumberSet* set, uint32_t n) {
     return true;
 }
 
-bool AppendAbove(RecordNumberSet* set, uint32_t n) {
-    if (set->aboveCount == set->aboveCapacity) {
-        uint32_t capacity = set->aboveCapacity < 64 ? 64 : set->aboveCapacity * 2;
-        void* grown = MemRealloc(set->above, sizeof(uint32_t) * (size_t)capacity);
-        if (grown == nullptr) return false;
-        set->above = static_cast<uint32_t*>(grown);
-        set->aboveCapacity = capacity;
-    }
-    set->above[set->aboveCount++] = n;
-    return true;
-}
+bool AppendAbove(RecordNumberSet* set, uint32_t n) { return set->above.Add(n) >= 0; }
 
 // Widens the bitmap to at least newLimit bits and moves the numbers of
 // `above` that now fall below it into the bitmap.
@@ -59,15 +49,15 @@ bool GrowBitmap(RecordNumberSet* set, uint64_t newLimit) {
     MemFree(set->bits);
     set->bits = bits;
     set->limit = (uint32_t)newLimit;
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < set->aboveCount; ++i) {
-        uint32_t n = set->above[i];
+    int32_t kept = 0;
+    for (int32_t i = 0; i < set->above.Length(); ++i) {
+        uint32_t n = set->above.At(i);
         if (n < set->limit)
             SetBit(set, n);
         else
-            set->above[kept++] = n;
+            set->above.storage[kept++] = n;
     }
-    set->aboveCount = kept;
+    set->above.Shorten(kept);
     return true;
 }
 
@@ -164,7 +154,7 @@ bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* 
     FreeRecordNumberSet(set);
     StoreStatus result = CollectFolderNumbers(bin, set);
     if (result == STORE_OK) result = CollectIndexNumbers(bin, set, leaving);
-    if (result == STORE_OK && (!GrowBitmap(set, (uint64_t)set->aboveCount + 2) || !KeepTwoFree(set)))
+    if (result == STORE_OK && (!GrowBitmap(set, (uint64_t)set->above.Length() + 2) || !KeepTwoFree(set)))
         result = STORE_NO_MEMORY;
     if (result != STORE_OK) FreeRecordNumberSet(set);
     SetStoreStatus(status, result);
@@ -189,7 +179,6 @@ uint32_t FirstFreeRecordNumber(RecordNumberSet* set, bool skipOne) {
 
 void FreeRecordNumberSet(RecordNumberSet* set) {
     MemFree(set->bits);
-    MemFree(set->above);
     *set = RecordNumberSet();
 }
 

@@ -117,9 +117,7 @@ struct RecordNumberSet {
     uint32_t limit = 0;
     uint32_t usedBelowLimit = 0;
     uint32_t lowestFree = 0;     // every number below it is in use
-    uint32_t* above = nullptr;
-    uint32_t aboveCount = 0;
-    uint32_t aboveCapacity = 0;
+    NumberArray above;
 };
 bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving = nullptr,
                           StoreStatus* status = nullptr);
