@@ -42,7 +42,7 @@ struct ThrowProgress {
     ItemCodeSet codes;        // $I/$R names in use, kept current
 };
 
-ThrowProgress gThrow;
+ThrowProgress sThrow;
 
 // --- Codes of per-item names --------------------------------------------
 
@@ -103,14 +103,14 @@ ReadResult ReadItemCodes(ItemCodeSet* set) {
 }
 
 void ResetProgress() {
-    FreeRecordNumberSet(&gThrow.numbers);
-    gThrow.numbers = RecordNumberSet();
-    gThrow.numbersRead = false;
-    FreeItemCodes(&gThrow.codes);
-    gThrow.codesRead = false;
-    gThrow.countsSet = false;
-    gThrow.entryCount = 0;
-    gThrow.totalSize = 0;
+    FreeRecordNumberSet(&sThrow.numbers);
+    sThrow.numbers = RecordNumberSet();
+    sThrow.numbersRead = false;
+    FreeItemCodes(&sThrow.codes);
+    sThrow.codesRead = false;
+    sThrow.countsSet = false;
+    sThrow.entryCount = 0;
+    sThrow.totalSize = 0;
 }
 
 // The exit code alone; the message is printed where the failure is met.
@@ -304,17 +304,17 @@ AttemptOutcome ThrowUnderName(const WCHAR* path, const WCHAR* indexName, const u
 }
 
 ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
-    if (!gThrow.codesRead) {
-        ReadResult read = ReadItemCodes(&gThrow.codes);
+    if (!sThrow.codesRead) {
+        ReadResult read = ReadItemCodes(&sThrow.codes);
         if (read != READ_OK) {
-            FreeItemCodes(&gThrow.codes);
+            FreeItemCodes(&sThrow.codes);
             if (read == READ_NO_MEMORY)
                 ReportNoMemory();
             else
                 ReportReadFailed();
             return ITEM_STOP;
         }
-        gThrow.codesRead = true;
+        sThrow.codesRead = true;
     }
     PrintMessage(WIDE("%s\n"), path);
     const WCHAR* extension = ExtensionOf(path);
@@ -336,7 +336,7 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
         ItemNameResult result = ITEM_NAME_OK;
         WCHAR* indexName =
-            MakeItemIndexName(gRun.bin.path, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
+            MakeItemIndexName(gRun.bin.path, ITEM_INDEX_PREFIX, extension, &sThrow.codes, &result);
         switch (result) {
             case ITEM_NAME_OK:
                 break;
@@ -353,7 +353,7 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
         // Taken from now on, whatever becomes of the item.
         uint32_t code = 0;
         if (ItemCodeOf(indexName + ItemMarkerPosition(indexName) - 1, &code) &&
-            !AddItemCode(&gThrow.codes, code)) {
+            !AddItemCode(&sThrow.codes, code)) {
             MemFree(indexName);
             ReportNoMemory();
             return ITEM_STOP;
@@ -372,20 +372,20 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
 // record numbers from one reading of the bin folder and the index; both are
 // then kept current for the rest of the run.
 bool StartIndexRun() {
-    if (!gThrow.countsSet) {
-        gThrow.entryCount = (uint32_t)gRun.bin.entries.Length();
-        gThrow.totalSize = 0;
+    if (!sThrow.countsSet) {
+        sThrow.entryCount = (uint32_t)gRun.bin.entries.Length();
+        sThrow.totalSize = 0;
         for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i)
-            gThrow.totalSize += static_cast<const BinEntry*>(gRun.bin.entries.At(i))->size;
-        gThrow.countsSet = true;
+            sThrow.totalSize += static_cast<const BinEntry*>(gRun.bin.entries.At(i))->size;
+        sThrow.countsSet = true;
     }
-    if (!gThrow.numbersRead) {
+    if (!sThrow.numbersRead) {
         StoreStatus status = STORE_OK;
-        if (!BuildRecordNumberSet(&gRun.bin, &gThrow.numbers, nullptr, &status)) {
+        if (!BuildRecordNumberSet(&gRun.bin, &sThrow.numbers, nullptr, &status)) {
             ReportStoreFailure(status, gRun.bin.path);
             return false;
         }
-        gThrow.numbersRead = true;
+        sThrow.numbersRead = true;
     }
     return true;
 }
@@ -410,7 +410,7 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
         ReportReadFailed();
         return ITEM_STOP;
     }
-    uint32_t number = FirstFreeRecordNumber(&gThrow.numbers, false);
+    uint32_t number = FirstFreeRecordNumber(&sThrow.numbers, false);
     WCHAR letter = WideLowerAscii(path[0]);
     const WCHAR* extension = ExtensionOf(path);
 
@@ -440,9 +440,9 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     fields.deletionTime = DeletionTimeNow();
     fields.size = SaturatedSize(size);
     EncodeIndexRecord(&fields, header.recordSize, record);
-    header.entryCount = gThrow.entryCount + 1;
-    header.nextRecordNumber = FirstFreeRecordNumber(&gThrow.numbers, true);
-    header.totalSize = SaturatedSize(gThrow.totalSize + size);
+    header.entryCount = sThrow.entryCount + 1;
+    header.nextRecordNumber = FirstFreeRecordNumber(&sThrow.numbers, true);
+    header.totalSize = SaturatedSize(sThrow.totalSize + size);
     uint8_t headerBytes[HEADER_SIZE];
     EncodeIndexHeader(&header, headerBytes);
 
@@ -459,7 +459,7 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
 
     // Taken from now on: if the record cannot be taken back below, it stays
     // live and must keep its number.
-    if (!MarkRecordNumberUsed(&gThrow.numbers, number)) {
+    if (!MarkRecordNumberUsed(&sThrow.numbers, number)) {
         ReportNoMemory();
         WithdrawIndexRecord(index, &append);
         FreeIndexAppend(&append);
@@ -467,8 +467,8 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     }
     ItemOutcome outcome = ITEM_DONE;
     if (MovedWhole(path, dataName)) {
-        gThrow.entryCount += 1;
-        gThrow.totalSize += size;
+        sThrow.entryCount += 1;
+        sThrow.totalSize += size;
     } else {
         WithdrawIndexRecord(index, &append);
         PrintCatalogue(MSG_ERR_UNKNOWN);

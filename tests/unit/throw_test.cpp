@@ -59,13 +59,13 @@ Bytes Record(uint32_t recordSize, const std::string& path, uint32_t number, uint
 // --- The disk -------------------------------------------------------------
 
 std::function<bool(const std::u16string&)> gTakenNames;
-int gAttributeQueries = 0;
-std::vector<std::u16string> gQueriedPaths;
+int sAttributeQueries = 0;
+std::vector<std::u16string> sQueriedPaths;
 
 // Names the test says are taken, and every query counted.
 DWORD Attributes(const WCHAR* path) {
-    ++gAttributeQueries;
-    gQueriedPaths.push_back(Text(path));
+    ++sAttributeQueries;
+    sQueriedPaths.push_back(Text(path));
     if (gTakenNames && gTakenNames(Text(path))) return ATTR_FILE;
     return fakedisk::FakeAttributes(path);
 }
@@ -81,8 +81,8 @@ protected:
         gSys.getFileAttributesW = Attributes;
         gSys.wgetdcwd = DriveDirectory;
         gTakenNames = nullptr;
-        gAttributeQueries = 0;
-        gQueriedPaths.clear();
+        sAttributeQueries = 0;
+        sQueriedPaths.clear();
         AddNode(u"C:", ATTR_DIRECTORY);
         AddNode(u"C:\\work", ATTR_DIRECTORY);
         gRun.exitCode = 0;
@@ -473,13 +473,13 @@ TEST_F(ThrowTest, ItemBinCreateFailureStopsTheName) {
 // every attempt is made to fail, and the names asked about are noted.
 std::vector<std::u16string> DrawnNames(unsigned seed) {
     gTakenNames = [](const std::u16string&) { return true; };
-    gQueriedPaths.clear();
+    sQueriedPaths.clear();
     fakedisk::SeedRandom(seed);
     ItemNameResult result;
     EXPECT_EQ(MakeItemIndexName((const WCHAR*)ITEM_BIN.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result),
               nullptr);
     gTakenNames = nullptr;
-    return gQueriedPaths;
+    return sQueriedPaths;
 }
 
 std::u16string DataNameOf(std::u16string indexName) {
@@ -649,7 +649,7 @@ TEST_F(ThrowTest, ItemIndexNameGivesUpAfterTenAttempts) {
     ItemNameResult result = ITEM_NAME_OK;
     EXPECT_EQ(MakeItemIndexName(WIDE("C:\\bin"), WIDE("$I"), WIDE("txt"), nullptr, &result), nullptr);
     EXPECT_EQ(result, ITEM_NAME_NONE_FREE);
-    EXPECT_EQ(gAttributeQueries, MAX_NAME_ATTEMPTS);
+    EXPECT_EQ(sAttributeQueries, MAX_NAME_ATTEMPTS);
 
     std::u16string deep = u"C:\\" + std::u16string(250, u'd');
     EXPECT_EQ(MakeItemIndexName((const WCHAR*)deep.c_str(), WIDE("$I"), WIDE("txt"), nullptr, &result), nullptr);
