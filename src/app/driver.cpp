@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "app/bins.h"
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "platform/console.h"
@@ -243,7 +244,7 @@ void RunOperation() {
 
 void WorkOnBin() {
     if (gRun.bin.path == nullptr) {
-        gRun.bin.path = FindDriveBin(gRun.drive);
+        gRun.bin.path = FindRunBin(gRun.drive);
         // A search that met an error (memory) may have passed over a bin
         // or a marker: what it found is not worked on.
         if (gRun.exitCode >= EXIT_FIRST_ERROR) return;
@@ -254,8 +255,12 @@ void WorkOnBin() {
         }
     }
     PrintCatalogue(MSG_BIN_PATH, gRun.bin.path);
-    gRun.bin.format = DetectBinFormat(gRun.bin.path);
-    if (gRun.exitCode >= EXIT_FIRST_ERROR) return;  // the layout may be misread
+    StoreStatus status = STORE_OK;
+    gRun.bin.format = DetectBinFormat(gRun.bin.path, &status);
+    if (status != STORE_OK) {
+        ReportStoreFailure(status, gRun.bin.path);
+        return;
+    }
     if (gRun.bin.format == FORMAT_NONE) {
         PrintCatalogue(MSG_ERR_BIN_INVALID, gRun.bin.path);
         gRun.exitCode = EXIT_BIN_INVALID;
@@ -265,7 +270,7 @@ void WorkOnBin() {
         ThrowFiles();
         return;
     }
-    if (!LoadEntries(&gRun.bin)) {
+    if (!LoadBinEntries(&gRun.bin, true)) {
         PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
         gRun.exitCode = EXIT_READ_FAILED;
         return;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "app/bins.h"
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "platform/arrays.h"
@@ -111,7 +112,7 @@ bool SameRecord(const IndexRecord& record, const BinEntry* entry) {
 // lists the live records that still have their item in file order, so one
 // walk through the records meets them in turn.
 bool SweepIndex(FILE* index) {
-    if (!LoadEntries(&gRun.bin, true)) return false;
+    if (!LoadBinEntries(&gRun.bin, false)) return false;
     uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
     if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
@@ -140,13 +141,14 @@ bool SweepIndex(FILE* index) {
     }
     MemFree(record);
     if (!ok || FsReadFailed(index)) return false;
-    // Counted once the records of the items that went are marked.
-    int32_t earlierCode = gRun.exitCode;
-    gRun.exitCode = EXIT_OK;
-    uint32_t nextNumber = FreeRecordNumber(&gRun.bin, false);
-    bool numbered = gRun.exitCode == EXIT_OK;
-    gRun.exitCode = earlierCode;
-    if (!numbered) return false;
+    // Counted once the records of the items that went are marked. A
+    // failure is told, and the emptying reported as failed.
+    StoreStatus status = STORE_OK;
+    uint32_t nextNumber = FreeRecordNumber(&gRun.bin, false, nullptr, &status);
+    if (status != STORE_OK) {
+        PrintStoreFailure(status, gRun.bin.path);
+        return false;
+    }
     header.entryCount = (uint32_t)gRun.bin.entries.Length();
     header.nextRecordNumber = nextNumber;
     header.totalSize = SaturatedSize(sum);
@@ -310,9 +312,9 @@ void RunSelectedEmpty() {
     }
     if (!ConfirmWithCount(MSG_ASK_EMPTY_SELECTED, chosen.Length())) return;
     PtrArray confirmed;
-    if (KeepConfirmed(chosen, &confirmed) && LockBin(&gRun.bin, gRun.lockWaitMs)) {
+    if (KeepConfirmed(chosen, &confirmed) && TakeBinLock(&gRun.bin)) {
         PositionArray again;
-        bool found = LoadEntries(&gRun.bin, true) && FindConfirmedAgain(confirmed, &again);
+        bool found = LoadBinEntries(&gRun.bin, false) && FindConfirmedAgain(confirmed, &again);
         if (found && again.Length() == 0) {
             PrintCatalogue(MSG_NONE_SELECTED);
             gRun.exitCode = EXIT_ALREADY_EMPTY;
@@ -362,8 +364,8 @@ void RunEmptyCommand() {
     }
     if (!ConfirmWithCount(MSG_ASK_EMPTY, count)) return;
     // What is emptied is what the bin holds under the lock, read afresh.
-    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
-    bool loaded = LoadEntries(&gRun.bin, true);
+    if (!TakeBinLock(&gRun.bin)) return;
+    bool loaded = LoadBinEntries(&gRun.bin, false);
     if (loaded && EmptyStore()) {
         PrintCatalogue(MSG_EMPTIED);
     } else if (gRun.exitCode < EXIT_FIRST_ERROR) {

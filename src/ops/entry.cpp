@@ -5,6 +5,7 @@
 // store update that fails after the move or removal is a warning.
 #include "ops/ops.h"
 
+#include "app/bins.h"
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "platform/fs.h"
@@ -21,21 +22,6 @@ BinEntry* EntryAt(int32_t position) { return static_cast<BinEntry*>(gRun.bin.ent
 void Fail(int32_t exitCode, int messageId) {
     PrintCatalogue(messageId);
     gRun.exitCode = exitCode;
-}
-
-// The store's lookups report running out of memory through the exit code
-// alone, so they run from a clear one and the earlier code comes back after.
-int32_t ClearExitCode() {
-    int32_t earlierCode = gRun.exitCode;
-    gRun.exitCode = EXIT_OK;
-    return earlierCode;
-}
-
-// True when the call since ClearExitCode ran out of memory (reported).
-bool RanOutOfMemory(int32_t earlierCode) {
-    if (gRun.exitCode != EXIT_OK) return true;
-    gRun.exitCode = earlierCode;
-    return false;
 }
 
 // The blank line, "[n] path time" and another blank line. False, reported,
@@ -88,22 +74,16 @@ WCHAR* DataItemPath(const BinEntry* entry) {
         if (copy == nullptr) ReportNoMemory();
         return copy;
     }
-    int32_t earlierCode = ClearExitCode();
     WCHAR* path = nullptr;
     DWORD attributes = 0;
-    bool found = FindDataItem(&gRun.bin, EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes);
-    bool outOfMemory = RanOutOfMemory(earlierCode);
-    if (found) return path;
-    if (!outOfMemory) Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
+    StoreStatus status = STORE_OK;
+    if (FindDataItem(&gRun.bin, EntryDriveLetter(entry), entry->recordNumber, true, &path, &attributes, &status))
+        return path;
+    if (status != STORE_OK)
+        ReportStoreFailure(status, gRun.bin.path);
+    else
+        Fail(EXIT_UNKNOWN, MSG_ERR_UNKNOWN);
     return nullptr;
-}
-
-// An ANSI path against the entry's, folding A-Z only.
-bool AnsiEqualsNoCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (WideLowerAscii((uint8_t)*a) != WideLowerAscii((uint8_t)*b)) return false;
-        if (*a == 0) return true;
-    }
 }
 
 // A live record with the entry's path (folding A-Z only), deletion time and
@@ -147,9 +127,12 @@ bool RemoveIndexRecord(FILE* index, const BinEntry* entry) {
     if (!ReadIndexHeaderAt(index, headerBytes, &header)) return false;
     // The data item is already gone, so the number is final; taken before
     // anything is written, so that running out of memory changes nothing.
-    int32_t earlierCode = ClearExitCode();
-    header.nextRecordNumber = FreeRecordNumber(&gRun.bin, false, entry);
-    if (RanOutOfMemory(earlierCode)) return false;
+    StoreStatus status = STORE_OK;
+    header.nextRecordNumber = FreeRecordNumber(&gRun.bin, false, entry, &status);
+    if (status != STORE_OK) {
+        ReportStoreFailure(status, gRun.bin.path);
+        return false;
+    }
     uint8_t* record = static_cast<uint8_t*>(MemAlloc(header.recordSize));
     if (record == nullptr) {
         ReportNoMemory();
@@ -201,7 +184,7 @@ bool TargetInsideBin(const WCHAR* target) {
 // -1 after a report: the entry has left the bin (another run restored or
 // deleted it) or the bin cannot be read.
 int32_t FindEntryAgain(const BinEntry* chosen, bool deleting) {
-    if (!LoadEntries(&gRun.bin, true)) {
+    if (!LoadBinEntries(&gRun.bin, false)) {
         if (gRun.exitCode < EXIT_FIRST_ERROR) {
             PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
             gRun.exitCode = EXIT_READ_FAILED;
@@ -328,7 +311,7 @@ bool HandleEntry(const BinEntry* chosen, int32_t position, EntryRun* run) {
         Fail(EXIT_CANCELED, MSG_CANCELED);
         return true;
     }
-    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return false;
+    if (!TakeBinLock(&gRun.bin)) return false;
     int32_t at = FindEntryAgain(chosen, deleting);
     if (at >= 0) {
         gRun.index = at;

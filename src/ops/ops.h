@@ -83,9 +83,7 @@ enum ItemNameResult {
 // use, read from the folder once and kept current, so that finding a free
 // name costs no folder lookups.
 struct ItemCodeSet {
-    uint32_t* codes = nullptr;  // each code in base 36
-    uint32_t count = 0;
-    uint32_t capacity = 0;
+    NumberArray codes;  // each code in base 36
 };
 // With `inUse`, a name is free when its code is not in the set; without
 // it, when neither the "$I" nor the "$R" name exists in the folder.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "app/bins.h"
 #include "app/messages.h"
 #include "app/runstate.h"
 #include "ops/ops.h"
@@ -41,7 +42,7 @@ struct ThrowProgress {
     ItemCodeSet codes;        // $I/$R names in use, kept current
 };
 
-ThrowProgress gThrow;
+ThrowProgress sThrow;
 
 // --- Codes of per-item names --------------------------------------------
 
@@ -71,27 +72,14 @@ bool ItemCodeOf(const WCHAR* name, uint32_t* code) {
 }
 
 bool HasItemCode(const ItemCodeSet* set, uint32_t code) {
-    for (uint32_t i = 0; i < set->count; ++i)
-        if (set->codes[i] == code) return true;
+    for (int32_t i = 0; i < set->codes.Length(); ++i)
+        if (set->codes.At(i) == code) return true;
     return false;
 }
 
-bool AddItemCode(ItemCodeSet* set, uint32_t code) {
-    if (set->count == set->capacity) {
-        uint32_t capacity = set->capacity < 64 ? 64 : set->capacity * 2;
-        void* grown = MemRealloc(set->codes, sizeof(uint32_t) * (size_t)capacity);
-        if (grown == nullptr) return false;
-        set->codes = static_cast<uint32_t*>(grown);
-        set->capacity = capacity;
-    }
-    set->codes[set->count++] = code;
-    return true;
-}
+bool AddItemCode(ItemCodeSet* set, uint32_t code) { return set->codes.Add(code) >= 0; }
 
-void FreeItemCodes(ItemCodeSet* set) {
-    MemFree(set->codes);
-    *set = ItemCodeSet();
-}
+void FreeItemCodes(ItemCodeSet* set) { *set = ItemCodeSet(); }
 
 enum ReadResult { READ_OK, READ_NO_MEMORY, READ_FAILED };
 
@@ -115,26 +103,27 @@ ReadResult ReadItemCodes(ItemCodeSet* set) {
 }
 
 void ResetProgress() {
-    FreeRecordNumberSet(&gThrow.numbers);
-    gThrow.numbers = RecordNumberSet();
-    gThrow.numbersRead = false;
-    FreeItemCodes(&gThrow.codes);
-    gThrow.codesRead = false;
-    gThrow.countsSet = false;
-    gThrow.entryCount = 0;
-    gThrow.totalSize = 0;
+    FreeRecordNumberSet(&sThrow.numbers);
+    sThrow.numbers = RecordNumberSet();
+    sThrow.numbersRead = false;
+    FreeItemCodes(&sThrow.codes);
+    sThrow.codesRead = false;
+    sThrow.countsSet = false;
+    sThrow.entryCount = 0;
+    sThrow.totalSize = 0;
 }
 
-void Fail(int32_t code) { gRun.exitCode = code; }
+// The exit code alone; the message is printed where the failure is met.
+void SetExitCode(int32_t code) { gRun.exitCode = code; }
 
 void ReportInvalid(const WCHAR* path) {
     PrintCatalogue(MSG_ERR_FILE_INVALID, path);
-    Fail(EXIT_FILE_INVALID);
+    SetExitCode(EXIT_FILE_INVALID);
 }
 
 void ReportReadFailed() {
     PrintCatalogue(MSG_ERR_READ_FAILED, gRun.bin.path);
-    Fail(EXIT_READ_FAILED);
+    SetExitCode(EXIT_READ_FAILED);
 }
 
 // "X:\..." or "X:/...": the only form an item can be thrown from.
@@ -278,7 +267,7 @@ CreateOutcome CreateItemIndex(const WCHAR* indexName, const uint8_t* bytes) {
 
 ItemOutcome StopCreateFailed() {
     PrintCatalogue(MSG_ERR_CREATE_FAILED, gRun.bin.path);
-    Fail(EXIT_CREATE_FAILED);
+    SetExitCode(EXIT_CREATE_FAILED);
     return ITEM_STOP;
 }
 
@@ -310,7 +299,7 @@ AttemptOutcome ThrowUnderName(const WCHAR* path, const WCHAR* indexName, const u
     FsDeleteFile(indexName);
     if (IsNameTaken(error)) return ATTEMPT_RETRY;  // an $R of that name: another name
     PrintCatalogue(MSG_ERR_UNKNOWN);
-    Fail(EXIT_UNKNOWN);
+    SetExitCode(EXIT_UNKNOWN);
     return ATTEMPT_DONE;
 }
 
@@ -325,17 +314,17 @@ bool ItemNameFits(const WCHAR* path, const WCHAR* binFull) {
 }
 
 ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
-    if (!gThrow.codesRead) {
-        ReadResult read = ReadItemCodes(&gThrow.codes);
+    if (!sThrow.codesRead) {
+        ReadResult read = ReadItemCodes(&sThrow.codes);
         if (read != READ_OK) {
-            FreeItemCodes(&gThrow.codes);
+            FreeItemCodes(&sThrow.codes);
             if (read == READ_NO_MEMORY)
                 ReportNoMemory();
             else
                 ReportReadFailed();
             return ITEM_STOP;
         }
-        gThrow.codesRead = true;
+        sThrow.codesRead = true;
     }
     PrintMessage(WIDE("%s\n"), path);
     const WCHAR* extension = ExtensionOf(path);
@@ -353,7 +342,7 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
     for (int attempt = 0; attempt < MAX_NAME_ATTEMPTS; ++attempt) {
         ItemNameResult result = ITEM_NAME_OK;
         WCHAR* indexName =
-            MakeItemIndexName(gRun.bin.path, ITEM_INDEX_PREFIX, extension, &gThrow.codes, &result);
+            MakeItemIndexName(gRun.bin.path, ITEM_INDEX_PREFIX, extension, &sThrow.codes, &result);
         switch (result) {
             case ITEM_NAME_OK:
                 break;
@@ -370,7 +359,7 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
         // Taken from now on, whatever becomes of the item.
         uint32_t code = 0;
         if (ItemCodeOf(indexName + ItemMarkerPosition(indexName) - 1, &code) &&
-            !AddItemCode(&gThrow.codes, code)) {
+            !AddItemCode(&sThrow.codes, code)) {
             MemFree(indexName);
             ReportNoMemory();
             return ITEM_STOP;
@@ -389,16 +378,20 @@ ItemOutcome ThrowAsItemFiles(const WCHAR* path, const WCHAR* binFull) {
 // record numbers from one reading of the bin folder and the index; both are
 // then kept current for the rest of the run.
 bool StartIndexRun() {
-    if (!gThrow.countsSet) {
-        gThrow.entryCount = (uint32_t)gRun.bin.entries.Length();
-        gThrow.totalSize = 0;
+    if (!sThrow.countsSet) {
+        sThrow.entryCount = (uint32_t)gRun.bin.entries.Length();
+        sThrow.totalSize = 0;
         for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i)
-            gThrow.totalSize += static_cast<const BinEntry*>(gRun.bin.entries.At(i))->size;
-        gThrow.countsSet = true;
+            sThrow.totalSize += static_cast<const BinEntry*>(gRun.bin.entries.At(i))->size;
+        sThrow.countsSet = true;
     }
-    if (!gThrow.numbersRead) {
-        if (!BuildRecordNumberSet(&gRun.bin, &gThrow.numbers)) return false;  // reported
-        gThrow.numbersRead = true;
+    if (!sThrow.numbersRead) {
+        StoreStatus status = STORE_OK;
+        if (!BuildRecordNumberSet(&gRun.bin, &sThrow.numbers, nullptr, &status)) {
+            ReportStoreFailure(status, gRun.bin.path);
+            return false;
+        }
+        sThrow.numbersRead = true;
     }
     return true;
 }
@@ -443,7 +436,7 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
         ReportReadFailed();
         return ITEM_STOP;
     }
-    uint32_t number = FirstFreeRecordNumber(&gThrow.numbers, false);
+    uint32_t number = FirstFreeRecordNumber(&sThrow.numbers, false);
     WCHAR letter = WideLowerAscii(path[0]);
     WCHAR dataName[FULL_PATH_CHARS];
     IndexRecord fields;
@@ -460,9 +453,9 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
     fields.deletionTime = DeletionTimeNow();
     fields.size = SaturatedSize(size);
     EncodeIndexRecord(&fields, header.recordSize, record);
-    header.entryCount = gThrow.entryCount + 1;
-    header.nextRecordNumber = FirstFreeRecordNumber(&gThrow.numbers, true);
-    header.totalSize = SaturatedSize(gThrow.totalSize + size);
+    header.entryCount = sThrow.entryCount + 1;
+    header.nextRecordNumber = FirstFreeRecordNumber(&sThrow.numbers, true);
+    header.totalSize = SaturatedSize(sThrow.totalSize + size);
     uint8_t headerBytes[HEADER_SIZE];
     EncodeIndexHeader(&header, headerBytes);
 
@@ -479,19 +472,20 @@ ItemOutcome ThrowAsRecord(const WCHAR* path, const WCHAR* binFull) {
 
     // Taken from now on: if the record cannot be taken back below, it stays
     // live and must keep its number.
-    if (!MarkRecordNumberUsed(&gThrow.numbers, number)) {
+    if (!MarkRecordNumberUsed(&sThrow.numbers, number)) {
+        ReportNoMemory();
         WithdrawIndexRecord(index, &append);
         FreeIndexAppend(&append);
-        return ITEM_STOP;  // reported
+        return ITEM_STOP;
     }
     ItemOutcome outcome = ITEM_DONE;
     if (MovedWhole(path, dataName)) {
-        gThrow.entryCount += 1;
-        gThrow.totalSize += size;
+        sThrow.entryCount += 1;
+        sThrow.totalSize += size;
     } else {
         WithdrawIndexRecord(index, &append);
         PrintCatalogue(MSG_ERR_UNKNOWN);
-        Fail(EXIT_UNKNOWN);
+        SetExitCode(EXIT_UNKNOWN);
     }
     FreeIndexAppend(&append);
     return outcome;
@@ -508,7 +502,7 @@ ItemOutcome ForeseeItem(const WCHAR* path, const WCHAR* binFull) {
         return ITEM_DONE;
     }
     if (!StartIndexRun()) return ITEM_STOP;
-    FILE* index = OpenIndexFile(&gRun.bin, WIDE("rb"), true);
+    FILE* index = OpenIndexFile(&gRun.bin, WIDE("rb"));
     uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
     bool read = index != nullptr && ReadIndexHeaderAt(index, headerBytes, &header);
@@ -517,11 +511,14 @@ ItemOutcome ForeseeItem(const WCHAR* path, const WCHAR* binFull) {
         ReportReadFailed();
         return ITEM_STOP;
     }
-    uint32_t number = FirstFreeRecordNumber(&gThrow.numbers, false);
+    uint32_t number = FirstFreeRecordNumber(&sThrow.numbers, false);
     WCHAR dataName[FULL_PATH_CHARS];
     IndexRecord fields;
     if (!NameRecord(path, binFull, number, header.recordSize, dataName, &fields)) return ITEM_DONE;
-    if (!MarkRecordNumberUsed(&gThrow.numbers, number)) return ITEM_STOP;  // reported
+    if (!MarkRecordNumberUsed(&sThrow.numbers, number)) {
+        ReportNoMemory();
+        return ITEM_STOP;
+    }
     PrintCatalogue(MSG_WHATIF_THROW, path);
     return ITEM_DONE;
 }
@@ -558,7 +555,7 @@ bool CollectMatches(const WCHAR* name, StringArray* matches) {
     }
     if (matches->Length() == 0) {
         PrintCatalogue(MSG_ERR_NOTHING_TO_THROW);
-        Fail(EXIT_NOTHING_TO_THROW);
+        SetExitCode(EXIT_NOTHING_TO_THROW);
         return false;
     }
     return true;
@@ -570,7 +567,7 @@ bool CollectMatches(const WCHAR* name, StringArray* matches) {
 // bin as it is now; nothing is asked, locked or changed.
 void ForeseeThrow() {
     ResetProgress();
-    if (LoadEntries(&gRun.bin)) {
+    if (LoadBinEntries(&gRun.bin, true)) {
         for (int32_t i = 0; i < gRun.throwList.Length(); ++i) ThrowOne(gRun.throwList.At(i));
     } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
         ReportReadFailed();
@@ -657,7 +654,7 @@ bool ThrowOne(const WCHAR* name) {
     if (WideLowerAscii(binFull[0]) != WideLowerAscii(name[0])) {
         PrintCatalogue(MSG_ERR_DRIVE_MISMATCH, (int)WideUpperAscii(name[0]),
                        (int)WideUpperAscii(binFull[0]));
-        Fail(EXIT_DRIVE_MISMATCH);
+        SetExitCode(EXIT_DRIVE_MISMATCH);
         MemFree(binFull);
         return false;
     }
@@ -715,13 +712,13 @@ void ThrowFiles() {
     }
     if (!(gRun.options & OPT_YES) && !AskYesNo(MessageText(MSG_ASK_THROW))) {
         PrintCatalogue(MSG_CANCELED);
-        Fail(EXIT_CANCELED);
+        SetExitCode(EXIT_CANCELED);
         return;
     }
     // The counts written and the numbers taken come from what is read under
     // the lock; a bin that cannot be read whole is not written.
-    if (!LockBin(&gRun.bin, gRun.lockWaitMs)) return;
-    if (LoadEntries(&gRun.bin)) {
+    if (!TakeBinLock(&gRun.bin)) return;
+    if (LoadBinEntries(&gRun.bin, true)) {
         for (int32_t i = 0; i < gRun.throwList.Length(); ++i) ThrowOne(gRun.throwList.At(i));
     } else if (gRun.exitCode < EXIT_FIRST_ERROR) {
         ReportReadFailed();

@@ -3,6 +3,7 @@
 //   PtrArray    pointers, never copied or freed by the array
 //   StringArray wide strings, each a copy the array owns
 //   ByteArray   plain bytes
+//   NumberArray 32-bit numbers
 // The storage doubles when full (from GROW_ARRAY_FIRST_CELLS) and never
 // shrinks before the array is destroyed. Add returns -1 when memory runs
 // out, leaving the array as it was.
@@ -94,9 +95,12 @@ struct GrowArray {
         return length++;
     }
 
-    void RemoveAll() {
-        for (int32_t i = 0; i < length; ++i) Policy::Release(storage[i]);
-        length = 0;
+    void RemoveAll() { Shorten(0); }
+
+    // Keeps the first `count` cells (count <= Length()), releasing the rest.
+    void Shorten(int32_t count) {
+        for (int32_t i = count; i < length; ++i) Policy::Release(storage[i]);
+        length = count;
     }
 
     // Twice the cells, or false (nothing changed) when memory runs out or
@@ -115,6 +119,7 @@ struct GrowArray {
 
 typedef GrowArray<void*, void*, PlainPolicy> PtrArray;
 typedef GrowArray<uint8_t, uint8_t, PlainPolicy> ByteArray;
+typedef GrowArray<uint32_t, uint32_t, PlainPolicy> NumberArray;
 
 struct StringArray : GrowArray<WCHAR*, const WCHAR*, StringPolicy> {
     // Index Length() appends; a smaller index replaces (and frees) the string

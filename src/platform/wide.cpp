@@ -38,6 +38,13 @@ const WCHAR* WideFindFirst(const WCHAR* text, WCHAR ch) {
     return nullptr;
 }
 
+bool AnsiEqualsNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (WideLowerAscii((uint8_t)*a) != WideLowerAscii((uint8_t)*b)) return false;
+        if (*a == 0) return true;
+    }
+}
+
 int WideCompareAsciiNoCase(const WCHAR* a, const WCHAR* b) {
     for (;; ++a, ++b) {
         WCHAR ca = WideLowerAscii(*a), cb = WideLowerAscii(*b);

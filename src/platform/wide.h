@@ -17,6 +17,8 @@ const WCHAR* WideFindLast(const WCHAR* text, WCHAR ch);
 const WCHAR* WideFindFirst(const WCHAR* text, WCHAR ch);
 // Compares, folding A-Z to a-z only (the rule of the store's path match).
 int WideCompareAsciiNoCase(const WCHAR* a, const WCHAR* b);
+// Two byte strings equal but for the case of A-Z (bytes above 0x7F exact).
+bool AnsiEqualsNoCase(const char* a, const char* b);
 int WideCompare(const WCHAR* a, const WCHAR* b);
 // Decimal value of the leading digits, in the manner of wcstol base 10:
 // leading blanks and a sign allowed, the rest ignored, clamped to the

@@ -2,24 +2,25 @@
 // names and the data item of a record.
 #include <cstring>
 
-#include "app/messages.h"
-#include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
 #include "store/store.h"
 
-FILE* OpenIndexFile(const Bin* bin, const WCHAR* mode, bool quiet) {
+bool IndexFilePath(const Bin* bin, WCHAR path[MAX_PATH]) {
     const WCHAR* name = nullptr;
     if (bin->format == FORMAT_INFO)
         name = WIDE("INFO");
     else if (bin->format == FORMAT_INFO2)
         name = WIDE("INFO2");
     else
-        return nullptr;
+        return false;
+    return FormatWide(path, MAX_PATH, WIDE("%s\\%s"), bin->path, name) >= 0;
+}
+
+FILE* OpenIndexFile(const Bin* bin, const WCHAR* mode) {
     WCHAR path[MAX_PATH];
-    if (FormatWide(path, MAX_PATH, WIDE("%s\\%s"), bin->path, name) < 0) return nullptr;
-    if (!quiet) PrintCatalogue(MSG_READING, path);
+    if (!IndexFilePath(bin, path)) return nullptr;
     return FsOpenFile(path, mode != nullptr ? mode : WIDE("rb"));
 }
 
@@ -49,7 +50,8 @@ FolderStep FirstInBinFolder(const Bin* bin, FolderWalk* walk, const WCHAR* patte
 }
 
 bool FindDataItem(const Bin* bin, WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
-                  DWORD* attributes) {
+                  DWORD* attributes, StoreStatus* status) {
+    SetStoreStatus(status, STORE_OK);
     if (bin->format == FORMAT_ITEM_FILES) return false;
     letter = WideLowerAscii(letter);
     if (letter == 0) return false;
@@ -70,7 +72,7 @@ bool FindDataItem(const Bin* bin, WCHAR letter, uint32_t recordNumber, bool want
     if (wantPath) {
         *path = BinChildPath(bin, walk.found.cFileName);
         if (*path == nullptr) {
-            ReportNoMemory();
+            SetStoreStatus(status, STORE_NO_MEMORY);
             return false;
         }
     } else if (attributes != nullptr) {

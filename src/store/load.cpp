@@ -2,8 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/messages.h"
-#include "app/runstate.h"
+#include "platform/arrays.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -21,71 +20,56 @@ struct DataItem {
     WCHAR* name;        // the item's file name, which the machine-readable listings give
 };
 
-struct DataItemTable {
-    DataItem* items = nullptr;
-    uint32_t count = 0;
-    uint32_t capacity = 0;
-};
+typedef GrowArray<DataItem, DataItem, PlainPolicy> DataItemTable;
 
 uint64_t DataItemKey(WCHAR letter, uint32_t number) { return ((uint64_t)letter << 32) | number; }
 
 bool AddDataItem(DataItemTable* table, uint64_t key, const WIN32_FIND_DATAW& found) {
     WCHAR* name = WideDuplicate(found.cFileName);
     if (name == nullptr) return false;
-    if (table->count == table->capacity) {
-        uint32_t capacity = table->capacity < 256 ? 256 : table->capacity * 2;
-        void* grown = MemRealloc(table->items, sizeof(DataItem) * (size_t)capacity);
-        if (grown == nullptr) {
-            MemFree(name);
-            return false;
-        }
-        table->items = static_cast<DataItem*>(grown);
-        table->capacity = capacity;
-    }
-    table->items[table->count] = DataItem{key, table->count, found.dwFileAttributes, name};
-    ++table->count;
-    return true;
+    if (table->Add(DataItem{key, (uint32_t)table->Length(), found.dwFileAttributes, name}) >= 0) return true;
+    MemFree(name);
+    return false;
 }
 
 bool DataItemBefore(const DataItem& a, const DataItem& b) {
     return a.key != b.key ? a.key < b.key : a.order < b.order;
 }
 
-// False when memory runs out (reported) or the search fails part way: a
-// half-read folder would hide items and give wrong counts.
-bool ReadDataItems(const Bin* bin, DataItemTable* table) {
+// Fails when memory runs out or the search fails part way: a half-read
+// folder would hide items and give wrong counts.
+StoreStatus ReadDataItems(const Bin* bin, DataItemTable* table) {
     FolderWalk walk;
     FolderStep step = FirstInBinFolder(bin, &walk, WIDE("D*.*"));
-    bool ok = true;
+    StoreStatus result = STORE_OK;
     for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         WCHAR letter = 0;
         uint32_t number = 0;
         if (ParseDataItemName(walk.found.cFileName, &letter, &number) &&
             !AddDataItem(table, DataItemKey(letter, number), walk.found)) {
-            ReportNoMemory();
-            ok = false;
+            result = STORE_NO_MEMORY;
             break;
         }
     }
     FsEndFolderWalk(&walk);
-    ok = ok && step != FOLDER_FAILED;
-    if (ok) std::sort(table->items, table->items + table->count, DataItemBefore);
-    return ok;
+    if (result == STORE_OK && step == FOLDER_FAILED) result = STORE_READ_FAILED;
+    if (result == STORE_OK) std::sort(table->storage, table->storage + table->Length(), DataItemBefore);
+    return result;
 }
 
 // The first data item of (letter, number) in search order, as a search
 // for that one record would have found it.
 const DataItem* LookUpDataItem(const DataItemTable* table, WCHAR letter, uint32_t number) {
     uint64_t key = DataItemKey(WideLowerAscii(letter), number);
-    uint32_t low = 0, high = table->count;
+    int32_t low = 0, high = table->Length();
     while (low < high) {
-        uint32_t middle = low + (high - low) / 2;
-        if (table->items[middle].key < key)
+        int32_t middle = low + (high - low) / 2;
+        if (table->storage[middle].key < key)
             low = middle + 1;
         else
             high = middle;
     }
-    return (low < table->count && table->items[low].key == key) ? &table->items[low] : nullptr;
+    return (low < table->Length() && table->storage[low].key == key) ? &table->storage[low] : nullptr;
 }
 
 // Two texts that may be absent: both absent, or both there and equal.
@@ -110,17 +94,16 @@ BinEntry* NewEntry() {
     return entry;
 }
 
-// Appends a complete entry; on failure frees it and reports.
+// Appends a complete entry; when memory runs out frees it.
 bool AppendEntry(Bin* bin, BinEntry* entry) {
     if (bin->entries.Add(entry) >= 0) return true;
     FreeEntry(entry);
-    ReportNoMemory();
     return false;
 }
 
-void FreeDataItems(DataItemTable* table) {
-    for (uint32_t i = 0; i < table->count; ++i) MemFree(table->items[i].name);
-    MemFree(table->items);
+// The table's cells are plain; the names they hold are freed here.
+void FreeDataItemNames(DataItemTable* table) {
+    for (int32_t i = 0; i < table->Length(); ++i) MemFree(table->At(i).name);
 }
 
 BinEntry* EntryFromRecord(const IndexRecord& record, const DataItem* item) {
@@ -152,16 +135,14 @@ bool ReadRecord(uint8_t* buffer, uint32_t recordSize, FILE* stream, bool* ok) {
     return false;
 }
 
-bool ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const DataItemTable* table) {
+StoreStatus ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const DataItemTable* table) {
     uint8_t* buffer = static_cast<uint8_t*>(MemAlloc(recordSize));
-    if (buffer == nullptr) {
-        ReportNoMemory();
-        return false;
-    }
-    bool ok = true;
+    if (buffer == nullptr) return STORE_NO_MEMORY;
+    StoreStatus result = STORE_OK;
+    bool readOk = true;
     // A trailing piece shorter than a record is the normal end; a read that
     // fails is not.
-    while (ok && ReadRecord(buffer, recordSize, stream, &ok)) {
+    while (result == STORE_OK && ReadRecord(buffer, recordSize, stream, &readOk)) {
         IndexRecord record;
         DecodeIndexRecord(buffer, recordSize, &record);
         if (!record.live) continue;
@@ -169,31 +150,32 @@ bool ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const DataIte
             LookUpDataItem(table, DriveLetterOf(record.driveNumber), record.recordNumber);
         if (item == nullptr) continue;  // its item has left the bin folder
         BinEntry* entry = EntryFromRecord(record, item);
-        if (entry == nullptr) ReportNoMemory();
-        ok = entry != nullptr && AppendEntry(bin, entry);
+        if (entry == nullptr || !AppendEntry(bin, entry)) result = STORE_NO_MEMORY;
     }
     MemFree(buffer);
-    return ok;
+    if (result == STORE_OK && !readOk) result = STORE_READ_FAILED;
+    return result;
 }
 
-bool LoadIndexEntries(Bin* bin, bool quiet) {
-    FILE* stream = OpenIndexFile(bin, nullptr, quiet);
-    if (stream == nullptr) return false;
+StoreStatus LoadIndexEntries(Bin* bin) {
+    FILE* stream = OpenIndexFile(bin, nullptr);
+    if (stream == nullptr) return STORE_READ_FAILED;
     FreeEntries(bin);
     uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
-    bool ok = FsReadExact(headerBytes, HEADER_SIZE, stream);
-    if (ok) {
+    StoreStatus result = STORE_READ_FAILED;
+    if (FsReadExact(headerBytes, HEADER_SIZE, stream)) {
         DecodeIndexHeader(headerBytes, &header);
-        ok = IsRecordSizeValid(header.recordSize);
+        if (IsRecordSizeValid(header.recordSize)) result = STORE_OK;
     }
-    if (ok) {
+    if (result == STORE_OK) {
         DataItemTable table;
-        ok = ReadDataItems(bin, &table) && ReadIndexRecords(bin, stream, header.recordSize, &table);
-        FreeDataItems(&table);
+        result = ReadDataItems(bin, &table);
+        if (result == STORE_OK) result = ReadIndexRecords(bin, stream, header.recordSize, &table);
+        FreeDataItemNames(&table);
     }
     FsClose(stream);
-    return ok;
+    return result;
 }
 
 // One $I file as an entry: null when the file is to be passed over
@@ -238,12 +220,11 @@ BinEntry* EntryFromItemFile(const Bin* bin, const WCHAR* name, bool* failed) {
     return entry;
 }
 
-bool LoadItemEntries(Bin* bin, bool quiet) {
+StoreStatus LoadItemEntries(Bin* bin) {
     FreeEntries(bin);
-    if (!quiet) PrintCatalogue(MSG_READING, bin->path);
     FolderWalk walk;
     FolderStep step = FirstInBinFolder(bin, &walk, WIDE("$I*.*"));
-    bool ok = true;
+    StoreStatus result = STORE_OK;
     for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         const WCHAR* name = walk.found.cFileName;
         // A folder named like an index file, or a name that matched only
@@ -252,12 +233,14 @@ bool LoadItemEntries(Bin* bin, bool quiet) {
         if (name[0] != '$' || (name[1] != 'I' && name[1] != 'i')) continue;
         bool failed = false;
         BinEntry* entry = EntryFromItemFile(bin, name, &failed);
-        if (failed) ReportNoMemory();
-        ok = !failed && (entry == nullptr || AppendEntry(bin, entry));
-        if (!ok) break;
+        if (failed || (entry != nullptr && !AppendEntry(bin, entry))) {
+            result = STORE_NO_MEMORY;
+            break;
+        }
     }
     FsEndFolderWalk(&walk);
-    return ok && step != FOLDER_FAILED;
+    if (result == STORE_OK && step == FOLDER_FAILED) result = STORE_READ_FAILED;
+    return result;
 }
 
 }  // namespace
@@ -301,9 +284,10 @@ bool SameEntry(const BinEntry* a, const BinEntry* b) {
            SameText(a->widePath, b->widePath) && SameText(a->dataPath, b->dataPath);
 }
 
-bool LoadEntries(Bin* bin, bool quiet) {
-    if (bin->format == FORMAT_ITEM_FILES) return LoadItemEntries(bin, quiet);
-    return LoadIndexEntries(bin, quiet);
+bool LoadEntries(Bin* bin, StoreStatus* status) {
+    StoreStatus result = bin->format == FORMAT_ITEM_FILES ? LoadItemEntries(bin) : LoadIndexEntries(bin);
+    SetStoreStatus(status, result);
+    return result == STORE_OK;
 }
 
 void FreeEntries(Bin* bin) {

@@ -1,8 +1,6 @@
 // Finding a drive's bins and telling a bin folder's layout.
 #include <cstring>
 
-#include "app/messages.h"
-#include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "platform/wide.h"
@@ -16,14 +14,6 @@ const WCHAR* const RECYCLE_BIN = WIDE("$RECYCLE.BIN");
 const WCHAR* const RECYCLER = WIDE("Recycler");
 const WCHAR* const RECYCLED = WIDE("Recycled");
 const size_t LINE_GROWTH = 260;
-
-char LowerAscii(char ch) { return (ch >= 'A' && ch <= 'Z') ? (char)(ch + 32) : ch; }
-
-bool EqualNoCase(const char* a, const char* b) {
-    for (; *a != 0 && LowerAscii(*a) == LowerAscii(*b); ++a, ++b) {
-    }
-    return *a == 0 && *b == 0;
-}
 
 // True when "folder\name" can be opened for reading; nothing is read.
 bool CanOpenChild(const WCHAR* folder, const WCHAR* name) {
@@ -50,13 +40,11 @@ bool FormatDriveFolder(WCHAR* path, WCHAR letter, const WCHAR* folder) {
     return FormatWide(path, MAX_PATH, WIDE("%c:\\%s"), (int)letter, folder) >= 0;
 }
 
-bool IsItemFilesBin(const WCHAR* folder) { return DetectBinFormat(folder) == FORMAT_ITEM_FILES; }
-
 // The bins among the entries of "X:\<parent>", in the order of the search:
 // returns how many there are, copies the last one to `last` when given and
-// adds each to `found` when given; -1 (reported) when memory runs out.
+// adds each to `found` when given; -1 when memory runs out (status).
 int32_t ScanSubfolders(WCHAR letter, const WCHAR* parent, bool itemFilesOnly, WCHAR* last,
-                       StringArray* found) {
+                       StringArray* found, StoreStatus* status) {
     WCHAR pattern[MAX_PATH];
     if (FormatWide(pattern, MAX_PATH, WIDE("%c:\\%s\\*.*"), (int)letter, parent) < 0) return 0;
     // A folder that cannot be read to its end offers the bins read so far.
@@ -67,12 +55,17 @@ int32_t ScanSubfolders(WCHAR letter, const WCHAR* parent, bool itemFilesOnly, WC
         const WCHAR* name = walk.found.cFileName;
         WCHAR path[MAX_PATH];
         if (FormatWide(path, MAX_PATH, WIDE("%c:\\%s\\%s"), (int)letter, parent, name) < 0) continue;
-        bool isBin = itemFilesOnly ? IsItemFilesBin(path) : DetectBinFormat(path) != FORMAT_NONE;
+        BinFormat format = DetectBinFormat(path, status);
+        if (*status != STORE_OK) {
+            count = -1;
+            break;
+        }
+        bool isBin = itemFilesOnly ? format == FORMAT_ITEM_FILES : format != FORMAT_NONE;
         if (!isBin) continue;
         ++count;
         if (last != nullptr) WideCopy(last, MAX_PATH, path);
         if (found != nullptr && found->Add(path) < 0) {
-            ReportNoMemory();
+            *status = STORE_NO_MEMORY;
             count = -1;
             break;
         }
@@ -81,27 +74,61 @@ int32_t ScanSubfolders(WCHAR letter, const WCHAR* parent, bool itemFilesOnly, WC
     return count;
 }
 
-WCHAR* DuplicateOrReport(const WCHAR* path) {
+WCHAR* DuplicatePath(const WCHAR* path, StoreStatus* status) {
     WCHAR* copy = WideDuplicate(path);
-    if (copy == nullptr) ReportNoMemory();
+    if (copy == nullptr) *status = STORE_NO_MEMORY;
     return copy;
 }
 
 WCHAR DriveLetterOfRun(int32_t drive) { return (WCHAR)('A' + drive - 1); }
 
+// FindDriveBin's search; it stops at the first failure (*status).
+WCHAR* SearchDriveBin(WCHAR letter, bool* choose, StoreStatus* status) {
+    *choose = false;
+    WCHAR remembered[MAX_PATH] = {0};
+    WCHAR path[MAX_PATH];
+    int32_t total = 0;
+
+    if (FormatDriveFolder(path, letter, RECYCLE_BIN) && CheckBinMarker(path, status)) {
+        total = 1;
+        WideCopy(remembered, MAX_PATH, path);
+    } else if (*status == STORE_OK) {
+        WCHAR last[MAX_PATH] = {0};
+        int32_t count = ScanSubfolders(letter, RECYCLE_BIN, true, last, nullptr, status);
+        if (count == 1) WideCopy(remembered, MAX_PATH, last);
+        if (count > 0) total = count;
+    }
+    if (*status != STORE_OK) return nullptr;
+
+    WCHAR last[MAX_PATH] = {0};
+    int32_t count = ScanSubfolders(letter, RECYCLER, false, last, nullptr, status);
+    if (count == 1 && total == 0) WideCopy(remembered, MAX_PATH, last);
+    if (count > 0) total += count;
+    if (*status != STORE_OK) return nullptr;
+
+    bool recycled = FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path, status) != FORMAT_NONE;
+    if (*status != STORE_OK) return nullptr;
+    if (recycled && total == 0) return DuplicatePath(path, status);
+    *choose = recycled || total >= 2;
+    return total == 0 || *choose ? nullptr : DuplicatePath(remembered, status);
+}
+
 }  // namespace
 
-bool CheckBinMarker(const WCHAR* folder) {
+bool CheckBinMarker(const WCHAR* folder, StoreStatus* status) {
+    SetStoreStatus(status, STORE_OK);
     WCHAR path[MAX_PATH];
     if (FormatWide(path, MAX_PATH, WIDE("%s\\%s"), folder, WIDE("desktop.ini")) < 0) return false;
     FILE* stream = FsOpenFile(path, WIDE("rb"));
     if (stream == nullptr) return false;
     bool inSection = false, binKey = false, localizedKey = false;
     for (;;) {
-        char* line = ReadTextLine(stream);
+        StoreStatus lineStatus = STORE_OK;
+        char* line = ReadTextLine(stream, &lineStatus);
         if (line == nullptr) {
-            if (gRun.exitCode != 0) {
+            if (lineStatus != STORE_OK) {
                 FsClose(stream);
+                SetStoreStatus(status, lineStatus);
                 return false;
             }
             break;
@@ -111,7 +138,7 @@ bool CheckBinMarker(const WCHAR* folder) {
         bool stop = false;
         if (line[0] == 0) {
             // blank or comment only
-        } else if (EqualNoCase(line, BIN_SECTION)) {
+        } else if (AnsiEqualsNoCase(line, BIN_SECTION)) {
             inSection = true;
         } else if (line[0] == '[') {
             // The bin's section has ended once its key was seen.
@@ -123,9 +150,9 @@ bool CheckBinMarker(const WCHAR* folder) {
             char* equals = std::strchr(line, '=');
             if (equals != nullptr) {
                 *equals = 0;
-                if (EqualNoCase(line, "CLSID") && EqualNoCase(equals + 1, BIN_CLSID))
+                if (AnsiEqualsNoCase(line, "CLSID") && AnsiEqualsNoCase(equals + 1, BIN_CLSID))
                     binKey = true;
-                else if (EqualNoCase(line, "LocalizedResourceName"))
+                else if (AnsiEqualsNoCase(line, "LocalizedResourceName"))
                     localizedKey = true;
             }
         }
@@ -136,79 +163,54 @@ bool CheckBinMarker(const WCHAR* folder) {
     return inSection && binKey && localizedKey;
 }
 
-BinFormat DetectBinFormat(const WCHAR* folder) {
+BinFormat DetectBinFormat(const WCHAR* folder, StoreStatus* status) {
+    StoreStatus marker = STORE_OK;
     BinFormat format = FORMAT_NONE;
-    if (CheckBinMarker(folder))
+    if (CheckBinMarker(folder, &marker))
         format = FORMAT_ITEM_FILES;
+    else if (marker != STORE_OK)
+        format = FORMAT_NONE;  // a marker not read whole tells nothing
     else if (IsBelowRecycleBin(folder) && CanOpenChild(folder, WIDE("desktop.ini")))
         format = FORMAT_ITEM_FILES;
     else if (CanOpenChild(folder, WIDE("INFO2")))
         format = FORMAT_INFO2;
     else if (CanOpenChild(folder, WIDE("INFO")))
         format = FORMAT_INFO;
+    SetStoreStatus(status, marker);
     return format;
 }
 
-WCHAR* FindDriveBin(int32_t drive) {
-    WCHAR letter = DriveLetterOfRun(drive);
-    WCHAR remembered[MAX_PATH] = {0};
-    WCHAR path[MAX_PATH];
-    int32_t total = 0;
-
-    if (FormatDriveFolder(path, letter, RECYCLE_BIN) && CheckBinMarker(path)) {
-        total = 1;
-        WideCopy(remembered, MAX_PATH, path);
-    } else {
-        WCHAR last[MAX_PATH] = {0};
-        int32_t count = ScanSubfolders(letter, RECYCLE_BIN, true, last, nullptr);
-        if (count == 1) WideCopy(remembered, MAX_PATH, last);
-        if (count > 0) total = count;
-    }
-
-    WCHAR last[MAX_PATH] = {0};
-    int32_t count = ScanSubfolders(letter, RECYCLER, false, last, nullptr);
-    if (count == 1 && total == 0) WideCopy(remembered, MAX_PATH, last);
-    if (count > 0) total += count;
-
-    bool recycled = FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path) != FORMAT_NONE;
-    if (recycled && total == 0) return DuplicateOrReport(path);
-    if (recycled || total >= 2) return ChooseBin(drive);
-    return total == 0 ? nullptr : DuplicateOrReport(remembered);
+WCHAR* FindDriveBin(int32_t drive, bool* choose, StoreStatus* status) {
+    StoreStatus result = STORE_OK;
+    WCHAR* found = SearchDriveBin(DriveLetterOfRun(drive), choose, &result);
+    SetStoreStatus(status, result);
+    return found;
 }
 
-WCHAR* ChooseBin(int32_t drive) {
+bool ListDriveBins(int32_t drive, StringArray* bins, StoreStatus* status) {
     WCHAR letter = DriveLetterOfRun(drive);
-    StringArray candidates;
+    StoreStatus result = STORE_OK;
     WCHAR path[MAX_PATH];
-    if (FormatDriveFolder(path, letter, RECYCLE_BIN) && CheckBinMarker(path) &&
-        candidates.Add(path) < 0) {
-        ReportNoMemory();
-        return nullptr;
-    }
-    if (ScanSubfolders(letter, RECYCLE_BIN, true, nullptr, &candidates) < 0) return nullptr;
-    if (ScanSubfolders(letter, RECYCLER, false, nullptr, &candidates) < 0) return nullptr;
-    if (FormatDriveFolder(path, letter, RECYCLED) && DetectBinFormat(path) != FORMAT_NONE &&
-        candidates.Add(path) < 0) {
-        ReportNoMemory();
-        return nullptr;
-    }
-    int32_t count = candidates.Length();
-    if (count == 0) return nullptr;
-    PrintCatalogue(MSG_CHOOSE_BIN);
-    for (int32_t i = 0; i < count; ++i) PrintMessage(WIDE("%-5d %s\n"), i + 1, candidates.At(i));
-    int32_t chosen = AskNumber(1, count);
-    if (chosen < 1 || chosen > count) return nullptr;
-    return DuplicateOrReport(candidates.At(chosen - 1));
+    if (FormatDriveFolder(path, letter, RECYCLE_BIN) && CheckBinMarker(path, &result) && bins->Add(path) < 0)
+        result = STORE_NO_MEMORY;
+    if (result == STORE_OK) ScanSubfolders(letter, RECYCLE_BIN, true, nullptr, bins, &result);
+    if (result == STORE_OK) ScanSubfolders(letter, RECYCLER, false, nullptr, bins, &result);
+    if (result == STORE_OK && FormatDriveFolder(path, letter, RECYCLED) &&
+        DetectBinFormat(path, &result) != FORMAT_NONE && bins->Add(path) < 0)
+        result = STORE_NO_MEMORY;
+    SetStoreStatus(status, result);
+    return result == STORE_OK;
 }
 
-char* ReadTextLine(FILE* stream) {
+char* ReadTextLine(FILE* stream, StoreStatus* status) {
+    SetStoreStatus(status, STORE_OK);
     uint8_t byte = 0;
     if (FsRead(&byte, 1, stream) != 1) return nullptr;
     size_t capacity = LINE_GROWTH;
     size_t length = 0;
     char* line = static_cast<char*>(MemAlloc(capacity));
     if (line == nullptr) {
-        ReportNoMemory();
+        SetStoreStatus(status, STORE_NO_MEMORY);
         return nullptr;
     }
     for (;;) {
@@ -224,7 +226,7 @@ char* ReadTextLine(FILE* stream) {
                 char* grown = static_cast<char*>(MemRealloc(line, capacity + LINE_GROWTH));
                 if (grown == nullptr) {
                     MemFree(line);
-                    ReportNoMemory();
+                    SetStoreStatus(status, STORE_NO_MEMORY);
                     return nullptr;
                 }
                 line = grown;

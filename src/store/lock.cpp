@@ -4,9 +4,6 @@
 // reads what it changes until the change is complete. Listing takes none.
 #include <cstdio>
 
-#include "app/messages.h"
-#include "app/runstate.h"
-#include "platform/console.h"
 #include "platform/fs.h"
 #include "store/store.h"
 
@@ -42,30 +39,28 @@ FILE* OpenLockFile(const Bin* bin) {
     return stream;
 }
 
-bool ReportLockFailed(const Bin* bin, int messageId, int32_t exitCode) {
-    PrintCatalogue(messageId, bin->path);
-    gRun.exitCode = exitCode;
+bool LockFailed(StoreStatus* status, StoreStatus why) {
+    SetStoreStatus(status, why);
     return false;
 }
 
 }  // namespace
 
-bool LockBin(Bin* bin, uint32_t waitMs) {
+bool LockBin(Bin* bin, uint32_t waitMs, StoreStatus* status, void (*waiting)()) {
+    SetStoreStatus(status, STORE_OK);
     if (bin->lock != nullptr) return true;
     FILE* stream = OpenLockFile(bin);
-    if (stream == nullptr) return ReportLockFailed(bin, MSG_ERR_READ_FAILED, EXIT_READ_FAILED);
+    if (stream == nullptr) return LockFailed(status, STORE_READ_FAILED);
     DWORD waited = 0;
     bool noticed = false;
     while (!FsLock(stream)) {
         bool busy = FsLastError() == ERROR_LOCK_VIOLATION;
         if (!busy || waited >= waitMs) {
             FsClose(stream);
-            return busy ? ReportLockFailed(bin, MSG_ERR_BIN_BUSY, EXIT_BIN_BUSY)
-                        : ReportLockFailed(bin, MSG_ERR_READ_FAILED, EXIT_READ_FAILED);
+            return LockFailed(status, busy ? STORE_BUSY : STORE_READ_FAILED);
         }
         if (!noticed && waited >= LOCK_NOTICE_MS) {
-            PrintCatalogue(MSG_WAIT_BIN);
-            FlushOutput();
+            if (waiting != nullptr) waiting();
             noticed = true;
         }
         FsSleep(LOCK_RETRY_MS);

@@ -3,8 +3,6 @@
 // kept current while a run takes more.
 #include <cstring>
 
-#include "app/messages.h"
-#include "app/runstate.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 #include "store/store.h"
@@ -23,8 +21,8 @@ bool IsBitSet(const RecordNumberSet* set, uint32_t n) {
 bool IsNumberUsed(const RecordNumberSet* set, uint32_t n) {
     if (n < set->limit) return IsBitSet(set, n);
     // Only reached after a failed growth left the bitmap full.
-    for (uint32_t i = 0; i < set->aboveCount; ++i)
-        if (set->above[i] == n) return true;
+    for (int32_t i = 0; i < set->above.Length(); ++i)
+        if (set->above.At(i) == n) return true;
     return false;
 }
 
@@ -36,17 +34,7 @@ bool SetBit(RecordNumberSet* set, uint32_t n) {
     return true;
 }
 
-bool AppendAbove(RecordNumberSet* set, uint32_t n) {
-    if (set->aboveCount == set->aboveCapacity) {
-        uint32_t capacity = set->aboveCapacity < 64 ? 64 : set->aboveCapacity * 2;
-        void* grown = MemRealloc(set->above, sizeof(uint32_t) * (size_t)capacity);
-        if (grown == nullptr) return false;
-        set->above = static_cast<uint32_t*>(grown);
-        set->aboveCapacity = capacity;
-    }
-    set->above[set->aboveCount++] = n;
-    return true;
-}
+bool AppendAbove(RecordNumberSet* set, uint32_t n) { return set->above.Add(n) >= 0; }
 
 // Widens the bitmap to at least newLimit bits and moves the numbers of
 // `above` that now fall below it into the bitmap.
@@ -61,15 +49,15 @@ bool GrowBitmap(RecordNumberSet* set, uint64_t newLimit) {
     MemFree(set->bits);
     set->bits = bits;
     set->limit = (uint32_t)newLimit;
-    uint32_t kept = 0;
-    for (uint32_t i = 0; i < set->aboveCount; ++i) {
-        uint32_t n = set->above[i];
+    int32_t kept = 0;
+    for (int32_t i = 0; i < set->above.Length(); ++i) {
+        uint32_t n = set->above.At(i);
         if (n < set->limit)
             SetBit(set, n);
         else
-            set->above[kept++] = n;
+            set->above.storage[kept++] = n;
     }
-    set->aboveCount = kept;
+    set->above.Shorten(kept);
     return true;
 }
 
@@ -98,49 +86,47 @@ bool CollectNamePrefixes(RecordNumberSet* set, const WCHAR* name) {
     return true;
 }
 
-enum CollectResult { COLLECT_OK, COLLECT_NO_MEMORY, COLLECT_READ_FAILED };
-
-CollectResult CollectFolderNumbers(const Bin* bin, RecordNumberSet* set) {
+StoreStatus CollectFolderNumbers(const Bin* bin, RecordNumberSet* set) {
     FolderWalk walk;
     FolderStep step = FirstInBinFolder(bin, &walk, WIDE("D*.*"));
-    CollectResult result = COLLECT_OK;
+    StoreStatus result = STORE_OK;
     for (; step == FOLDER_ENTRY; step = FsNextInFolder(&walk)) {
         // The system matches a pattern against the short name too.
         if (!CollectNamePrefixes(set, walk.found.cFileName) ||
             !CollectNamePrefixes(set, walk.found.cAlternateFileName)) {
-            result = COLLECT_NO_MEMORY;
+            result = STORE_NO_MEMORY;
             break;
         }
     }
     FsEndFolderWalk(&walk);
-    if (step == FOLDER_FAILED) result = COLLECT_READ_FAILED;
+    if (step == FOLDER_FAILED) result = STORE_READ_FAILED;
     return result;
 }
 
 // Every live record keeps its number, whether or not its data item is
 // there: a record left by a killed or failed run would otherwise claim the
 // new item that takes its number, and deleting it would destroy that item.
-CollectResult CollectIndexNumbers(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving) {
-    if (bin->format != FORMAT_INFO && bin->format != FORMAT_INFO2) return COLLECT_OK;
-    FILE* index = OpenIndexFile(bin, WIDE("rb"), true);
-    if (index == nullptr) return COLLECT_READ_FAILED;
+StoreStatus CollectIndexNumbers(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving) {
+    if (bin->format != FORMAT_INFO && bin->format != FORMAT_INFO2) return STORE_OK;
+    FILE* index = OpenIndexFile(bin, WIDE("rb"));
+    if (index == nullptr) return STORE_READ_FAILED;
     uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
-    CollectResult result = COLLECT_READ_FAILED;
+    StoreStatus result = STORE_READ_FAILED;
     int64_t size = -1;
     if (ReadIndexHeaderAt(index, headerBytes, &header) && FsSeek(index, 0, SEEK_END))
         size = FsTell(index);
     if (size >= (int64_t)HEADER_SIZE && SeekIndex(index, HEADER_SIZE)) {
         uint8_t fixed[RECORD_SIZE_INFO];
-        result = COLLECT_OK;
+        result = STORE_OK;
         // Whole records only, as loading reads them: a piece of a record at
         // the end is where the next one goes. Of each record the fixed
         // fields are read, the rest skipped.
         int64_t records = (size - HEADER_SIZE) / header.recordSize;
         bool passed = leaving == nullptr;
-        for (int64_t i = 0; result == COLLECT_OK && i < records; ++i) {
+        for (int64_t i = 0; result == STORE_OK && i < records; ++i) {
             if (!FsReadExact(fixed, sizeof fixed, index)) {
-                result = COLLECT_READ_FAILED;
+                result = STORE_READ_FAILED;
                 break;
             }
             IndexRecord record;
@@ -150,13 +136,13 @@ CollectResult CollectIndexNumbers(const Bin* bin, RecordNumberSet* set, const Bi
                 record.deletionTime == leaving->deletionTime) {
                 passed = true;  // the record being removed
             } else if (record.live && !AppendAbove(set, record.recordNumber)) {
-                result = COLLECT_NO_MEMORY;
+                result = STORE_NO_MEMORY;
             }
             if (header.recordSize > sizeof fixed &&
                 !FsSeek(index, (long)(header.recordSize - sizeof fixed), SEEK_CUR))
-                result = COLLECT_READ_FAILED;
+                result = STORE_READ_FAILED;
         }
-        if (result == COLLECT_OK && FsReadFailed(index)) result = COLLECT_READ_FAILED;
+        if (result == STORE_OK && FsReadFailed(index)) result = STORE_READ_FAILED;
     }
     FsClose(index);
     return result;
@@ -164,35 +150,21 @@ CollectResult CollectIndexNumbers(const Bin* bin, RecordNumberSet* set, const Bi
 
 }  // namespace
 
-bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving) {
+bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving, StoreStatus* status) {
     FreeRecordNumberSet(set);
-    CollectResult result = CollectFolderNumbers(bin, set);
-    if (result == COLLECT_OK) result = CollectIndexNumbers(bin, set, leaving);
-    if (result == COLLECT_READ_FAILED) {
-        FreeRecordNumberSet(set);
-        PrintCatalogue(MSG_ERR_READ_FAILED, bin->path);
-        gRun.exitCode = EXIT_READ_FAILED;
-        return false;
-    }
-    if (result == COLLECT_NO_MEMORY || !GrowBitmap(set, (uint64_t)set->aboveCount + 2) ||
-        !KeepTwoFree(set)) {
-        FreeRecordNumberSet(set);
-        ReportNoMemory();
-        return false;
-    }
-    return true;
+    StoreStatus result = CollectFolderNumbers(bin, set);
+    if (result == STORE_OK) result = CollectIndexNumbers(bin, set, leaving);
+    if (result == STORE_OK && (!GrowBitmap(set, (uint64_t)set->above.Length() + 2) || !KeepTwoFree(set)))
+        result = STORE_NO_MEMORY;
+    if (result != STORE_OK) FreeRecordNumberSet(set);
+    SetStoreStatus(status, result);
+    return result == STORE_OK;
 }
 
 bool MarkRecordNumberUsed(RecordNumberSet* set, uint32_t number) {
-    bool ok = true;
-    if (number < set->limit) {
-        SetBit(set, number);
-        ok = KeepTwoFree(set);
-    } else {
-        ok = AppendAbove(set, number);
-    }
-    if (!ok) ReportNoMemory();
-    return ok;
+    if (number >= set->limit) return AppendAbove(set, number);
+    SetBit(set, number);
+    return KeepTwoFree(set);
 }
 
 uint32_t FirstFreeRecordNumber(RecordNumberSet* set, bool skipOne) {
@@ -207,13 +179,12 @@ uint32_t FirstFreeRecordNumber(RecordNumberSet* set, bool skipOne) {
 
 void FreeRecordNumberSet(RecordNumberSet* set) {
     MemFree(set->bits);
-    MemFree(set->above);
     *set = RecordNumberSet();
 }
 
-uint32_t FreeRecordNumber(const Bin* bin, bool skipOne, const BinEntry* leaving) {
+uint32_t FreeRecordNumber(const Bin* bin, bool skipOne, const BinEntry* leaving, StoreStatus* status) {
     RecordNumberSet set;
-    if (!BuildRecordNumberSet(bin, &set, leaving)) return 0;
+    if (!BuildRecordNumberSet(bin, &set, leaving, status)) return 0;
     uint32_t number = FirstFreeRecordNumber(&set, skipOne);
     FreeRecordNumberSet(&set);
     return number;

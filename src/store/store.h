@@ -1,5 +1,8 @@
 // The bin's store: the entries loaded from it and the operations every
-// reader and writer shares (its byte layouts: store/layout.h).
+// reader and writer shares (its byte layouts: store/layout.h). The store
+// prints nothing and keeps no run state: a call that can fail returns its
+// usual result and tells what it met through a StoreStatus, which the
+// command that made the call reports (app/bins.h).
 #ifndef DUSTPAIL_STORE_STORE_H
 #define DUSTPAIL_STORE_STORE_H
 
@@ -18,6 +21,21 @@ enum : BinFormat {
     FORMAT_INFO2 = 2,
     FORMAT_ITEM_FILES = 4,
 };
+
+// What a store call met. A call that can fail takes `StoreStatus* status`
+// last and sets it on every return; the caller may pass null when the
+// reason is of no use to it (a benchmark, a test).
+typedef uint8_t StoreStatus;
+enum : StoreStatus {
+    STORE_OK = 0,
+    STORE_NO_MEMORY = 1,    // an allocation failed
+    STORE_READ_FAILED = 2,  // a file or the bin folder could not be opened or read whole
+    STORE_BUSY = 3,         // another run holds the bin's lock
+};
+// For the store's own calls: records `value` where the caller asked for it.
+inline void SetStoreStatus(StoreStatus* status, StoreStatus value) {
+    if (status != nullptr) *status = value;
+}
 
 // ReadTextLine keeps at most this many bytes of a line and drops the rest,
 // so that a file without line breaks cannot take memory without bound.
@@ -49,19 +67,24 @@ struct Bin {
 };
 
 // The store operations.
-FILE* OpenIndexFile(const Bin* bin, const WCHAR* mode, bool quiet);
+// The full path of the index file of an index layout ("INFO", "INFO2");
+// false for the per-item layout or a path that does not fit.
+bool IndexFilePath(const Bin* bin, WCHAR path[MAX_PATH]);
+FILE* OpenIndexFile(const Bin* bin, const WCHAR* mode);
 // The data item of a record, looked up by drive letter and number. With
-// wantPath a new full path (caller frees), otherwise its attributes.
+// wantPath a new full path (caller frees), otherwise its attributes. False
+// when there is none, or (STORE_NO_MEMORY) when the path could not be made.
 bool FindDataItem(const Bin* bin, WCHAR letter, uint32_t recordNumber, bool wantPath, WCHAR** path,
-                  DWORD* attributes);
+                  DWORD* attributes, StoreStatus* status = nullptr);
 // The lowest record number in use by no data item and no live record
 // (with skipOne the second lowest); `leaving`, when given, names a record
 // about to be removed, whose number does not count. One folder search and
-// one reading of the index; 0 with exit code 254 (no memory) or 61 (a read
-// failed) after a report.
-uint32_t FreeRecordNumber(const Bin* bin, bool skipOne, const BinEntry* leaving = nullptr);
-// One line of a byte stream, CR, LF or CR LF ended; new string or null.
-char* ReadTextLine(FILE* stream);
+// one reading of the index; 0 when memory runs out or a read fails.
+uint32_t FreeRecordNumber(const Bin* bin, bool skipOne, const BinEntry* leaving = nullptr,
+                          StoreStatus* status = nullptr);
+// One line of a byte stream, CR, LF or CR LF ended; new string, or null at
+// the end of the stream or when memory runs out (STORE_NO_MEMORY).
+char* ReadTextLine(FILE* stream, StoreStatus* status = nullptr);
 // The letter of the data item names of an entry: for a record of a network
 // path (drive number 26) and any other, the one loading used.
 WCHAR EntryDriveLetter(const BinEntry* entry);
@@ -80,10 +103,10 @@ FolderStep FirstInBinFolder(const Bin* bin, FolderWalk* walk, const WCHAR* patte
 // short) begins with "D", any one character and the decimal digits of n;
 // so "Dc10.txt" puts both 1 and 10 in use.
 //   BuildRecordNumberSet   one search of "D*.*" and one reading of the
-//                          index; false, reported, when memory runs out
-//                          (254) or either read fails (61), the set empty
+//                          index; false when memory runs out or either
+//                          read fails, the set empty
 //   MarkRecordNumberUsed   adds a number taken in this run; false when
-//                          memory runs out (reported)
+//                          memory runs out
 //   FirstFreeRecordNumber  the lowest number not in use, or with skipOne
 //                          the second lowest; never fails
 //   FreeRecordNumberSet    releases it (safe on a zeroed or failed set)
@@ -95,11 +118,10 @@ struct RecordNumberSet {
     uint32_t limit = 0;
     uint32_t usedBelowLimit = 0;
     uint32_t lowestFree = 0;     // every number below it is in use
-    uint32_t* above = nullptr;
-    uint32_t aboveCount = 0;
-    uint32_t aboveCapacity = 0;
+    NumberArray above;
 };
-bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving = nullptr);
+bool BuildRecordNumberSet(const Bin* bin, RecordNumberSet* set, const BinEntry* leaving = nullptr,
+                          StoreStatus* status = nullptr);
 bool MarkRecordNumberUsed(RecordNumberSet* set, uint32_t number);
 uint32_t FirstFreeRecordNumber(RecordNumberSet* set, bool skipOne);
 void FreeRecordNumberSet(RecordNumberSet* set);
@@ -133,22 +155,29 @@ bool WithdrawIndexRecord(FILE* index, const IndexAppend* append);
 void FreeIndexAppend(IndexAppend* append);
 
 // Bin location and detection. DetectBinFormat gives FORMAT_NONE for a
-// folder that is no bin.
-bool CheckBinMarker(const WCHAR* folder);
-BinFormat DetectBinFormat(const WCHAR* folder);
-WCHAR* FindDriveBin(int32_t drive);
-WCHAR* ChooseBin(int32_t drive);
+// folder that is no bin, and when memory runs out reading its marker.
+bool CheckBinMarker(const WCHAR* folder, StoreStatus* status = nullptr);
+BinFormat DetectBinFormat(const WCHAR* folder, StoreStatus* status = nullptr);
+// The drive's (1 = A:) one bin, a new string; null when it has none, when
+// the search failed (status), or with *choose set when there are several
+// to choose from (ListDriveBins).
+WCHAR* FindDriveBin(int32_t drive, bool* choose, StoreStatus* status = nullptr);
+// Every bin of the drive, in the order they are offered; false when memory
+// runs out.
+bool ListDriveBins(int32_t drive, StringArray* bins, StoreStatus* status = nullptr);
 
 // The bin's lock, held by every command that changes the store, from before
 // it reads what it changes until the change is complete. Taken on the index
 // file ("INFO", "INFO2") or, in the per-item layout, on desktop.ini; waits
-// up to waitMs for another run to let go. False after a report (busy:
-// EXIT_BIN_BUSY; the file cannot be opened: EXIT_READ_FAILED).
-bool LockBin(Bin* bin, uint32_t waitMs);
+// up to waitMs for another run to let go, calling `waiting` (when given)
+// once the wait has lasted long enough to be shown. False when the bin is
+// busy (STORE_BUSY) or its file cannot be opened or locked (STORE_READ_FAILED).
+bool LockBin(Bin* bin, uint32_t waitMs, StoreStatus* status = nullptr, void (*waiting)() = nullptr);
 void UnlockBin(Bin* bin);
 
-// Loading. With quiet, no "Reading" line (a reload under the lock).
-bool LoadEntries(Bin* bin, bool quiet = false);
+// Loading: the bin's entries replace the list. False when memory runs out
+// or the index or the folder cannot be read whole.
+bool LoadEntries(Bin* bin, StoreStatus* status = nullptr);
 void FreeEntries(Bin* bin);
 // One entry apart from the list: a deep copy (null when memory runs out),
 // its release, and whether two entries are the same item of the store (the

@@ -51,6 +51,22 @@ TEST(Arrays, ByteArrayHoldsValues) {
     EXPECT_EQ(bytes.At(1), 0);
 }
 
+// Shorten keeps the first cells and releases the rest: a string array frees
+// the strings it drops (a leak here shows under the sanitizer build).
+TEST(Arrays, ShortenKeepsTheFirstCells) {
+    NumberArray numbers;
+    for (uint32_t n = 0; n < 10; ++n) ASSERT_EQ(numbers.Add(n * 7), (int32_t)n);
+    numbers.Shorten(3);
+    EXPECT_EQ(numbers.Length(), 3);
+    EXPECT_EQ(numbers.At(2), 14u);
+    EXPECT_EQ(numbers.Add(99), 3);
+    StringArray strings;
+    for (const WCHAR* text : {WIDE("a"), WIDE("b"), WIDE("c")}) ASSERT_GE(strings.Add(text), 0);
+    strings.Shorten(1);
+    EXPECT_EQ(strings.Length(), 1);
+    EXPECT_EQ(WideCompare(strings.At(0), WIDE("a")), 0);
+}
+
 TEST(Arrays, FailedAllocationLeavesArrayIntact) {
     StringArray strings;
     ASSERT_EQ(strings.Add(WIDE("kept")), 0);

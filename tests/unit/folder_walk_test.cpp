@@ -15,13 +15,13 @@ using fakedisk::ATTR_FILE;
 using fakedisk::AddNode;
 
 // The find-next call that fails (from 1), and the error it leaves.
-int gFailNextAt = 0;
-DWORD gFailNextError = 0;
+int sFailNextAt = 0;
+DWORD sFailNextError = 0;
 int gNextCalls = 0;
 
 BOOL FailingFindNext(HANDLE search, WIN32_FIND_DATAW* data) {
-    if (++gNextCalls == gFailNextAt) {
-        fakedisk::gDisk->lastError = gFailNextError;
+    if (++gNextCalls == sFailNextAt) {
+        fakedisk::gDisk->lastError = sFailNextError;
         return FALSE;
     }
     return fakedisk::FakeFindNext(search, data);
@@ -33,7 +33,7 @@ protected:
     void SetUp() override {
         fakedisk::Install(&disk);
         gSys.findNextFileW = FailingFindNext;
-        gFailNextAt = 0;
+        sFailNextAt = 0;
         gNextCalls = 0;
         AddNode(u"C:", ATTR_DIRECTORY);
         AddNode(u"C:\\bin", ATTR_DIRECTORY);
@@ -86,8 +86,8 @@ TEST_F(FolderWalkTest, NothingThereIsNotAnEnd) {
 TEST_F(FolderWalkTest, ASearchThatBreaksOffFails) {
     for (int at = 1; at <= 4; ++at) {
         gNextCalls = 0;
-        gFailNextAt = at;
-        gFailNextError = ERROR_ACCESS_DENIED;
+        sFailNextAt = at;
+        sFailNextError = ERROR_ACCESS_DENIED;
         Walked walked = Walk(WIDE("C:\\bin\\*.*"));
         EXPECT_EQ(walked.end, FOLDER_FAILED) << at;
         // The two dots come first; a failure after them has given the names before it.
@@ -95,8 +95,8 @@ TEST_F(FolderWalkTest, ASearchThatBreaksOffFails) {
     }
     // A search that ends with "no more files" early has ended, as the system says.
     gNextCalls = 0;
-    gFailNextAt = 3;
-    gFailNextError = ERROR_NO_MORE_FILES;
+    sFailNextAt = 3;
+    sFailNextError = ERROR_NO_MORE_FILES;
     EXPECT_EQ(Walk(WIDE("C:\\bin\\*.*")).end, FOLDER_DONE);
 }
 

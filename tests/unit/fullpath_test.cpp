@@ -33,13 +33,13 @@ const WCHAR* W(const std::u16string& text) { return (const WCHAR*)text.c_str(); 
 // The current directory of each drive (0 = the current drive), as the
 // runtime would report it; empty for a drive it knows nothing of.
 std::u16string gDriveDirectories[27];
-std::string gAnsiDirectories[27];
-int gWideCalls = 0;
-int gAnsiCalls = 0;
-int gAnsiCapacity = 0;
+std::string sAnsiDirectories[27];
+int sWideCallCount = 0;
+int sAnsiCallCount = 0;
+int sAnsiCapacity = 0;
 
 WCHAR* FakeWideDirectory(int drive, WCHAR* buffer, int capacity) {
-    ++gWideCalls;
+    ++sWideCallCount;
     if (drive < 0 || drive > 26 || gDriveDirectories[drive].empty()) return nullptr;
     const std::u16string& directory = gDriveDirectories[drive];
     if ((int)directory.size() + 1 > capacity) return nullptr;
@@ -48,18 +48,18 @@ WCHAR* FakeWideDirectory(int drive, WCHAR* buffer, int capacity) {
 }
 
 WCHAR* MissingWideDirectory(int, WCHAR*, int) {
-    ++gWideCalls;
+    ++sWideCallCount;
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return nullptr;
 }
 
 char* FakeAnsiDirectory(int drive, char* buffer, int capacity) {
-    ++gAnsiCalls;
-    gAnsiCapacity = capacity;
+    ++sAnsiCallCount;
+    sAnsiCapacity = capacity;
     // The runtime's allocating form must never be asked for.
     if (buffer == nullptr) return nullptr;
-    if (drive < 0 || drive > 26 || gAnsiDirectories[drive].empty()) return nullptr;
-    const std::string& directory = gAnsiDirectories[drive];
+    if (drive < 0 || drive > 26 || sAnsiDirectories[drive].empty()) return nullptr;
+    const std::string& directory = sAnsiDirectories[drive];
     if ((int)directory.size() + 1 > capacity) return nullptr;
     std::memcpy(buffer, directory.c_str(), directory.size() + 1);
     return buffer;
@@ -69,8 +69,8 @@ class FullPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (auto& directory : gDriveDirectories) directory.clear();
-        for (auto& directory : gAnsiDirectories) directory.clear();
-        gWideCalls = gAnsiCalls = gAnsiCapacity = 0;
+        for (auto& directory : sAnsiDirectories) directory.clear();
+        sWideCallCount = sAnsiCallCount = sAnsiCapacity = 0;
         gSys.wgetdcwd = FakeWideDirectory;
         gSys.getdcwd = FakeAnsiDirectory;
         SetCurrent(u"C:\\work", 3);
@@ -216,7 +216,7 @@ TEST_F(FullPathTest, AbsoluteNamesAreOnlyNormalised) {
     EXPECT_EQ(Full(u"C:\\a\\.\\b\\..\\c.txt"), u"C:\\a\\c.txt");
     EXPECT_EQ(Full(u"c:\\A\\b"), u"c:\\A\\b");
     EXPECT_EQ(Full(u"C:\\.."), u"C:\\..");
-    EXPECT_EQ(gWideCalls, 0);
+    EXPECT_EQ(sWideCallCount, 0);
 }
 
 // The system roots "X:/" at the drive and "\dir" at the current drive; a
@@ -280,28 +280,28 @@ TEST_F(FullPathTest, NoMemoryGivesNull) {
 
 TEST_F(FullPathTest, DriveDirectoryPrefersTheWideQuery) {
     WCHAR buffer[FULL_PATH_CHARS];
-    gAnsiDirectories[4] = "D:\\ansi";
+    sAnsiDirectories[4] = "D:\\ansi";
     EXPECT_EQ(GetDriveDirectory(4, buffer, FULL_PATH_CHARS), buffer);
     EXPECT_EQ(Text(buffer), u"D:\\data");
-    EXPECT_EQ(gAnsiCalls, 0);
+    EXPECT_EQ(sAnsiCallCount, 0);
 }
 
 TEST_F(FullPathTest, DriveDirectoryFallsBackToTheAnsiQuery) {
     gSys.wgetdcwd = MissingWideDirectory;
-    gAnsiDirectories[0] = "C:\\ansi work";
-    gAnsiDirectories[3] = "C:\\ansi work";
+    sAnsiDirectories[0] = "C:\\ansi work";
+    sAnsiDirectories[3] = "C:\\ansi work";
     WCHAR buffer[FULL_PATH_CHARS];
     EXPECT_EQ(GetDriveDirectory(3, buffer, FULL_PATH_CHARS), buffer);
     EXPECT_EQ(Text(buffer), u"C:\\ansi work");
     // The ANSI form is read into a buffer of the program's, never one the
     // runtime allocates.
-    EXPECT_EQ(gAnsiCapacity, FULL_PATH_CHARS);
+    EXPECT_EQ(sAnsiCapacity, FULL_PATH_CHARS);
     EXPECT_EQ(Full(u"x.txt"), u"C:\\ansi work\\x.txt");
 
     // The converted text and its zero must stay below the capacity.
-    gAnsiDirectories[5] = "E:\\" + Repeat('e', 256);  // 259 characters
+    sAnsiDirectories[5] = "E:\\" + Repeat('e', 256);  // 259 characters
     EXPECT_EQ(GetDriveDirectory(5, buffer, FULL_PATH_CHARS), nullptr);
-    gAnsiDirectories[5] = "E:\\" + Repeat('e', 255);  // 258 characters
+    sAnsiDirectories[5] = "E:\\" + Repeat('e', 255);  // 258 characters
     EXPECT_EQ(GetDriveDirectory(5, buffer, FULL_PATH_CHARS), buffer);
     EXPECT_EQ(GetDriveDirectory(5, buffer, 100), nullptr);
 

@@ -113,7 +113,7 @@ TEST_F(IndexAppendTest, RecordGoesToTheBoundaryAndComesBackOut) {
         // Loaded, the new record is read as one, in its place.
         fakedisk::AddNode(u"C:\\bin\\Dc2.txt", fakedisk::ATTR_FILE);
         testing::internal::CaptureStdout();
-        ASSERT_TRUE(LoadEntries(&gRun.bin, true));
+        ASSERT_TRUE(LoadEntries(&gRun.bin));
         testing::internal::GetCapturedStdout();
         ASSERT_EQ(gRun.bin.entries.Length(), 1);
         EXPECT_EQ(static_cast<BinEntry*>(gRun.bin.entries.At(0))->recordNumber, kNew.number);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/bins.h"
 #include "app/runstate.h"
 #include "ops/ops.h"
 #include "support/fake_disk.h"
@@ -120,7 +121,7 @@ TEST_F(LockTest, WaitIsBoundedThenTheBinIsBusy) {
         disk.slept = 0;
         disk.sleeps = 0;
         bool locked = true;
-        std::string output = Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); });
+        std::string output = Captured([&] { locked = TakeBinLock(&gRun.bin); });
         EXPECT_FALSE(locked);
         EXPECT_EQ(gRun.exitCode, EXIT_BIN_BUSY);
         EXPECT_EQ(output, (row.notice ? WAITING : std::string()) + BUSY);
@@ -141,14 +142,14 @@ TEST_F(LockTest, HolderThatLetsGoInTimeIsWaitedFor) {
         if (disk.sleeps == 3) FsUnlock(other);
     };
     bool locked = false;
-    std::string output = Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); });
+    std::string output = Captured([&] { locked = TakeBinLock(&gRun.bin); });
     EXPECT_TRUE(locked);
     EXPECT_EQ(output, "");
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_EQ(disk.sleeps, 3);
     ASSERT_NE(gRun.bin.lock, nullptr);
     EXPECT_EQ(disk.locks.begin()->second, gRun.bin.lock);
-    EXPECT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));  // held already: nothing more
+    EXPECT_TRUE(TakeBinLock(&gRun.bin));  // held already: nothing more
     EXPECT_EQ(disk.sleeps, 3);
 }
 
@@ -238,7 +239,7 @@ TEST_F(LockTest, OtherLockFailuresAreReadFailures) {
     gRun.lockWaitMs = 1000;
     disk.lockError = ERROR_ACCESS_DENIED;
     bool locked = true;
-    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = TakeBinLock(&gRun.bin); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
     EXPECT_EQ(disk.sleeps, 0);
@@ -246,14 +247,14 @@ TEST_F(LockTest, OtherLockFailuresAreReadFailures) {
 
     gRun.exitCode = 0;
     disk.refuseOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
-    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = TakeBinLock(&gRun.bin); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
 
     gRun.exitCode = 0;
     disk.refuseOpen = nullptr;
     fakedisk::AddLink(INFO2, u"C:\\work\\elsewhere", ATTR_FILE | FILE_ATTRIBUTE_REPARSE_POINT);
-    EXPECT_EQ(Captured([&] { locked = LockBin(&gRun.bin, gRun.lockWaitMs); }), READ_FAILED);
+    EXPECT_EQ(Captured([&] { locked = TakeBinLock(&gRun.bin); }), READ_FAILED);
     EXPECT_FALSE(locked);
     EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
     EXPECT_TRUE(disk.streams.empty());
@@ -261,7 +262,7 @@ TEST_F(LockTest, OtherLockFailuresAreReadFailures) {
 
     MakeItemBin();
     disk.refuseOpen = [](const std::u16string&, const std::string& mode) { return mode == "r+b"; };
-    EXPECT_TRUE(LockBin(&gRun.bin, gRun.lockWaitMs));
+    EXPECT_TRUE(TakeBinLock(&gRun.bin));
     EXPECT_EQ(gRun.exitCode, 0);
     EXPECT_EQ(disk.locks.count(fakedisk::Fold(DESKTOP_INI)), 1u);
 }

@@ -247,8 +247,8 @@ TEST_F(StoreDisk, EmptyItemBinLoadsNothing) {
     EXPECT_EQ(0, gRun.bin.entries.Length());
 }
 
-// Every allocation of a load fails in turn: each failure is reported as
-// memory exhaustion and leaves no entry half made.
+// Every allocation of a load fails in turn: each failure is told as memory
+// exhaustion and leaves no entry half made.
 TEST_F(StoreDisk, MemoryExhaustionAtEveryStepIsReported) {
     for (BinFormat format : {FORMAT_INFO2, FORMAT_ITEM_FILES}) {
         gRun.bin.format = format;
@@ -259,16 +259,16 @@ TEST_F(StoreDisk, MemoryExhaustionAtEveryStepIsReported) {
         WriteFile(In(u"$IAAAAA2"), ItemV2(u"C:\\y", TIME_A, 1));
         bool loaded = false;
         for (long failAt = 1; failAt < 200 && !loaded; ++failAt) {
-            gRun.exitCode = 0;
+            StoreStatus status = STORE_OK;
             MemSetFailAt(failAt);
-            loaded = LoadEntries(&gRun.bin);
+            loaded = LoadEntries(&gRun.bin, &status);
             bool failed = MemFailureMet();
             MemSetFailAt(0);
             if (loaded) {
                 EXPECT_FALSE(failed) << failAt;
                 EXPECT_EQ(2, gRun.bin.entries.Length());
             } else {
-                EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode) << failAt;
+                EXPECT_EQ(STORE_NO_MEMORY, status) << failAt;
             }
             for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i) ASSERT_TRUE(HasOriginalPath(Entry(i)));
         }
@@ -304,15 +304,17 @@ TEST_F(StoreDisk, FindDataItemTakesOnlyTheRecordsOwnName) {
     EXPECT_EQ(In(u"Dc11"), Wide16(path));
     MemFree(path);
 
+    StoreStatus status = STORE_OK;
     MemSetFailAt(1);
     path = nullptr;
-    EXPECT_FALSE(FindDataItem(&gRun.bin, 'c', 11, true, &path, &attributes));
+    EXPECT_FALSE(FindDataItem(&gRun.bin, 'c', 11, true, &path, &attributes, &status));
     MemSetFailAt(0);
-    EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
+    EXPECT_EQ(STORE_NO_MEMORY, status);
 
     gRun.bin.format = FORMAT_ITEM_FILES;
-    gRun.exitCode = 0;
-    EXPECT_FALSE(FindDataItem(&gRun.bin, 'c', 10, false, nullptr, &attributes));
+    EXPECT_FALSE(FindDataItem(&gRun.bin, 'c', 10, false, nullptr, &attributes, &status));
+    EXPECT_EQ(STORE_OK, status);  // none there, nothing failed
+    EXPECT_EQ(0, gRun.exitCode);
 }
 
 TEST_F(StoreDisk, FreeRecordNumberCountsNamePrefixes) {
@@ -351,10 +353,12 @@ TEST_F(StoreDisk, RecordNumberSetStaysCurrentAcrossAThrow) {
     EXPECT_EQ(4u, FirstFreeRecordNumber(&set, true));
     FreeRecordNumberSet(&set);
 
+    StoreStatus status = STORE_OK;
     MemSetFailAt(1);
-    EXPECT_FALSE(BuildRecordNumberSet(&gRun.bin, &set));
+    EXPECT_FALSE(BuildRecordNumberSet(&gRun.bin, &set, nullptr, &status));
     MemSetFailAt(0);
-    EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
+    EXPECT_EQ(STORE_NO_MEMORY, status);
+    EXPECT_EQ(0, gRun.exitCode);
     FreeRecordNumberSet(&set);
 }
 
@@ -418,7 +422,6 @@ TEST_F(StoreDisk, LiveRecordsKeepTheirNumbers) {
 // records: a number taken from it may belong to a record. The per-item
 // layout reads no index.
 TEST_F(StoreDisk, UnreadIndexFailsTheRecordNumbers) {
-    const std::string failed = "Error: Reading the data in the Recycle Bin (T:\\Recycled) failed.\n";
     gRun.bin.format = FORMAT_INFO2;
     std::vector<Record> records = {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 1, 2)};
     const struct {
@@ -442,13 +445,14 @@ TEST_F(StoreDisk, UnreadIndexFailsTheRecordNumbers) {
         else  // 800-byte records behind the header's size
             WriteFile(In(u"INFO2"), storebytes::Index(storebytes::Header(5, 0, 0, row.recordSize, 0), 800, records));
         if (row.call != nullptr) fakedisk::FailCall(row.call, row.at);
+        StoreStatus status = STORE_OK;
         testing::internal::CaptureStdout();
-        uint32_t number = FreeRecordNumber(&gRun.bin, false);
+        uint32_t number = FreeRecordNumber(&gRun.bin, false, nullptr, &status);
         std::string output = testing::internal::GetCapturedStdout();
         disk.fault = fakedisk::Fault();
         EXPECT_EQ(number, 0u);
-        EXPECT_EQ(gRun.exitCode, EXIT_READ_FAILED);
-        EXPECT_EQ(output, failed);
+        EXPECT_EQ(status, STORE_READ_FAILED);
+        EXPECT_EQ(output, "");  // the store prints nothing
     }
     gRun.exitCode = 0;
     gRun.bin.format = FORMAT_ITEM_FILES;
@@ -520,15 +524,25 @@ TEST_F(StoreDisk, DetectionOrder) {
     EXPECT_EQ(FORMAT_NONE, DetectBinFormat(WIDE("T")));
 }
 
+// The drive's one bin, or null; a drive with several is a choice.
+WCHAR* OneDriveBin() {
+    bool choose = true;
+    StoreStatus status = STORE_NO_MEMORY;
+    WCHAR* found = FindDriveBin(gRun.drive, &choose, &status);
+    EXPECT_FALSE(choose);
+    EXPECT_EQ(STORE_OK, status);
+    return found;
+}
+
 TEST_F(StoreDisk, FindDriveBinTakesASingleBinWithoutAsking) {
-    EXPECT_EQ(nullptr, FindDriveBin(gRun.drive));
+    EXPECT_EQ(nullptr, OneDriveBin());
 
     AddNode(u"T:\\Recycler", ATTR_DIRECTORY);
     AddNode(u"T:\\Recycler\\empty", ATTR_DIRECTORY);
     AddNode(u"T:\\$RECYCLE.BIN", ATTR_DIRECTORY);
     AddNode(u"T:\\$RECYCLE.BIN\\S-1", ATTR_DIRECTORY);
     WriteFile(u"T:\\$RECYCLE.BIN\\S-1\\desktop.ini", Bytes{'x'});
-    WCHAR* found = FindDriveBin(gRun.drive);
+    WCHAR* found = OneDriveBin();
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\$RECYCLE.BIN\\S-1", Wide16(found));
     MemFree(found);
@@ -538,7 +552,7 @@ TEST_F(StoreDisk, FindDriveBinTakesASingleBinWithoutAsking) {
     WriteFile(u"T:\\$RECYCLE.BIN\\desktop.ini", Bytes(marker.begin(), marker.end()));
     AddNode(u"T:\\$RECYCLE.BIN\\S-2", ATTR_DIRECTORY);
     WriteFile(u"T:\\$RECYCLE.BIN\\S-2\\desktop.ini", Bytes{'x'});
-    found = FindDriveBin(gRun.drive);
+    found = OneDriveBin();
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\$RECYCLE.BIN", Wide16(found));
     MemFree(found);
@@ -546,7 +560,7 @@ TEST_F(StoreDisk, FindDriveBinTakesASingleBinWithoutAsking) {
 
 TEST_F(StoreDisk, FindDriveBinTakesRecycledOrTheOneRecyclerBin) {
     WriteFile(In(u"INFO"), storebytes::Header(0, 0, 0, 280, 0));
-    WCHAR* found = FindDriveBin(gRun.drive);
+    WCHAR* found = OneDriveBin();
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\Recycled", Wide16(found));
     MemFree(found);
@@ -555,10 +569,59 @@ TEST_F(StoreDisk, FindDriveBinTakesRecycledOrTheOneRecyclerBin) {
     AddNode(u"T:\\Recycler", ATTR_DIRECTORY);
     AddNode(u"T:\\Recycler\\S-9", ATTR_DIRECTORY);
     WriteFile(u"T:\\Recycler\\S-9\\INFO2", storebytes::Header(5, 0, 0, 800, 0));
-    found = FindDriveBin(gRun.drive);
+    found = OneDriveBin();
     ASSERT_NE(nullptr, found);
     EXPECT_EQ(u"T:\\Recycler\\S-9", Wide16(found));
     MemFree(found);
+}
+
+// Several bins are offered in the order of the search; running out of
+// memory anywhere in it finds none and says so.
+TEST_F(StoreDisk, DriveWithSeveralBinsIsAChoice) {
+    WriteFile(In(u"INFO"), storebytes::Header(0, 0, 0, 280, 0));
+    AddNode(u"T:\\Recycler", ATTR_DIRECTORY);
+    AddNode(u"T:\\Recycler\\S-9", ATTR_DIRECTORY);
+    WriteFile(u"T:\\Recycler\\S-9\\INFO2", storebytes::Header(5, 0, 0, 800, 0));
+    const std::string marker = "[.ShellClassInfo]\r\n" + CLSID_LINE + LOCALIZED;
+    AddNode(u"T:\\$RECYCLE.BIN", ATTR_DIRECTORY);
+    WriteFile(u"T:\\$RECYCLE.BIN\\desktop.ini", Bytes(marker.begin(), marker.end()));
+    bool choose = false;
+    StoreStatus status = STORE_NO_MEMORY;
+    EXPECT_EQ(nullptr, FindDriveBin(gRun.drive, &choose, &status));
+    EXPECT_TRUE(choose);
+    EXPECT_EQ(STORE_OK, status);
+    StringArray bins;
+    ASSERT_TRUE(ListDriveBins(gRun.drive, &bins, &status));
+    ASSERT_EQ(3, bins.Length());
+    EXPECT_EQ(u"T:\\$RECYCLE.BIN", Wide16(bins.At(0)));
+    EXPECT_EQ(u"T:\\Recycler\\S-9", Wide16(bins.At(1)));
+    EXPECT_EQ(u"T:\\Recycled", Wide16(bins.At(2)));
+    bins.RemoveAll();
+    // Each allocation of either search made to fail in turn, until one
+    // runs without meeting the failure.
+    for (int search = 0; search < 2; ++search) {
+        long points = 0;
+        for (long n = 1;; ++n) {
+            SCOPED_TRACE(n);
+            MemSetFailOnce(n);
+            WCHAR* found = nullptr;
+            bool listed = search == 0 ? (found = FindDriveBin(gRun.drive, &choose, &status)) != nullptr || choose
+                                      : ListDriveBins(gRun.drive, &bins, &status);
+            bool met = MemFailureMet();
+            MemSetFailOnce(0);
+            bins.RemoveAll();
+            MemFree(found);
+            if (!met) {
+                EXPECT_TRUE(listed);
+                break;
+            }
+            ++points;
+            EXPECT_FALSE(listed);
+            EXPECT_EQ(STORE_NO_MEMORY, status);
+        }
+        EXPECT_GT(points, 0);
+    }
+    EXPECT_EQ(0, gRun.exitCode);
 }
 
 }  // namespace

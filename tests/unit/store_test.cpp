@@ -331,15 +331,18 @@ TEST(ReadTextLine, LongLinesGrowAndOverlongOnesAreCut) {
     EXPECT_EQ("after", lines[1]);
 }
 
-TEST(ReadTextLine, MemoryExhaustionReportsAndReturnsNone) {
+TEST(ReadTextLine, MemoryExhaustionIsToldApartFromTheEnd) {
     LineReader reader(std::string(1000, 'm') + "\n");
-    gRun.exitCode = 0;
+    StoreStatus status = STORE_OK;
     MemSetFailAt(2);  // the first growth of the buffer
-    char* line = ReadTextLine(reader.stream);
+    char* line = ReadTextLine(reader.stream, &status);
     MemSetFailAt(0);
     EXPECT_EQ(nullptr, line);
-    EXPECT_EQ(EXIT_NO_MEMORY, gRun.exitCode);
-    gRun.exitCode = 0;
+    EXPECT_EQ(STORE_NO_MEMORY, status);
+    EXPECT_EQ(0, gRun.exitCode);  // nothing reported: the caller does that
+    LineReader empty("");
+    EXPECT_EQ(nullptr, ReadTextLine(empty.stream, &status));
+    EXPECT_EQ(STORE_OK, status);
 }
 
 TEST(RecordNumberSet, TakesNumbersInOrderAcrossGrowth) {
