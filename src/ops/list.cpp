@@ -80,18 +80,14 @@ char AttributeLetter(uint32_t attributes, uint32_t bit, char letter) {
 
 void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
     int64_t seconds = FileTimeToUnixTime(fileTime);
-    const struct tm* local = nullptr;
-    if (seconds >= 0 && seconds <= LATEST_LOCAL_TIME) {
-        time_t value = (time_t)seconds;
-        local = std::localtime(&value);
-    }
-    if (local == nullptr) {
+    struct tm local;
+    if (seconds < 0 || seconds > LATEST_LOCAL_TIME || !FsLocalTime(seconds, &local)) {
         std::snprintf(buffer, capacity, "%s", TIME_PLACEHOLDER);
         return;
     }
-    std::snprintf(buffer, capacity, "%04u/%02u/%02u %02u:%02u:%02u", (unsigned)(local->tm_year + 1900),
-                  (unsigned)(local->tm_mon + 1), (unsigned)local->tm_mday, (unsigned)local->tm_hour,
-                  (unsigned)local->tm_min, (unsigned)local->tm_sec);
+    std::snprintf(buffer, capacity, "%04u/%02u/%02u %02u:%02u:%02u", (unsigned)(local.tm_year + 1900),
+                  (unsigned)(local.tm_mon + 1), (unsigned)local.tm_mday, (unsigned)local.tm_hour,
+                  (unsigned)local.tm_min, (unsigned)local.tm_sec);
 }
 
 void ListEntries() {

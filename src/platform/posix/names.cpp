@@ -177,6 +177,29 @@ bool LookUpCachedName(const WCHAR* name, size_t length, char* found, size_t capa
     return true;
 }
 
+// The folders last read through for a name that was not there. One such
+// name costs one read of the folder, cheaper than building its names (a
+// listing looks for desktop.ini once); a second name missed in the same
+// folder builds them, so that a throw's many new names cost one read.
+const int SCANNED_FOLDERS = 4;
+
+struct ScannedFolder {
+    dev_t device;
+    ino_t inode;
+};
+
+ScannedFolder sScanned[SCANNED_FOLDERS];
+int sScannedNext = 0;
+
+// Whether the folder was read through for a missing name before; notes it.
+bool ScannedBefore(const struct stat& info) {
+    for (const ScannedFolder& folder : sScanned)
+        if (folder.inode == info.st_ino && folder.device == info.st_dev && folder.inode != 0) return true;
+    sScanned[sScannedNext] = ScannedFolder{info.st_dev, info.st_ino};
+    sScannedNext = (sScannedNext + 1) % SCANNED_FOLDERS;
+    return false;
+}
+
 // Splits a Unix path into its folder and its last name, in `folder`.
 const char* SplitUnixPath(const char* path, char* folder, size_t capacity) {
     const char* slash = std::strrchr(path, '/');
@@ -372,7 +395,8 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
     }
     if (!HasTilde(name, length)) {
         struct stat info;
-        if (stat(folder, &info) == 0 && !FolderCacheCurrent(folder, info)) BuildFolderCache(folder);
+        if (stat(folder, &info) == 0 && !FolderCacheCurrent(folder, info) && ScannedBefore(info))
+            BuildFolderCache(folder);
         if (stat(folder, &info) == 0 && FolderCacheCurrent(folder, info))
             return LookUpCachedName(name, length, found, capacity);
     }
