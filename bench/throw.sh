@@ -24,8 +24,8 @@ ln -s / "$WINEPREFIX/dosdevices/z:"
 
 windows() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-printf '%-6s %9s %7s %11s %11s %9s %11s %14s\n' layout "bin items" files "throw ms" "file ops ms" \
-    searches "names read" "old numbers ms" >&2
+printf '%-6s %9s %7s %11s %11s %11s %9s %11s %14s\n' layout "bin items" files "throw ms" "throw cpu" \
+    "file ops ms" searches "names read" "old numbers ms" >&2
 for layout in info2 items1; do
     for items in 0 "$big"; do
         run=$scratch/$layout-$items

@@ -84,18 +84,14 @@ bool IsDeletionTimeShown(uint64_t fileTime) {
 }
 
 void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
-    const struct tm* local = nullptr;
-    if (IsDeletionTimeShown(fileTime)) {
-        time_t value = (time_t)FileTimeToUnixTime(fileTime);
-        local = std::localtime(&value);
-    }
-    if (local == nullptr) {
+    struct tm local;
+    if (!IsDeletionTimeShown(fileTime) || !FsLocalTime(FileTimeToUnixTime(fileTime), &local)) {
         std::snprintf(buffer, capacity, "%s", TIME_PLACEHOLDER);
         return;
     }
-    std::snprintf(buffer, capacity, "%04u/%02u/%02u %02u:%02u:%02u", (unsigned)(local->tm_year + 1900),
-                  (unsigned)(local->tm_mon + 1), (unsigned)local->tm_mday, (unsigned)local->tm_hour,
-                  (unsigned)local->tm_min, (unsigned)local->tm_sec);
+    std::snprintf(buffer, capacity, "%04u/%02u/%02u %02u:%02u:%02u", (unsigned)(local.tm_year + 1900),
+                  (unsigned)(local.tm_mon + 1), (unsigned)local.tm_mday, (unsigned)local.tm_hour,
+                  (unsigned)local.tm_min, (unsigned)local.tm_sec);
 }
 
 // A selection lists the entries it takes, each with its number in the full

@@ -174,8 +174,11 @@ bool TouchesBin(const WCHAR* path, const WCHAR* binFull) {
 // name of the bin or another case of its name all reach the same folder.
 bool TouchesBinFolder(const WCHAR* path, const WCHAR* binFull, const FileIdentity& bin) {
     if (PathWithin(path, false, bin)) return true;
+    // Only a folder can hold the bin: for a file the walk up from the bin,
+    // an identity per folder (under Wine most of a throw's time), is spared.
     FileIdentity item;
-    return FsGetFileIdentity(path, false, &item) && PathWithin(binFull, true, item);
+    return FsGetFileIdentity(path, false, &item) && (item.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           PathWithin(binFull, true, item);
 }
 
 // A full path the store can record and give back: short enough to be

@@ -311,3 +311,16 @@ bool FsChangeDrive(int drive) { return gSys.chdrive(drive) == 0; }
 UINT FsCodePage() { return gSys.getACP(); }
 
 void FsSetLastError(DWORD error) { gSys.setLastError(error); }
+
+// glibc's localtime() looks at /etc/localtime again on every call (a status
+// call per listed entry); localtime_r() reads the zone once per run.
+bool FsLocalTime(int64_t seconds, struct tm* out) {
+    time_t value = (time_t)seconds;
+#ifdef _WIN32
+    const struct tm* local = std::localtime(&value);
+    if (local != nullptr) *out = *local;
+    return local != nullptr;
+#else
+    return localtime_r(&value, out) != nullptr;
+#endif
+}

@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/syscalls.h"
 #include "platform/sysapi.h"
@@ -85,6 +86,9 @@ bool FsChangeDrive(int drive);
 // The ANSI code page.
 UINT FsCodePage();
 void FsSetLastError(DWORD error);
+// The local calendar time of `seconds` since 1970 (localtime); false when
+// the runtime cannot give it.
+bool FsLocalTime(int64_t seconds, struct tm* out);
 
 // A walk over the names a search pattern ("folder\\D*.*") matches, "." and
 // ".." passed over. Each step tells which of four things it met, so that a

@@ -10,7 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -532,6 +532,109 @@ TEST_F(PosixDisk, BigFolderLookupsFollowEveryChange) {
     EXPECT_NE(GetFileAttributesW(u"X:\\big\\OUTSIDER.TXT"), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(MoveFileW(u"X:\\big\\Dc1.txt", u"X:\\big\\outsider.TXT"));
     EXPECT_TRUE(Exists("big/Dc1.txt"));
+}
+
+// A search describes each entry relative to the folder it holds open; a
+// path to the entry is described from the root down. Both must agree on
+// every entry of every kind, and a search must leave out what Wine leaves
+// out (dangling links, the prefix, /dev, /proc, /sys). Returns the entries.
+int ExpectSearchAgreesWithPaths(const std::u16string& folder) {
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((folder + u"\\*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    int entries = 0;
+    do {
+        std::u16string name = data.cFileName;
+        if (name == u"." || name == u"..") continue;
+        ++entries;
+        std::u16string path = folder + u"\\" + name;
+        EXPECT_EQ(data.dwFileAttributes, GetFileAttributesW(path.c_str())) << std::string(name.begin(), name.end());
+        WIN32_FIND_DATAW alone;
+        HANDLE one = FindFirstFileW(path.c_str(), &alone);
+        EXPECT_NE(one, INVALID_HANDLE_VALUE);
+        if (one == INVALID_HANDLE_VALUE) continue;
+        EXPECT_EQ(alone.dwFileAttributes, data.dwFileAttributes);
+        EXPECT_EQ(alone.nFileSizeLow, data.nFileSizeLow);
+        EXPECT_EQ(alone.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwLowDateTime);
+        FindClose(one);
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+    return entries;
+}
+
+TEST_F(PosixDisk, SearchesDescribeEntriesAsTheirPathsDo) {
+    Run("mkdir -p '" + base + "/disk/kinds/folder' '" + base + "/disk/kinds/marked'");
+    Write("kinds/plain");
+    Write("kinds/locked");
+    Run("chmod 444 '" + base + "/disk/kinds/locked'");
+    Write("kinds/.dot");
+    Write("kinds/dosattrib");
+    // Samba's attribute, where the file system keeps user attributes.
+    bool marks = setxattr((base + "/disk/kinds/dosattrib").c_str(), "user.DOSATTRIB", "0x6", 3, 0) == 0 &&
+                 setxattr((base + "/disk/kinds/marked").c_str(), "user.DOSATTRIB", "0x2", 3, 0) == 0;
+    Run("ln -s plain '" + base + "/disk/kinds/to-file'");
+    Run("ln -s folder '" + base + "/disk/kinds/to-folder'");
+    Run("ln -s nowhere '" + base + "/disk/kinds/dangling'");
+    Run("ln -s /proc '" + base + "/disk/kinds/to-proc'");
+    Run("ln -s '" + base + "/prefix' '" + base + "/disk/kinds/to-prefix'");
+
+    EXPECT_EQ(List(u"X:\\kinds\\*"), u".|..|.dot|dosattrib|folder|locked|marked|plain|to-file|to-folder|");
+    EXPECT_EQ(ExpectSearchAgreesWithPaths(u"X:\\kinds"), 8);
+    struct Expected {
+        const char16_t* name;
+        DWORD attributes;
+    };
+    const DWORD marked = marks ? FILE_ATTRIBUTE_HIDDEN : 0;
+    for (const Expected& expected : {
+             Expected{u"plain", FILE_ATTRIBUTE_ARCHIVE},
+             Expected{u"locked", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY},
+             Expected{u".dot", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN},
+             Expected{u"dosattrib", (DWORD)(FILE_ATTRIBUTE_ARCHIVE | (marks ? FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM : 0))},
+             Expected{u"folder", FILE_ATTRIBUTE_DIRECTORY},
+             Expected{u"marked", FILE_ATTRIBUTE_DIRECTORY | marked},
+             Expected{u"to-file", FILE_ATTRIBUTE_ARCHIVE},
+             Expected{u"to-folder", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT},
+         }) {
+        WIN32_FIND_DATAW data;
+        HANDLE one = FindFirstFileW((std::u16string(u"X:\\kinds\\") + expected.name).c_str(), &data);
+        ASSERT_NE(one, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(data.dwFileAttributes, expected.attributes) << std::string(expected.name, expected.name + 4);
+        FindClose(one);
+    }
+
+    // Mount points (reparse points), devices and links of the host's /dev.
+    Link("/", "z:");
+    PosixResetState();
+    EXPECT_GT(ExpectSearchAgreesWithPaths(u"Z:\\dev"), 0);
+    std::u16string root = List(u"Z:\\*");
+    EXPECT_EQ(root.find(u"|proc|"), std::u16string::npos);
+    EXPECT_EQ(root.find(u"|dev|"), std::u16string::npos);
+}
+
+// Moving names between two big folders by turns keeps both folders' names:
+// each name is found under another case where it went, and no longer where
+// it was.
+TEST_F(PosixDisk, BigFoldersTakenInTurnsKeepTheirNames) {
+    Run("mkdir '" + base + "/disk/from' '" + base + "/disk/into'");
+    for (int i = 0; i < 300; ++i) {
+        Write("from/Item" + std::to_string(i) + ".txt");
+        Write("into/Old" + std::to_string(i) + ".txt");
+    }
+    for (int i = 0; i < 40; ++i) {
+        std::string number = std::to_string(i);
+        std::u16string from = u"X:\\from\\Item" + std::u16string(number.begin(), number.end()) + u".txt";
+        std::u16string into = u"X:\\into\\New" + std::u16string(number.begin(), number.end()) + u".txt";
+        std::u16string fromOtherCase = u"X:\\FROM\\ITEM" + std::u16string(number.begin(), number.end()) + u".TXT";
+        std::u16string intoOtherCase = u"X:\\INTO\\new" + std::u16string(number.begin(), number.end()) + u".TXT";
+        EXPECT_EQ(GetFileAttributesW(intoOtherCase.c_str()), INVALID_FILE_ATTRIBUTES) << i;
+        ASSERT_TRUE(MoveFileW(from.c_str(), into.c_str())) << i;
+        EXPECT_EQ(GetFileAttributesW(fromOtherCase.c_str()), INVALID_FILE_ATTRIBUTES) << i;
+        EXPECT_EQ(GetFileAttributesW(intoOtherCase.c_str()), (DWORD)FILE_ATTRIBUTE_ARCHIVE) << i;
+        EXPECT_EQ(GetFileAttributesW(u"X:\\into\\OLD7.TXT"), (DWORD)FILE_ATTRIBUTE_ARCHIVE) << i;
+        EXPECT_EQ(GetFileAttributesW(u"X:\\from\\ITEM299.TXT"), (DWORD)FILE_ATTRIBUTE_ARCHIVE) << i;
+    }
+    EXPECT_TRUE(Exists("into/New39.txt"));
+    EXPECT_FALSE(Exists("from/Item39.txt"));
 }
 
 TEST_F(PosixDisk, DiskGeometryOfADrive) {

@@ -8,6 +8,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
@@ -158,6 +159,32 @@ const char* NameOfInfo(const ExistingPath& file) {
     return file.parts->count > 0 ? LastUnixName(file.unixPath) : nullptr;
 }
 
+// getxattrat(2), Linux 6.13 (one number on every architecture since 5.1;
+// the C library may not name it yet).
+const long POSIX_SYS_GETXATTRAT = 464;
+
+struct XattrArgs {
+    uint64_t value;
+    uint32_t size;
+    uint32_t flags;
+};
+
+bool sNoXattrAt = false;  // the kernel lacks getxattrat: paths it is
+
+// Samba's DOS attribute of an entry into `value`: its length, or -1. Asked
+// relative to the open folder where the kernel can, else by the path.
+ssize_t ReadDosAttribute(const char* path, const char* name, const OpenFolder* folder, char* value,
+                         size_t capacity) {
+    static const char DOS_ATTRIBUTE[] = "user.DOSATTRIB";
+    if (folder != nullptr && name != nullptr && !sNoXattrAt) {
+        XattrArgs args = {(uint64_t)(uintptr_t)value, (uint32_t)capacity, 0};
+        long length = syscall(POSIX_SYS_GETXATTRAT, folder->fd, name, 0, DOS_ATTRIBUTE, &args, sizeof args);
+        if (length >= 0 || (errno != ENOSYS && errno != EPERM)) return (ssize_t)length;
+        if (errno == ENOSYS) sNoXattrAt = true;  // EPERM: a filter refused it this time
+    }
+    return getxattr(path, DOS_ATTRIBUTE, value, capacity);
+}
+
 }  // namespace
 
 bool IsDotName(const char* name) {
@@ -168,25 +195,33 @@ bool IsDotName(const char* name) {
 // for a dot name; a link to a folder, or a mount point, is a reparse point;
 // Samba's DOS attribute (user.DOSATTRIB) adds hidden and system. A link is
 // reported by its target; a dangling one does not exist.
-bool GetFileInfo(const char* path, const char* name, FileInfo* info) {
-    struct stat st;
-    if (lstat(path, &st) != 0) return false;
+bool DescribeFile(const char* path, const char* name, const struct stat& own, const OpenFolder* folder,
+                  FileInfo* info) {
+    struct stat st = own;
     DWORD attributes = 0;
     if (S_ISLNK(st.st_mode)) {
-        if (stat(path, &st) != 0) return false;
+        int followed = folder != nullptr ? fstatat(folder->fd, name, &st, 0) : stat(path, &st);
+        if (followed != 0) return false;
         if (S_ISDIR(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     } else if (S_ISDIR(st.st_mode)) {
-        char parent[UNIX_PATH_BYTES + 4];
+        // A folder whose ".." lies on another device, or is itself (the
+        // root), is mounted there. The ".." of an entry of an open folder
+        // is that folder.
         struct stat up;
-        std::snprintf(parent, sizeof parent, "%s/..", path);
-        if (stat(parent, &up) == 0 && (up.st_dev != st.st_dev || up.st_ino == st.st_ino))
+        const struct stat* parent = folder != nullptr ? &folder->status : nullptr;
+        if (parent == nullptr) {
+            char parentPath[UNIX_PATH_BYTES + 4];
+            std::snprintf(parentPath, sizeof parentPath, "%s/..", path);
+            if (stat(parentPath, &up) == 0) parent = &up;
+        }
+        if (parent != nullptr && (parent->st_dev != st.st_dev || parent->st_ino == st.st_ino))
             attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     }
     attributes |= S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
     if (name != nullptr && name[0] == '.' && !IsDotName(name)) attributes |= FILE_ATTRIBUTE_HIDDEN;
     char dos[65];
-    ssize_t length = getxattr(path, "user.DOSATTRIB", dos, sizeof dos - 1);
+    ssize_t length = ReadDosAttribute(path, name, folder, dos, sizeof dos - 1);
     if (length > 2 && dos[0] == '0' && (dos[1] == 'x' || dos[1] == 'X')) {
         dos[length] = 0;
         attributes |= (DWORD)std::strtoul(dos + 2, nullptr, 16) &
@@ -200,6 +235,11 @@ bool GetFileInfo(const char* path, const char* name, FileInfo* info) {
     info->device = st.st_dev;
     info->inode = st.st_ino;
     return true;
+}
+
+bool GetFileInfo(const char* path, const char* name, FileInfo* info) {
+    struct stat own;
+    return lstat(path, &own) == 0 && DescribeFile(path, name, own, nullptr, info);
 }
 
 const char* LastUnixName(const char* path) {
@@ -516,17 +556,18 @@ BOOL OsFileIdentityW(const WCHAR* path, BOOL follow, FileIdentity* identity) {
     ResolveExisting(path, true, &file);
     DWORD error = file.error;
     if (error == 0 && file.device.kind != DEVICE_NONE) error = DeviceUseError(file.device.kind);
+    // The information describes a link's target: the identity that follows.
     FileInfo info;
     struct stat own;
-    int described = error != 0 ? -1 : follow ? stat(file.unixPath, &own) : lstat(file.unixPath, &own);
-    if (error == 0 && (described != 0 || !GetFileInfo(file.unixPath, NameOfInfo(file), &info)))
+    if (error == 0 && (lstat(file.unixPath, &own) != 0 ||
+                       !DescribeFile(file.unixPath, NameOfInfo(file), own, nullptr, &info)))
         error = ERROR_FILE_NOT_FOUND;
     std::free(file.parts);
     if (error != 0) return FailWithError(error);
-    identity->volume = (uint64_t)own.st_dev;
-    identity->file = (uint64_t)own.st_ino;
+    identity->volume = follow ? (uint64_t)info.device : (uint64_t)own.st_dev;
+    identity->file = follow ? (uint64_t)info.inode : (uint64_t)own.st_ino;
     identity->attributes = info.attributes;
-    identity->isLink = S_ISLNK(own.st_mode);
+    identity->isLink = !follow && S_ISLNK(own.st_mode);
     return TRUE;
 }
 

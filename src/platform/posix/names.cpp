@@ -68,9 +68,22 @@ struct FolderCache {
     struct timespec modified;
     CachedNames names;
     uint32_t nextOrder;
+    uint64_t lastUse;
 };
 
-FolderCache sFolderCache = {};
+// A throw meets two big folders by turns (the bin, and the folder whose
+// files go into it, where each name is looked for again once moved away):
+// a few folders are kept, the one used least recently giving way.
+const int FOLDER_CACHE_SLOTS = 4;
+FolderCache sFolderCaches[FOLDER_CACHE_SLOTS];
+uint64_t sFolderCacheUses = 0;
+
+// The kept names of a folder, or null.
+FolderCache* CachedFolder(const char* folder) {
+    for (FolderCache& cache : sFolderCaches)
+        if (cache.valid && std::strcmp(cache.folder, folder) == 0) return &cache;
+    return nullptr;
+}
 
 int CompareFolded(const WCHAR* a, size_t aLength, const WCHAR* b, size_t bLength) {
     size_t n = aLength < bLength ? aLength : bLength;
@@ -91,10 +104,14 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-bool FolderCacheCurrent(const char* folder, const struct stat& info) {
-    return sFolderCache.valid && std::strcmp(sFolderCache.folder, folder) == 0 &&
-           sFolderCache.device == info.st_dev && sFolderCache.inode == info.st_ino &&
-           SameTime(sFolderCache.modified, info.st_mtim);
+// The kept names of a folder while they are current, or null.
+FolderCache* CurrentFolderCache(const char* folder, const struct stat& info) {
+    FolderCache* cache = CachedFolder(folder);
+    if (cache == nullptr || cache->device != info.st_dev || cache->inode != info.st_ino ||
+        !SameTime(cache->modified, info.st_mtim))
+        return nullptr;
+    cache->lastUse = ++sFolderCacheUses;
+    return cache;
 }
 
 // Appends one name (unsorted); false when memory runs out.
@@ -160,21 +177,82 @@ void BuildFolderCache(const char* folder) {
     built.inode = info.st_ino;
     built.modified = info.st_mtim;
     built.valid = true;
-    sFolderCache = std::move(built);
+    // The folder's own slot, else a free one, else the least recently used.
+    FolderCache* slot = CachedFolder(folder);
+    for (int i = 0; slot == nullptr && i < FOLDER_CACHE_SLOTS; ++i)
+        if (!sFolderCaches[i].valid) slot = &sFolderCaches[i];
+    if (slot == nullptr) {
+        slot = &sFolderCaches[0];
+        for (FolderCache& cache : sFolderCaches)
+            if (cache.lastUse < slot->lastUse) slot = &cache;
+    }
+    built.lastUse = ++sFolderCacheUses;
+    *slot = std::move(built);
 }
 
-// The first name of the cached folder equal to `name` without regard to case.
-bool LookUpCachedName(const WCHAR* name, size_t length, char* found, size_t capacity) {
-    WCHAR folded[NAME_UNITS] = {};
+// The upper-case form of a name, as the kept names have it; false when it is
+// too long to be among them.
+bool FoldName(const WCHAR* name, size_t length, WCHAR* folded) {
     if (length >= NAME_UNITS) return false;
     for (size_t i = 0; i < length; ++i) folded[i] = Upcase(name[i]);
-    size_t count = (size_t)sFolderCache.names.Length();
-    size_t at = LowerBound(&sFolderCache, count, folded, length, 0);
+    folded[length] = 0;
+    return true;
+}
+
+// The first name of a cached folder equal to `name` without regard to case.
+bool LookUpCachedName(const FolderCache* cache, const WCHAR* name, size_t length, char* found,
+                      size_t capacity) {
+    WCHAR folded[NAME_UNITS];
+    if (!FoldName(name, length, folded)) return false;
+    size_t count = (size_t)cache->names.Length();
+    size_t at = LowerBound(cache, count, folded, length, 0);
     if (at == count) return false;
-    const CachedName& candidate = sFolderCache.names.At((int32_t)at);
+    const CachedName& candidate = cache->names.At((int32_t)at);
     if (CompareFolded(candidate.folded, candidate.length, folded, length) != 0) return false;
     CopyString(found, capacity, candidate.unixName);
     return true;
+}
+
+// Takes the name `unixName` out of a cached folder; false when it is not
+// there.
+bool RemoveCachedName(FolderCache* cache, const char* unixName) {
+    WCHAR wide[NAME_UNITS], folded[NAME_UNITS];
+    size_t units = UnixToWide(unixName, std::strlen(unixName), wide, NAME_UNITS);
+    if (units >= NAME_UNITS || !FoldName(wide, units, folded)) return false;
+    size_t count = (size_t)cache->names.Length();
+    for (size_t at = LowerBound(cache, count, folded, units, 0); at < count; ++at) {
+        CachedName& candidate = cache->names.storage[at];
+        if (CompareFolded(candidate.folded, candidate.length, folded, units) != 0) break;
+        if (std::strcmp(candidate.unixName, unixName) != 0) continue;
+        CachedNamePolicy::Release(candidate);
+        std::memmove(&candidate, &candidate + 1, (count - at - 1) * sizeof(CachedName));
+        --cache->names.length;
+        return true;
+    }
+    return false;
+}
+
+// The folders last read through for a name that was not there. One such
+// name costs one read of the folder, cheaper than building its names (a
+// listing looks for desktop.ini once); a second name missed in the same
+// folder builds them, so that a throw's many new names cost one read.
+const int SCANNED_FOLDERS = 4;
+
+struct ScannedFolder {
+    dev_t device;
+    ino_t inode;
+};
+
+ScannedFolder sScanned[SCANNED_FOLDERS];
+int sScannedNext = 0;
+
+// Whether the folder was read through for a missing name before; notes it.
+bool ScannedBefore(const struct stat& info) {
+    for (const ScannedFolder& folder : sScanned)
+        if (folder.inode == info.st_ino && folder.device == info.st_dev && folder.inode != 0) return true;
+    sScanned[sScannedNext] = ScannedFolder{info.st_dev, info.st_ino};
+    sScannedNext = (sScannedNext + 1) % SCANNED_FOLDERS;
+    return false;
 }
 
 // Splits a Unix path into its folder and its last name, in `folder`.
@@ -286,37 +364,50 @@ bool HasInvalidNameChar(const WCHAR* text, size_t length) {
     return false;
 }
 
-void ForgetFolderCache() { sFolderCache = FolderCache(); }
+void ForgetFolderCache() {
+    for (FolderCache& cache : sFolderCaches) cache = FolderCache();
+}
 
 // This process made a new name at `path`: the cached folder takes it in.
 void NoteNameAdded(const char* path) {
-    if (!sFolderCache.valid) return;
     char folder[UNIX_PATH_BYTES];
     const char* name = SplitUnixPath(path, folder, sizeof folder);
-    if (name == nullptr || std::strcmp(folder, sFolderCache.folder) != 0) return;
+    FolderCache* cache = name != nullptr ? CachedFolder(folder) : nullptr;
+    if (cache == nullptr) return;
     struct stat info;
-    size_t before = (size_t)sFolderCache.names.Length();
-    if (stat(folder, &info) != 0 || !AppendCachedName(&sFolderCache, name)) {
-        ForgetFolderCache();
+    size_t before = (size_t)cache->names.Length();
+    if (stat(folder, &info) != 0 || !AppendCachedName(cache, name)) {
+        *cache = FolderCache();
         return;
     }
-    if ((size_t)sFolderCache.names.Length() > before) {
+    if ((size_t)cache->names.Length() > before) {
         // Moved from the end into its sorted place.
-        CachedName* names = sFolderCache.names.storage;
+        CachedName* names = cache->names.storage;
         CachedName added = names[before];
-        size_t at = LowerBound(&sFolderCache, before, added.folded, added.length, added.order);
+        size_t at = LowerBound(cache, before, added.folded, added.length, added.order);
         std::memmove(names + at + 1, names + at, (before - at) * sizeof(CachedName));
         names[at] = added;
     }
-    sFolderCache.modified = info.st_mtim;
+    cache->modified = info.st_mtim;
 }
 
-// This process removed or renamed away the name at `path`.
+// This process removed or renamed away the name at `path`: the cached
+// folder lets it go.
 void NoteNameRemoved(const char* path) {
-    if (!sFolderCache.valid) return;
     char folder[UNIX_PATH_BYTES];
     const char* name = SplitUnixPath(path, folder, sizeof folder);
-    if (name == nullptr || std::strcmp(folder, sFolderCache.folder) == 0) ForgetFolderCache();
+    if (name == nullptr) {
+        ForgetFolderCache();
+        return;
+    }
+    FolderCache* cache = CachedFolder(folder);
+    if (cache == nullptr) return;
+    struct stat info;
+    if (stat(folder, &info) != 0 || !RemoveCachedName(cache, name)) {
+        *cache = FolderCache();
+        return;
+    }
+    cache->modified = info.st_mtim;
 }
 
 // Looks a name up in a Unix folder: the exact name first, else the first
@@ -335,9 +426,10 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
     }
     if (!HasTilde(name, length)) {
         struct stat info;
-        if (stat(folder, &info) == 0 && !FolderCacheCurrent(folder, info)) BuildFolderCache(folder);
-        if (stat(folder, &info) == 0 && FolderCacheCurrent(folder, info))
-            return LookUpCachedName(name, length, found, capacity);
+        if (stat(folder, &info) == 0 && CurrentFolderCache(folder, info) == nullptr && ScannedBefore(info))
+            BuildFolderCache(folder);
+        const FolderCache* cache = stat(folder, &info) == 0 ? CurrentFolderCache(folder, info) : nullptr;
+        if (cache != nullptr) return LookUpCachedName(cache, name, length, found, capacity);
     }
     DIR* directory = opendir(folder);
     if (directory == nullptr) return false;

@@ -207,6 +207,17 @@ struct FileInfo {
 // and for "." and ".."). A link is reported by its target; a dangling one
 // does not exist.
 bool GetFileInfo(const char* path, const char* name, FileInfo* info);
+// A folder held open while its entries are described: each is then reached
+// by its name relative to it, and a folder entry's ".." is known.
+struct OpenFolder {
+    int fd;
+    struct stat status;
+};
+// The same from the status of `path` itself (lstat), already at hand.
+// With `folder` (the one that holds `name`), what more it needs is asked
+// relative to it.
+bool DescribeFile(const char* path, const char* name, const struct stat& own, const OpenFolder* folder,
+                  FileInfo* info);
 bool IsDotName(const char* name);
 const char* LastUnixName(const char* path);
 

@@ -3,6 +3,8 @@
 // call, matched by Wine's mask rules against each name and its 8.3 name,
 // and sorted as Wine sorts it.
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -24,47 +26,89 @@ namespace {
 
 const uint32_t SEARCH_MAGIC = 0x44505348u;
 
+// An entry's name lives in its search's pool, followed by its upper-case
+// form, which the sort compares first.
 struct FoundEntry {
     FileInfo info;
-    WCHAR name[NAME_UNITS];
+    uint32_t nameAt;
+    uint32_t nameLength;
     WCHAR shortName[14];
 };
 
 typedef GrowArray<FoundEntry, const FoundEntry&, PlainPolicy, SystemHeap> FoundEntries;
+typedef GrowArray<WCHAR, WCHAR, PlainPolicy, SystemHeap> NamePool;
+
+// Folders that Wine leaves out of every listing: the prefix itself, /dev,
+// /proc and /sys. Their identities are looked up once per search, when it
+// first meets a folder: a search is one moment, while over a run the prefix
+// may be made, removed or named anew.
+const int IGNORED_FOLDERS = 4;
+
+struct IgnoredFolders {
+    bool known;
+    bool present[IGNORED_FOLDERS];
+    dev_t device[IGNORED_FOLDERS];
+    ino_t inode[IGNORED_FOLDERS];
+};
 
 struct Search {
     uint32_t magic = SEARCH_MAGIC;
     int32_t next = 0;
     size_t dropped = 0;  // matching names that were left out (dangling links, ignored folders)
+    IgnoredFolders ignored = {};
     FoundEntries entries;
+    NamePool names;
 };
 
-int CompareNames(const WCHAR* a, const WCHAR* b) {
-    size_t aLength = WideLength(a), bLength = WideLength(b);
-    size_t n = aLength < bLength ? aLength : bLength;
-    for (size_t i = 0; i < n; ++i) {
-        int difference = (int)Upcase(a[i]) - (int)Upcase(b[i]);
-        if (difference != 0) return difference;
-    }
-    if (aLength != bLength) return aLength < bLength ? -1 : 1;
+// The folder a search reads: its Unix path, and, while its entries are
+// read, the folder held open, against which each of them is described.
+struct SearchFolder {
+    const char* path;
+    OpenFolder open;
+};
+
+const WCHAR* NameOf(const Search* search, const FoundEntry& entry) { return search->names.storage + entry.nameAt; }
+
+// The search whose entries qsort is comparing (a search is read whole
+// before the next one starts).
+const Search* sSorting = nullptr;
+
+// Wine's order: without regard to case, then names equal so far by their
+// code units.
+int CompareEntries(const void* a, const void* b) {
+    const FoundEntry& x = *static_cast<const FoundEntry*>(a);
+    const FoundEntry& y = *static_cast<const FoundEntry*>(b);
+    const WCHAR* xName = NameOf(sSorting, x);
+    const WCHAR* yName = NameOf(sSorting, y);
+    size_t n = x.nameLength < y.nameLength ? x.nameLength : y.nameLength;
+    const WCHAR* xFolded = xName + x.nameLength + 1;
+    const WCHAR* yFolded = yName + y.nameLength + 1;
     for (size_t i = 0; i < n; ++i)
-        if (a[i] != b[i]) return (int)a[i] - (int)b[i];
+        if (xFolded[i] != yFolded[i]) return (int)xFolded[i] - (int)yFolded[i];
+    if (x.nameLength != y.nameLength) return x.nameLength < y.nameLength ? -1 : 1;
+    for (size_t i = 0; i < n; ++i)
+        if (xName[i] != yName[i]) return (int)xName[i] - (int)yName[i];
     return 0;
 }
 
-int CompareEntries(const void* a, const void* b) {
-    return CompareNames(static_cast<const FoundEntry*>(a)->name, static_cast<const FoundEntry*>(b)->name);
-}
-
+// The name, its terminator and its upper-case form go to the pool.
 bool AddFound(Search* search, const FileInfo& info, const WCHAR* name, size_t length,
               const WCHAR* shortName) {
     FoundEntry entry;
     entry.info = info;
-    std::memcpy(entry.name, name, length * sizeof(WCHAR));
-    entry.name[length] = 0;
+    entry.nameAt = (uint32_t)search->names.Length();
+    entry.nameLength = (uint32_t)length;
     size_t shortLength = WideLength(shortName);
     std::memcpy(entry.shortName, shortName, (shortLength + 1) * sizeof(WCHAR));
-    return search->entries.Add(entry) >= 0;
+    NamePool& names = search->names;
+    int32_t used = names.Length();
+    bool ok = true;
+    for (size_t i = 0; ok && i < length; ++i) ok = names.Add(name[i]) >= 0;
+    ok = ok && names.Add(0) >= 0;
+    for (size_t i = 0; ok && i < length; ++i) ok = names.Add(Upcase(name[i])) >= 0;
+    if (ok && search->entries.Add(entry) >= 0) return true;
+    names.length = used;
+    return false;
 }
 
 void FreeSearch(Search* search) {
@@ -73,22 +117,30 @@ void FreeSearch(Search* search) {
     delete search;
 }
 
-// Folders that Wine leaves out of every listing: the prefix itself, /dev,
-// /proc and /sys.
-bool IsIgnoredFolder(const FileInfo& info) {
-    const char* folders[4] = {PrefixFolder(), "/dev", "/proc", "/sys"};
-    for (const char* folder : folders) {
-        struct stat st;
-        if (folder[0] != 0 && stat(folder, &st) == 0 && st.st_dev == info.device && st.st_ino == info.inode)
-            return true;
+bool IsIgnoredFolder(Search* search, const FileInfo& info) {
+    if ((info.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+    IgnoredFolders& ignored = search->ignored;
+    if (!ignored.known) {
+        const char* folders[IGNORED_FOLDERS] = {PrefixFolder(), "/dev", "/proc", "/sys"};
+        for (int i = 0; i < IGNORED_FOLDERS; ++i) {
+            struct stat st;
+            ignored.present[i] = folders[i][0] != 0 && stat(folders[i], &st) == 0;
+            ignored.device[i] = ignored.present[i] ? st.st_dev : 0;
+            ignored.inode[i] = ignored.present[i] ? st.st_ino : 0;
+        }
+        ignored.known = true;
     }
+    for (int i = 0; i < IGNORED_FOLDERS; ++i)
+        if (ignored.present[i] && ignored.device[i] == info.device && ignored.inode[i] == info.inode)
+            return true;
     return false;
 }
 
-// Adds the entry `unixName` of `folder` when its name, or its generated
-// 8.3 name, matches the mask.
-bool AddIfMatching(Search* search, const char* folder, const char* unixName, const WCHAR* mask,
-                   size_t maskLength) {
+// Adds the entry `unixName` of the folder when its name, or its generated
+// 8.3 name, matches the mask. `own` is the entry's own status when the
+// caller has it already.
+bool AddIfMatching(Search* search, const SearchFolder& folder, const char* unixName, const struct stat* own,
+                   const WCHAR* mask, size_t maskLength) {
     WCHAR name[NAME_UNITS];
     size_t length = UnixToWide(unixName, std::strlen(unixName), name, NAME_UNITS);
     if (length >= NAME_UNITS) return true;  // too long for a Windows name: not listed
@@ -99,16 +151,59 @@ bool AddIfMatching(Search* search, const char* folder, const char* unixName, con
         (shortLength == 0 || !WildcardMatch(shortName, shortLength, mask, maskLength)))
         return true;
     char path[UNIX_PATH_BYTES];
-    CopyString(path, sizeof path, folder);
-    if (!IsDotName(unixName) || std::strcmp(unixName, "..") == 0) {
+    CopyString(path, sizeof path, folder.path);
+    bool dotName = IsDotName(unixName);
+    if (!dotName || std::strcmp(unixName, "..") == 0) {
         if (!AppendUnix(path, sizeof path, unixName)) return true;
     }
+    // An entry read from the open folder is described by one status call
+    // relative to it; "." and ".." by their paths.
+    struct stat status;
+    bool described = false;
     FileInfo info;
-    if (!GetFileInfo(path, IsDotName(unixName) ? nullptr : unixName, &info) || IsIgnoredFolder(info)) {
+    if (dotName) {
+        described = GetFileInfo(path, nullptr, &info);
+    } else if (own != nullptr) {
+        described = DescribeFile(path, unixName, *own, nullptr, &info);
+    } else {
+        described = fstatat(folder.open.fd, unixName, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    DescribeFile(path, unixName, status, &folder.open, &info);
+    }
+    if (!described || IsIgnoredFolder(search, info)) {
         ++search->dropped;
         return true;
     }
     return AddFound(search, info, name, length, shortName);
+}
+
+// Adds the matching entries of the whole folder, sorted after the `dots`
+// already there. False when memory runs out.
+bool AddMatchingEntries(Search* search, SearchFolder* folder, const WCHAR* mask, size_t maskLength) {
+    int32_t dots = search->entries.Length();
+    bool ok = true;
+    int fd = open(folder->path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* directory = nullptr;
+    if (fd >= 0 && fstat(fd, &folder->open.status) == 0) directory = fdopendir(fd);
+    if (directory == nullptr && fd >= 0) close(fd);
+    folder->open.fd = fd;
+    if (directory != nullptr) {
+        while (struct dirent* entry = readdir(directory)) {
+            if (IsDotName(entry->d_name)) continue;
+            if (!AddIfMatching(search, *folder, entry->d_name, nullptr, mask, maskLength)) {
+                ok = false;
+                break;
+            }
+        }
+        closedir(directory);
+    }
+    folder->open.fd = -1;
+    if (search->entries.Length() > dots) {
+        sSorting = search;
+        std::qsort(search->entries.storage + dots, (size_t)(search->entries.Length() - dots), sizeof(FoundEntry),
+                   CompareEntries);
+        sSorting = nullptr;
+    }
+    return ok;
 }
 
 HANDLE StartSearch(const WCHAR* pattern) {
@@ -149,6 +244,7 @@ HANDLE StartSearch(const WCHAR* pattern) {
     char exact[NAME_UNITS * 4];
     struct stat st;
     char exactPath[UNIX_PATH_BYTES];
+    SearchFolder searched = {folder, {-1, {}}};
     if (device.kind != DEVICE_NONE) {
         // The device alone, named as typed, with a wildcard in the name or not.
         FileInfo info = {};
@@ -159,28 +255,12 @@ HANDLE StartSearch(const WCHAR* pattern) {
         std::snprintf(exactPath, sizeof exactPath, "%s/%s", folder, exact) < (int)sizeof exactPath &&
         lstat(exactPath, &st) == 0) {
         // A plain name that exists as typed is the one entry.
-        ok = AddIfMatching(search, folder, exact, mask, maskLength);
+        ok = AddIfMatching(search, searched, exact, &st, mask, maskLength);
     } else {
-        int32_t dots = 0;
-        if (parts->count >= 2) {
-            ok = AddIfMatching(search, folder, ".", mask, maskLength) &&
-                 AddIfMatching(search, folder, "..", mask, maskLength);
-            dots = search->entries.Length();
-        }
-        DIR* directory = ok ? opendir(folder) : nullptr;
-        if (directory != nullptr) {
-            while (struct dirent* entry = readdir(directory)) {
-                if (IsDotName(entry->d_name)) continue;
-                if (!AddIfMatching(search, folder, entry->d_name, mask, maskLength)) {
-                    ok = false;
-                    break;
-                }
-            }
-            closedir(directory);
-        }
-        if (search->entries.Length() > dots)
-            std::qsort(search->entries.storage + dots, (size_t)(search->entries.Length() - dots),
-                       sizeof(FoundEntry), CompareEntries);
+        if (parts->count >= 2)
+            ok = AddIfMatching(search, searched, ".", nullptr, mask, maskLength) &&
+                 AddIfMatching(search, searched, "..", nullptr, mask, maskLength);
+        ok = ok && AddMatchingEntries(search, &searched, mask, maskLength);
     }
     std::free(parts);
     if (!ok || search->entries.Length() == 0) {
@@ -198,9 +278,9 @@ Search* AsSearch(HANDLE handle) {
     return search->magic == SEARCH_MAGIC ? search : nullptr;
 }
 
-// The search's next entry; null (last error set) when it has none left or
-// is no search.
-const FoundEntry* TakeNext(HANDLE handle) {
+// The search's next entry and its name; null (last error set) when it has
+// none left or is no search.
+const FoundEntry* TakeNext(HANDLE handle, const WCHAR** name) {
     Search* search = AsSearch(handle);
     if (search == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -210,7 +290,9 @@ const FoundEntry* TakeNext(HANDLE handle) {
         SetLastError(ERROR_NO_MORE_FILES);
         return nullptr;
     }
-    return &search->entries.storage[search->next++];
+    const FoundEntry* entry = &search->entries.storage[search->next++];
+    *name = NameOf(search, *entry);
+    return entry;
 }
 
 // The fields that both forms of a search record have alike.
@@ -225,16 +307,26 @@ void FillFixedFields(const FoundEntry& entry, FindData* data) {
     data->nFileSizeLow = (DWORD)entry.info.size;
 }
 
-void FillWide(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
+void FillWide(const FoundEntry& entry, const WCHAR* name, WIN32_FIND_DATAW* data) {
     FillFixedFields(entry, data);
-    std::memcpy(data->cFileName, entry.name, (WideLength(entry.name) + 1) * sizeof(WCHAR));
+    std::memcpy(data->cFileName, name, (entry.nameLength + 1) * sizeof(WCHAR));
     std::memcpy(data->cAlternateFileName, entry.shortName, (WideLength(entry.shortName) + 1) * sizeof(WCHAR));
 }
 
-void FillAnsi(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
+void FillAnsi(const FoundEntry& entry, const WCHAR* name, WIN32_FIND_DATAA* data) {
     FillFixedFields(entry, data);
-    WideCharToMultiByte(CP_ACP, 0, entry.name, -1, data->cFileName, MAX_PATH, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, name, -1, data->cFileName, MAX_PATH, nullptr, nullptr);
     WideCharToMultiByte(CP_ACP, 0, entry.shortName, -1, data->cAlternateFileName, 14, nullptr, nullptr);
+}
+
+// The first entry of a new search, or the next of one under way, into
+// `data`; null when there is none.
+template <typename FindData, typename Fill>
+bool TakeInto(HANDLE handle, FindData* data, Fill fill) {
+    const WCHAR* name = nullptr;
+    const FoundEntry* entry = TakeNext(handle, &name);
+    if (entry != nullptr) fill(*entry, name, data);
+    return entry != nullptr;
 }
 
 }  // namespace
@@ -245,27 +337,19 @@ using namespace posix;
 
 HANDLE FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* data) {
     HANDLE handle = StartSearch(pattern);
-    if (handle != INVALID_HANDLE_VALUE) FillWide(*TakeNext(handle), data);
+    if (handle != INVALID_HANDLE_VALUE) TakeInto(handle, data, FillWide);
     return handle;
 }
 
 HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* data) {
     HANDLE handle = CallWithWidePath(pattern, INVALID_HANDLE_VALUE, StartSearch);
-    if (handle != INVALID_HANDLE_VALUE) FillAnsi(*TakeNext(handle), data);
+    if (handle != INVALID_HANDLE_VALUE) TakeInto(handle, data, FillAnsi);
     return handle;
 }
 
-BOOL FindNextFileW(HANDLE handle, WIN32_FIND_DATAW* data) {
-    const FoundEntry* entry = TakeNext(handle);
-    if (entry != nullptr) FillWide(*entry, data);
-    return entry != nullptr;
-}
+BOOL FindNextFileW(HANDLE handle, WIN32_FIND_DATAW* data) { return TakeInto(handle, data, FillWide); }
 
-BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) {
-    const FoundEntry* entry = TakeNext(handle);
-    if (entry != nullptr) FillAnsi(*entry, data);
-    return entry != nullptr;
-}
+BOOL FindNextFileA(HANDLE handle, WIN32_FIND_DATAA* data) { return TakeInto(handle, data, FillAnsi); }
 
 BOOL FindClose(HANDLE handle) {
     Search* search = AsSearch(handle);
