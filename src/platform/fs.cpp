@@ -35,6 +35,9 @@ size_t WriteStream(const void* buffer, size_t size, size_t count, FILE* stream) 
 int SeekStream(FILE* stream, long offset, int origin) { return std::fseek(stream, offset, origin); }
 int CloseStream(FILE* stream) { return std::fclose(stream); }
 int FlushStream(FILE* stream) { return std::fflush(stream); }
+int BufferStream(FILE* stream, char* buffer, size_t bytes) {
+    return std::setvbuf(stream, buffer, _IOFBF, bytes);
+}
 int StreamError(FILE* stream) { return std::ferror(stream); }
 
 BOOL GetDiskFreeSpaceAnsi(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
@@ -280,6 +283,9 @@ bool FsClose(FILE* stream) {
 }
 
 bool FsFlush(FILE* stream) { return gSys.flush(stream) == 0; }
+bool FsReadAhead(FILE* stream, char* buffer, size_t bytes) {
+    return gSys.buffer(stream, buffer, bytes) == 0;
+}
 
 int64_t FsTell(FILE* stream) { return gSys.tell(stream); }
 

@@ -67,6 +67,11 @@ bool FsWrite(const void* buffer, size_t size, FILE* stream);
 bool FsSeek(FILE* stream, long offset, int origin);
 bool FsClose(FILE* stream);
 bool FsFlush(FILE* stream);
+// Gives a stream that is read whole in order the caller's large buffer
+// (which must outlive it: glibc ignores the size of a buffer it makes
+// itself), so that a big file takes few reads; false, the stream
+// unchanged, when that fails.
+bool FsReadAhead(FILE* stream, char* buffer, size_t bytes);
 // The stream's position, -1 on failure.
 int64_t FsTell(FILE* stream);
 bool FsTruncate(FILE* stream, uint64_t size);

@@ -41,6 +41,8 @@ struct FileIdentity {
     CALL(seek, int, (FILE* stream, long offset, int origin), (stream, offset, origin), -1, SeekStream) \
     CALL(close, int, (FILE* stream), (stream), EOF, CloseStream)                                      \
     CALL(flush, int, (FILE* stream), (stream), EOF, FlushStream)                                      \
+    /* The caller's buffer for a stream not yet read (setvbuf). */                                    \
+    CALL(buffer, int, (FILE* stream, char* buffer, size_t bytes), (stream, buffer, bytes), -1, BufferStream) \
     /* Nonzero once a read or write of the stream has failed (ferror). */                             \
     SURE(streamError, int, (FILE* stream), (stream), , StreamError)                                   \
     /* Position, and cutting the file to `size` bytes (buffers flushed first). */                     \

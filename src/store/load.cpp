@@ -157,9 +157,15 @@ StoreStatus ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const 
     return result;
 }
 
+const size_t INDEX_READ_AHEAD_BYTES = 256 * 1024;
+
 StoreStatus LoadIndexEntries(Bin* bin) {
     FILE* stream = OpenIndexFile(bin, nullptr);
     if (stream == nullptr) return STORE_READ_FAILED;
+    // The index is read once from start to end; without the buffer a big
+    // one costs a read call per few records. Without it, it is read as is.
+    char* readAhead = static_cast<char*>(MemAlloc(INDEX_READ_AHEAD_BYTES));
+    if (readAhead != nullptr) FsReadAhead(stream, readAhead, INDEX_READ_AHEAD_BYTES);
     FreeEntries(bin);
     uint8_t headerBytes[HEADER_SIZE];
     IndexHeader header;
@@ -175,6 +181,7 @@ StoreStatus LoadIndexEntries(Bin* bin) {
         FreeDataItemNames(&table);
     }
     FsClose(stream);
+    MemFree(readAhead);
     return result;
 }
 

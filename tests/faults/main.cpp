@@ -91,6 +91,7 @@ constexpr CallRule CALL_RULES[] = {
     {"seek", KILL_NEVER, FAIL_PLAIN},
     {"close", KILL_CLOSE, FAIL_RELEASES},
     {"flush", KILL_FLUSH, FAIL_PLAIN},
+    {"buffer", KILL_NEVER, FAIL_PLAIN},
     {"streamError", KILL_NEVER, FAIL_NEVER},
     {"tell", KILL_NEVER, FAIL_PLAIN},
     {"truncate", KILL_ALWAYS, FAIL_PLAIN},
