@@ -66,9 +66,10 @@ void WriteAnsiField(uint8_t* field, size_t units, const char* text) {
 }
 
 void WriteWideField(uint8_t* field, size_t units, const WCHAR* text) {
+    // Past the terminator the text is not read again: it may end there.
     bool ended = false;
     for (size_t i = 0; i < units; ++i) {
-        if (i + 1 == units || text[i] == 0) ended = true;
+        if (!ended && (i + 1 == units || text[i] == 0)) ended = true;
         WriteLe16(field + 2 * i, ended ? 0 : (uint16_t)text[i]);
     }
 }
