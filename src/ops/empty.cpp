@@ -207,25 +207,6 @@ bool ConfirmWithCount(int id, int32_t count) {
 
 BinEntry* LoadedEntry(int32_t position) { return static_cast<BinEntry*>(gRun.bin.entries.At(position)); }
 
-void FreeConfirmed(PtrArray* confirmed) {
-    for (int32_t i = 0; i < confirmed->Length(); ++i) FreeEntry(static_cast<BinEntry*>(confirmed->At(i)));
-    confirmed->RemoveAll();
-}
-
-// Copies of the entries the user is asked about, to be found again under
-// the lock. False when memory ran out (reported).
-bool KeepConfirmed(const PositionArray& chosen, PtrArray* confirmed) {
-    for (int32_t k = 0; k < chosen.Length(); ++k) {
-        BinEntry* copy = DuplicateEntry(LoadedEntry(chosen.At(k)));
-        if (copy == nullptr || confirmed->Add(copy) < 0) {
-            FreeEntry(copy);
-            ReportNoMemory();
-            return false;
-        }
-    }
-    return true;
-}
-
 // The positions, in the list loaded under the lock, of the confirmed
 // entries still in the bin; one that left it meanwhile is passed over.
 // Loading keeps the store's order, so the search goes on from the last
@@ -312,7 +293,7 @@ void RunSelectedEmpty() {
     }
     if (!ConfirmWithCount(MSG_ASK_EMPTY_SELECTED, chosen.Length())) return;
     PtrArray confirmed;
-    if (KeepConfirmed(chosen, &confirmed) && TakeBinLock(&gRun.bin)) {
+    if (CopyEntriesAt(chosen, &confirmed) && TakeBinLock(&gRun.bin)) {
         PositionArray again;
         bool found = LoadBinEntries(&gRun.bin, false) && FindConfirmedAgain(confirmed, &again);
         if (found && again.Length() == 0) {
@@ -326,7 +307,7 @@ void RunSelectedEmpty() {
         }
         UnlockBin(&gRun.bin);
     }
-    FreeConfirmed(&confirmed);
+    FreeEntryCopies(&confirmed);
 }
 
 }  // namespace

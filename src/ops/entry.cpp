@@ -325,25 +325,6 @@ bool HandleEntry(const BinEntry* chosen, int32_t position, EntryRun* run) {
     return gRun.exitCode < EXIT_FIRST_ERROR;
 }
 
-// Copies of the chosen entries as listed before the run: the reload after
-// each change renumbers the list, so every entry is found again by these.
-bool CopyChosen(const PositionArray& positions, PtrArray* chosen) {
-    for (int32_t k = 0; k < positions.Length(); ++k) {
-        BinEntry* copy = DuplicateEntry(EntryAt(positions.At(k)));
-        if (copy == nullptr || chosen->Add(copy) < 0) {
-            FreeEntry(copy);
-            ReportNoMemory();
-            return false;
-        }
-    }
-    return true;
-}
-
-void FreeChosen(PtrArray* chosen) {
-    for (int32_t k = 0; k < chosen->Length(); ++k) FreeEntry(static_cast<BinEntry*>(chosen->At(k)));
-    chosen->RemoveAll();
-}
-
 // Each chosen entry in listing order. The run ends with the code of the
 // first error; without one, with that of the first entry that was declined
 // (2) or left listed (11); 0 when every entry went.
@@ -364,6 +345,23 @@ void HandleChosen(const PositionArray& positions, const PtrArray& chosen, const 
 
 }  // namespace
 
+bool CopyEntriesAt(const PositionArray& positions, PtrArray* copies) {
+    for (int32_t k = 0; k < positions.Length(); ++k) {
+        BinEntry* copy = DuplicateEntry(EntryAt(positions.At(k)));
+        if (copy == nullptr || copies->Add(copy) < 0) {
+            FreeEntry(copy);
+            ReportNoMemory();
+            return false;
+        }
+    }
+    return true;
+}
+
+void FreeEntryCopies(PtrArray* copies) {
+    for (int32_t k = 0; k < copies->Length(); ++k) FreeEntry(static_cast<BinEntry*>(copies->At(k)));
+    copies->RemoveAll();
+}
+
 void RunEntryCommand() {
     int32_t count = gRun.bin.entries.Length();
     if (count == 0) {
@@ -383,7 +381,7 @@ void RunEntryCommand() {
     }
     gRun.index = positions.At(0);
     PtrArray chosen;
-    if (CopyChosen(positions, &chosen)) {
+    if (CopyEntriesAt(positions, &chosen)) {
         // The given path is kept apart: each entry's target is made from it.
         WCHAR* given = gRun.restorePath;
         gRun.restorePath = nullptr;
@@ -391,7 +389,7 @@ void RunEntryCommand() {
         MemFree(gRun.restorePath);
         gRun.restorePath = given;
     }
-    FreeChosen(&chosen);
+    FreeEntryCopies(&chosen);
 }
 
 bool ComposeRestoreTarget(const WCHAR* originalPath) {

@@ -33,6 +33,13 @@ bool SelectEntries(const Bin* bin, PositionArray* positions);
 // format on standard output.
 void WriteEntriesAsData(const PositionArray* chosen);
 
+// Copies of the entries at `positions`, taken before a change so that each
+// can be found again by identity after the reload under the lock (which
+// renumbers the list). False when memory ran out (reported); the copies made
+// stay in `copies` either way, for FreeEntryCopies.
+bool CopyEntriesAt(const PositionArray& positions, PtrArray* copies);
+void FreeEntryCopies(PtrArray* copies);
+
 // Restoring and deleting one entry.
 void RunEntryCommand();
 bool ComposeRestoreTarget(const WCHAR* originalPath);

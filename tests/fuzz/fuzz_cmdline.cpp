@@ -10,23 +10,11 @@
 #include "app/runstate.h"
 #include "platform/memory.h"
 #include "store/layout.h"
+#include "support/run.h"
 
 namespace {
 
 const size_t MAX_ARGUMENTS = 64;
-
-void ResetRun() {
-    MemFree(gRun.bin.path);
-    MemFree(gRun.restorePath);
-    MemFree(gRun.indexText);
-    gRun.bin.path = nullptr;
-    gRun.restorePath = nullptr;
-    gRun.indexText = nullptr;
-    gRun.throwList.RemoveAll();
-    gRun.options = 0;
-    gRun.index = 0;
-    gRun.exitCode = 0;
-}
 
 bool ExactlyOneOf(OptionFlags operation) {
     const OptionFlags allowed[] = {OPT_VIEW, OPT_EMPTY, OPT_HELP, OPT_THROW, OPT_INDEX, OPT_INDEX | OPT_DELETE};
@@ -60,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int count = (int)arguments.size();
     arguments.push_back(nullptr);
 
-    ResetRun();
+    testrun::ClearRun();
     gRun.drive = _getdrive();
     bool valid = ParseCommandLine(count, arguments.data());
     OptionFlags operation = gRun.options & ~OPT_MODIFIERS;
@@ -76,6 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                gRun.exitCode != EXIT_FILE_INVALID && gRun.exitCode != EXIT_NO_MEMORY) {
         __builtin_trap();
     }
-    ResetRun();
+    testrun::ClearRun();
     return 0;
 }
