@@ -110,7 +110,8 @@ CODE_MESSAGE = {
 def printed_any(lines, names):
     return any(printed(lines, name) for name in names)
 SUCCESS_MESSAGE = {"list": "MSG_FILE_COUNT", "restore": "MSG_RESTORE_OK", "delete": "MSG_DELETE_OK",
-                   "empty": "MSG_EMPTIED", "throw": "MSG_THROW_OK"}
+                   "empty": "MSG_EMPTIED", "throw": "MSG_THROW_OK",
+                   "empty-selected": "MSG_SELECTED_DELETED"}
 WARNING_MESSAGE = {"restore": "MSG_WARN_MOVED_NOT_UNREGISTERED",
                    "delete": "MSG_WARN_DELETED_NOT_UNREGISTERED"}
 

@@ -61,6 +61,7 @@ LATER = ["/f", "T:\\docs\\later.txt", "/Y"]
 # name: (arguments, command, what the arguments act on)
 #   restore/delete: ("index", n, target folder or None)
 #   throw: the Windows paths thrown
+#   empty-selected: the end of the names the pattern takes
 SCENARIOS = {
     "restore": (["1", "/Y"], "restore", ("index", 1, None)),
     "restore-to": (["3", "T:\\out\\", "/Y"], "restore", ("index", 3, "T:\\out\\")),
@@ -68,6 +69,7 @@ SCENARIOS = {
     "delete": (["1", "/delete", "/Y"], "delete", ("index", 1, None)),
     "delete-dir": (["2", "/delete", "/Y"], "delete", ("index", 2, None)),
     "empty": (["/empty", "/Y"], "empty", None),
+    "empty-match": (["/empty", "/match:*.txt", "/Y"], "empty-selected", ".txt"),
     "throw": (["/f", "T:\\docs\\new.txt", "/Y"], "throw", ["T:\\docs\\new.txt"]),
     "throw-many": (["/f", "T:\\docs\\*.log", "/Y"], "throw", ["T:\\docs\\a.log", "T:\\docs\\b.log"]),
     "throw-dir": (["/f", "T:\\docs\\album", "/Y"], "throw", ["T:\\docs\\album"]),
@@ -140,6 +142,11 @@ def act(actions, scenario, listed_paths):
     if command == "throw":
         actions.throw(*what)
         return None
+    if command == "empty-selected":  # a delete of each entry it takes
+        for path in listed_paths:
+            if path.lower().endswith(what):
+                actions.delete(path)
+        return None
     _, index, folder = what
     if index > len(listed_paths):
         return None
@@ -155,6 +162,11 @@ def act(actions, scenario, listed_paths):
 def check_completed(drive, scenario, code, text, stderr, before, after, fates, ledger, target):
     _, command, what = SCENARIOS[scenario]
     problems = lg.check_report(command, code, text, stderr)
+    if command == "empty-selected":
+        taken = [p for p, n in lg.registered_paths(after).items() if n and p.endswith(what)]
+        if code == 0 and taken:
+            problems.append(f"exit code 0, yet {', '.join(taken)} still registered")
+        return problems
     problems += lg.check_effect(command, code, before, after, fates, ledger, target=target,
                                 thrown=what if command == "throw" else ())
     return problems
