@@ -346,13 +346,15 @@ size_t ShownAnsiWidth(const WCHAR* text) {
     size_t width = 0;
     while (*text != 0) {
         size_t run = 0;
-        while (text[run] != 0 && !IsControlCharacter(text[run])) ++run;
+        bool ascii = true;
+        for (; text[run] != 0 && !IsControlCharacter(text[run]); ++run) ascii = ascii && text[run] < 0x80;
         if (run == 0) {
             width += 1;  // the control character, shown as SHOWN_CONTROL
             ++text;
             continue;
         }
-        width += (size_t)WideToAnsiUnits(text, (int)run, nullptr, 0);
+        // ASCII is one byte in every ANSI code page.
+        width += ascii ? run : (size_t)WideToAnsiUnits(text, (int)run, nullptr, 0);
         text += run;
     }
     return width;

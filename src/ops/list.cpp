@@ -1,5 +1,6 @@
 // The numbered table of the bin's items.
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "app/messages.h"
@@ -37,23 +38,53 @@ void WidenAscii(const char* text, WCHAR* out) {
     }
 }
 
+// Appends `value` at `*at`, at least `digits` wide, padded in front with
+// `pad` (as "%0*u" or "%*u" would).
+void PutNumber(char* text, size_t* at, uint32_t value, int digits, char pad) {
+    char reversed[10];
+    int n = 0;
+    do {
+        reversed[n++] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int i = n; i < digits; ++i) text[(*at)++] = pad;
+    while (n > 0) text[(*at)++] = reversed[--n];
+}
+
+void PutText(char* text, size_t* at, const char* part) {
+    while (*part != 0) text[(*at)++] = *part++;
+}
+
 // The line is put together from its columns rather than formatted: a big
 // bin's listing is thousands of lines.
 void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
-    char time[24];
+    char time[32];
     FormatDeletionTime(entry->deletionTime, time, sizeof time);
     char text[LINE_TAIL_CHARS];
     WCHAR head[LINE_HEAD_CHARS], tail[LINE_TAIL_CHARS];
-    std::snprintf(text, sizeof text, "[%*u] ", width, (unsigned)number);
+    size_t at = 0;
+    text[at++] = '[';
+    PutNumber(text, &at, (uint32_t)number, width, ' ');
+    PutText(text, &at, "] ");
+    text[at] = 0;
     WidenAscii(text, head);
-    std::snprintf(text, sizeof text, " %s %-6s%c%c%c%c\n", time,
-                  (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) ? "<DIR>" : "",
-                  AttributeLetter(entry->attributes, FILE_ATTRIBUTE_ARCHIVE, 'A'),
-                  AttributeLetter(entry->attributes, FILE_ATTRIBUTE_SYSTEM, 'S'),
-                  AttributeLetter(entry->attributes, FILE_ATTRIBUTE_HIDDEN, 'H'),
-                  AttributeLetter(entry->attributes, FILE_ATTRIBUTE_READONLY, 'R'));
+    at = 0;
+    text[at++] = ' ';
+    PutText(text, &at, time);
+    text[at++] = ' ';
+    size_t column = at;
+    if (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) PutText(text, &at, "<DIR>");
+    while (at < column + 6) text[at++] = ' ';
+    text[at++] = AttributeLetter(entry->attributes, FILE_ATTRIBUTE_ARCHIVE, 'A');
+    text[at++] = AttributeLetter(entry->attributes, FILE_ATTRIBUTE_SYSTEM, 'S');
+    text[at++] = AttributeLetter(entry->attributes, FILE_ATTRIBUTE_HIDDEN, 'H');
+    text[at++] = AttributeLetter(entry->attributes, FILE_ATTRIBUTE_READONLY, 'R');
+    text[at++] = '\n';
+    text[at] = 0;
     WidenAscii(text, tail);
-    WCHAR* path = WideOriginalPath(entry);
+    // The wide field is shown as it is; only an ANSI one needs a copy.
+    WCHAR* converted = entry->widePath == nullptr ? WideOriginalPath(entry) : nullptr;
+    const WCHAR* path = entry->widePath != nullptr ? entry->widePath : converted;
     // A line without its path must not pass for a complete listing.
     if (HasOriginalPath(entry) && path == nullptr) ReportNoMemory();
     const WCHAR* shown = path != nullptr ? path : WIDE("");
@@ -63,7 +94,7 @@ void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
     PrintShownText(shown);
     WriteOutput(blanks, WideLength(blanks));
     WriteOutput(tail, WideLength(tail));
-    MemFree(path);
+    MemFree(converted);
 }
 
 }  // namespace
@@ -89,9 +120,23 @@ void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
         std::snprintf(buffer, capacity, "%s", TIME_PLACEHOLDER);
         return;
     }
-    std::snprintf(buffer, capacity, "%04u/%02u/%02u %02u:%02u:%02u", (unsigned)(local.tm_year + 1900),
-                  (unsigned)(local.tm_mon + 1), (unsigned)local.tm_mday, (unsigned)local.tm_hour,
-                  (unsigned)local.tm_min, (unsigned)local.tm_sec);
+    char text[24];
+    size_t at = 0;
+    PutNumber(text, &at, (uint32_t)(local.tm_year + 1900), 4, '0');
+    text[at++] = '/';
+    PutNumber(text, &at, (uint32_t)(local.tm_mon + 1), 2, '0');
+    text[at++] = '/';
+    PutNumber(text, &at, (uint32_t)local.tm_mday, 2, '0');
+    text[at++] = ' ';
+    PutNumber(text, &at, (uint32_t)local.tm_hour, 2, '0');
+    text[at++] = ':';
+    PutNumber(text, &at, (uint32_t)local.tm_min, 2, '0');
+    text[at++] = ':';
+    PutNumber(text, &at, (uint32_t)local.tm_sec, 2, '0');
+    if (capacity == 0) return;
+    if (at >= capacity) at = capacity - 1;
+    std::memcpy(buffer, text, at);
+    buffer[at] = 0;
 }
 
 // A selection lists the entries it takes, each with its number in the full

@@ -69,12 +69,19 @@ size_t EncodeUtf8(const WCHAR* text, size_t length, char* out, size_t capacity) 
         } else if (IsHighSurrogate(value) || IsLowSurrogate(value)) {
             value = POSIX_REPLACEMENT;
         }
+        if (value < 0x80) {
+            if (out != nullptr && !full) {
+                if (n < capacity)
+                    out[n] = (char)value;
+                else
+                    full = true;
+            }
+            ++n;
+            continue;
+        }
         unsigned char bytes[4];
         size_t size;
-        if (value < 0x80) {
-            bytes[0] = (unsigned char)value;
-            size = 1;
-        } else if (value < 0x800) {
+        if (value < 0x800) {
             bytes[0] = (unsigned char)(0xC0 | (value >> 6));
             bytes[1] = (unsigned char)(0x80 | (value & 0x3F));
             size = 2;
