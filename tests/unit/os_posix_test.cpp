@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -19,6 +21,25 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+namespace {
+// Entries the next folder reads give before they fail as a disk error
+// would make them; -1 lets every read through.
+int sEntriesBeforeReadError = -1;
+}  // namespace
+
+// Stands in for the C library's readdir in this test program, so that a
+// folder read can fail part way.
+extern "C" struct dirent* readdir(DIR* directory) {
+    using Readdir = struct dirent* (*)(DIR*);
+    static Readdir real = reinterpret_cast<Readdir>(dlsym(RTLD_NEXT, "readdir"));
+    if (sEntriesBeforeReadError == 0) {
+        errno = EIO;
+        return nullptr;
+    }
+    if (sEntriesBeforeReadError > 0) --sEntriesBeforeReadError;
+    return real(directory);
+}
 
 namespace {
 
@@ -532,6 +553,62 @@ TEST_F(PosixDisk, BigFolderLookupsFollowEveryChange) {
     EXPECT_NE(GetFileAttributesW(u"X:\\big\\OUTSIDER.TXT"), INVALID_FILE_ATTRIBUTES);
     EXPECT_FALSE(MoveFileW(u"X:\\big\\Dc1.txt", u"X:\\big\\outsider.TXT"));
     EXPECT_TRUE(Exists("big/Dc1.txt"));
+}
+
+// A lookup that misses a name in a big folder reads all its names, which
+// the next search of the folder takes over: that search must still list the
+// folder as it is then, after a change from outside or by this process, and
+// a read that failed part way must neither pass for a smaller folder nor be
+// handed over.
+TEST_F(PosixDisk, SearchesAfterAMissedLookupListTheFolderAsItIs) {
+    Run("mkdir '" + base + "/disk/big'");
+    for (int i = 0; i < 300; ++i) Write("big/Dc" + std::to_string(i) + ".txt");
+    const std::u16string all = List(u"X:\\big\\*");
+    // The first name missed in a folder is looked for by reading it through;
+    // the read fails after `entries` names when that is not -1.
+    auto miss = [&](int entries) {
+        PosixResetState();
+        sEntriesBeforeReadError = entries;
+        EXPECT_EQ(GetFileAttributesW(u"X:\\big\\desktop.ini"), INVALID_FILE_ATTRIBUTES);
+        sEntriesBeforeReadError = -1;
+    };
+    miss(-1);
+    EXPECT_EQ(List(u"X:\\big\\*"), all);
+    EXPECT_EQ(List(u"X:\\big\\*"), all);  // handed over once, then read again
+
+    timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+    miss(-1);
+    Write("big/Outsider.txt");
+    ASSERT_EQ(utimensat(AT_FDCWD, (base + "/disk/big").c_str(), later, 0), 0);
+    EXPECT_NE(List(u"X:\\big\\*").find(u"|Outsider.txt|"), std::u16string::npos);
+
+    miss(-1);
+    FILE* made = _wfopen(u"X:\\big\\Own.txt", u"wb");
+    ASSERT_NE(made, nullptr);
+    std::fclose(made);
+    ASSERT_EQ(utimensat(AT_FDCWD, (base + "/disk/big").c_str(), later, 0), 0);  // as if in the same tick
+    EXPECT_NE(List(u"X:\\big\\*").find(u"|Own.txt|"), std::u16string::npos);
+
+    // Reads that fail part way: of a lookup, of the kept names, of a search.
+    const std::u16string now = List(u"X:\\big\\*");
+    miss(280);
+    EXPECT_EQ(List(u"X:\\big\\*"), now);
+    miss(-1);
+    sEntriesBeforeReadError = 280;
+    EXPECT_EQ(GetFileAttributesW(u"X:\\big\\desktop.INI"), INVALID_FILE_ATTRIBUTES);  // builds the kept names
+    sEntriesBeforeReadError = -1;
+    for (int i = 0; i < 300; ++i) {
+        std::string name = "X:\\big\\DC" + std::to_string(i) + ".TXT";
+        EXPECT_EQ(GetFileAttributesW(std::u16string(name.begin(), name.end()).c_str()), (DWORD)FILE_ATTRIBUTE_ARCHIVE) << i;
+    }
+    EXPECT_EQ(List(u"X:\\big\\*"), now);  // takes what the first lookup read
+    WIN32_FIND_DATAW data;
+    sEntriesBeforeReadError = 100;
+    EXPECT_EQ(FindFirstFileW(u"X:\\big\\*", &data), INVALID_HANDLE_VALUE);
+    DWORD error = GetLastError();
+    sEntriesBeforeReadError = -1;
+    EXPECT_NE(error, (DWORD)ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(error, (DWORD)ERROR_NO_MORE_FILES);
 }
 
 // A search describes each entry relative to the folder it holds open; a

@@ -2,6 +2,7 @@
 // its mask match, and the lookup of a name in a Unix folder without regard
 // to case, with the names of one big folder kept between calls.
 #include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -162,7 +163,13 @@ void BuildFolderCache(const char* folder) {
     DIR* directory = opendir(folder);
     if (directory == nullptr) return;
     bool ok = true;
-    while (struct dirent* entry = readdir(directory)) {
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(directory);
+        if (entry == nullptr) {
+            ok = errno == 0;  // names read in part would hide the rest
+            break;
+        }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
         if (!AppendCachedName(&built, entry->d_name)) {
             ok = false;
@@ -255,6 +262,45 @@ bool ScannedBefore(const struct stat& info) {
     return false;
 }
 
+// The names the last lookup of a missing name read from a big folder, with
+// the folder's identity and modification time taken before the read: until
+// the time changes they are the folder's names. Any change of a name by this
+// process drops them.
+struct ReadNames {
+    bool valid;
+    dev_t device;
+    ino_t inode;
+    struct timespec modified;
+    char* bytes;
+    size_t used;
+    size_t capacity;
+    size_t count;
+};
+
+ReadNames sReadNames;
+
+void DropReadNames(ReadNames* names) {
+    std::free(names->bytes);
+    *names = ReadNames();
+}
+
+// Appends a name; false when memory runs out.
+bool KeepReadName(ReadNames* names, const char* name) {
+    size_t length = std::strlen(name) + 1;
+    if (names->used + length > names->capacity) {
+        size_t capacity = names->capacity < 4096 ? 4096 : names->capacity;
+        while (capacity < names->used + length) capacity *= 2;
+        char* grown = static_cast<char*>(std::realloc(names->bytes, capacity));
+        if (grown == nullptr) return false;
+        names->bytes = grown;
+        names->capacity = capacity;
+    }
+    std::memcpy(names->bytes + names->used, name, length);
+    names->used += length;
+    ++names->count;
+    return true;
+}
+
 // Splits a Unix path into its folder and its last name, in `folder`.
 const char* SplitUnixPath(const char* path, char* folder, size_t capacity) {
     const char* slash = std::strrchr(path, '/');
@@ -290,17 +336,26 @@ bool AsciiEqualNoCase(const char* bytes, const WCHAR* name, size_t length) {
     return true;
 }
 
+// What an 8.3 name may not hold besides characters above ASCII (every name
+// of a big folder passes through here).
+bool IsInvalidInShortName(WCHAR ch) {
+    switch (ch) {
+        case '*': case '?': case '<': case '>': case '|': case '"': case '+': case '=':
+        case ',': case ';': case '[': case ']': case ' ': case ':': case '/': case '\\':
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 bool IsLegalShortName(const WCHAR* name, size_t length) {
-    static const char SHORT_NAME_INVALID[] = "*?<>|\"+=,;[] \345:/\\";
     if (length > 12) return false;
     if (length > 0 && name[0] == '.') return length == 1 || (length == 2 && name[1] == '.');
     long dot = -1;
     for (size_t i = 0; i < length; ++i) {
-        if (name[i] > 0x7F) return false;
-        for (const char* p = SHORT_NAME_INVALID; *p != 0; ++p)
-            if (name[i] == (WCHAR)(unsigned char)*p) return false;
+        if (name[i] > 0x7F || IsInvalidInShortName(name[i])) return false;
         if (name[i] == '.') {
             if (dot != -1) return false;
             dot = (long)i;
@@ -366,10 +421,26 @@ bool HasInvalidNameChar(const WCHAR* text, size_t length) {
 
 void ForgetFolderCache() {
     for (FolderCache& cache : sFolderCaches) cache = FolderCache();
+    for (ScannedFolder& folder : sScanned) folder = ScannedFolder{};
+    DropReadNames(&sReadNames);
+}
+
+bool TakeFolderNames(const struct stat& now, char** names, size_t* bytes) {
+    ReadNames& read = sReadNames;
+    if (!read.valid || read.device != now.st_dev || read.inode != now.st_ino) return false;
+    bool current = SameTime(read.modified, now.st_mtim);
+    if (current) {
+        *names = read.bytes;
+        *bytes = read.used;
+        read.bytes = nullptr;
+    }
+    DropReadNames(&read);
+    return current;
 }
 
 // This process made a new name at `path`: the cached folder takes it in.
 void NoteNameAdded(const char* path) {
+    DropReadNames(&sReadNames);
     char folder[UNIX_PATH_BYTES];
     const char* name = SplitUnixPath(path, folder, sizeof folder);
     FolderCache* cache = name != nullptr ? CachedFolder(folder) : nullptr;
@@ -394,6 +465,7 @@ void NoteNameAdded(const char* path) {
 // This process removed or renamed away the name at `path`: the cached
 // folder lets it go.
 void NoteNameRemoved(const char* path) {
+    DropReadNames(&sReadNames);
     char folder[UNIX_PATH_BYTES];
     const char* name = SplitUnixPath(path, folder, sizeof folder);
     if (name == nullptr) {
@@ -433,14 +505,24 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
     }
     DIR* directory = opendir(folder);
     if (directory == nullptr) return false;
+    ReadNames read = {};
+    struct stat before;
+    bool keep = fstat(dirfd(directory), &before) == 0;
     // Every name of a big folder is compared for each new name made in it,
     // so the common case stays cheap: an ASCII name can equal an ASCII name
     // only letter for letter, and a generated 8.3 name always holds a '~'.
     bool asciiName = IsAsciiWide(name, length);
     bool mayBeShortName = HasTilde(name, length);
     bool matched = false;
-    while (struct dirent* entry = readdir(directory)) {
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(directory);
+        if (entry == nullptr) {
+            keep = keep && errno == 0;
+            break;
+        }
         if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        keep = keep && KeepReadName(&read, entry->d_name);
         size_t bytes = std::strlen(entry->d_name);
         if (asciiName && !mayBeShortName && IsAsciiBytes(entry->d_name, bytes)) {
             matched = bytes == length && AsciiEqualNoCase(entry->d_name, name, length);
@@ -465,6 +547,16 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
         }
     }
     closedir(directory);
+    if (keep && !matched && read.count >= FOLDER_CACHE_MIN_NAMES) {
+        read.valid = true;
+        read.device = before.st_dev;
+        read.inode = before.st_ino;
+        read.modified = before.st_mtim;
+        DropReadNames(&sReadNames);
+        sReadNames = read;
+    } else {
+        DropReadNames(&read);
+    }
     return matched;
 }
 

@@ -187,6 +187,13 @@ bool HasInvalidNameChar(const WCHAR* text, size_t length);
 // entry equal to it without regard to case, or whose generated 8.3 name is.
 // The entry's own name goes to `found`.
 bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found, size_t capacity);
+// The names that a lookup of a missing name read from a big folder, handed
+// once to the next search of that folder, which would otherwise read it
+// again at once (a listing looks for desktop.ini, then searches the bin
+// folder). True, with the names (each zero-terminated, one after another,
+// `bytes` in all; the caller frees them with std::free), when the folder
+// whose status is `now` is the one read and unchanged since.
+bool TakeFolderNames(const struct stat& now, char** names, size_t* bytes);
 // The kept names of a big folder follow this process's own changes.
 void NoteNameAdded(const char* path);
 void NoteNameRemoved(const char* path);

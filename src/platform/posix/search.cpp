@@ -3,10 +3,12 @@
 // call, matched by Wine's mask rules against each name and its 8.3 name,
 // and sorted as Wine sorts it.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,17 +71,11 @@ struct SearchFolder {
 
 const WCHAR* NameOf(const Search* search, const FoundEntry& entry) { return search->names.storage + entry.nameAt; }
 
-// The search whose entries qsort is comparing (a search is read whole
-// before the next one starts).
-const Search* sSorting = nullptr;
-
 // Wine's order: without regard to case, then names equal so far by their
 // code units.
-int CompareEntries(const void* a, const void* b) {
-    const FoundEntry& x = *static_cast<const FoundEntry*>(a);
-    const FoundEntry& y = *static_cast<const FoundEntry*>(b);
-    const WCHAR* xName = NameOf(sSorting, x);
-    const WCHAR* yName = NameOf(sSorting, y);
+int CompareEntries(const Search* search, const FoundEntry& x, const FoundEntry& y) {
+    const WCHAR* xName = NameOf(search, x);
+    const WCHAR* yName = NameOf(search, y);
     size_t n = x.nameLength < y.nameLength ? x.nameLength : y.nameLength;
     const WCHAR* xFolded = xName + x.nameLength + 1;
     const WCHAR* yFolded = yName + y.nameLength + 1;
@@ -89,6 +85,53 @@ int CompareEntries(const void* a, const void* b) {
     for (size_t i = 0; i < n; ++i)
         if (xName[i] != yName[i]) return (int)xName[i] - (int)yName[i];
     return 0;
+}
+
+// An entry's first eight upper-case units packed into two numbers (a name
+// that ends earlier is padded with 0, below every unit), so that most
+// comparisons of a big folder's names touch neither the names nor their
+// pool; only names whose keys are equal are compared whole.
+struct SortKey {
+    uint64_t high;
+    uint64_t low;
+    int32_t entry;
+};
+
+SortKey KeyOf(const Search* search, int32_t index) {
+    const FoundEntry& entry = search->entries.storage[index];
+    const WCHAR* folded = NameOf(search, entry) + entry.nameLength + 1;
+    uint64_t units[8] = {0};
+    for (size_t i = 0; i < 8 && i < entry.nameLength; ++i) units[i] = folded[i];
+    SortKey key;
+    key.high = units[0] << 48 | units[1] << 32 | units[2] << 16 | units[3];
+    key.low = units[4] << 48 | units[5] << 32 | units[6] << 16 | units[7];
+    key.entry = index;
+    return key;
+}
+
+// Sorts the entries from `first` on; false when memory runs out (the
+// entries then stay as read).
+bool SortEntries(Search* search, int32_t first) {
+    int32_t count = search->entries.Length() - first;
+    if (count < 2) return true;
+    SortKey* keys = static_cast<SortKey*>(std::malloc(sizeof(SortKey) * (size_t)count));
+    FoundEntry* sorted = static_cast<FoundEntry*>(std::malloc(sizeof(FoundEntry) * (size_t)count));
+    bool ok = keys != nullptr && sorted != nullptr;
+    if (ok) {
+        for (int32_t i = 0; i < count; ++i) keys[i] = KeyOf(search, first + i);
+        std::sort(keys, keys + count, [search](const SortKey& a, const SortKey& b) {
+            if (a.high != b.high) return a.high < b.high;
+            if (a.low != b.low) return a.low < b.low;
+            const FoundEntry* entries = search->entries.storage;
+            int order = CompareEntries(search, entries[a.entry], entries[b.entry]);
+            return order != 0 ? order < 0 : a.entry < b.entry;
+        });
+        for (int32_t i = 0; i < count; ++i) sorted[i] = search->entries.storage[keys[i].entry];
+        std::memcpy(search->entries.storage + first, sorted, sizeof(FoundEntry) * (size_t)count);
+    }
+    std::free(keys);
+    std::free(sorted);
+    return ok;
 }
 
 // The name, its terminator and its upper-case form go to the pool.
@@ -102,11 +145,15 @@ bool AddFound(Search* search, const FileInfo& info, const WCHAR* name, size_t le
     std::memcpy(entry.shortName, shortName, (shortLength + 1) * sizeof(WCHAR));
     NamePool& names = search->names;
     int32_t used = names.Length();
-    bool ok = true;
-    for (size_t i = 0; ok && i < length; ++i) ok = names.Add(name[i]) >= 0;
-    ok = ok && names.Add(0) >= 0;
-    for (size_t i = 0; ok && i < length; ++i) ok = names.Add(Upcase(name[i])) >= 0;
-    if (ok && search->entries.Add(entry) >= 0) return true;
+    int32_t units = (int32_t)(2 * length + 1);
+    while (names.capacity - used < units)
+        if (!names.Grow()) return false;
+    WCHAR* at = names.storage + used;
+    std::memcpy(at, name, length * sizeof(WCHAR));
+    at[length] = 0;
+    for (size_t i = 0; i < length; ++i) at[length + 1 + i] = Upcase(name[i]);
+    names.length = used + units;
+    if (search->entries.Add(entry) >= 0) return true;
     names.length = used;
     return false;
 }
@@ -176,34 +223,52 @@ bool AddIfMatching(Search* search, const SearchFolder& folder, const char* unixN
     return AddFound(search, info, name, length, shortName);
 }
 
+// Adds the matching entries among `names` (each zero-terminated, one after
+// another); false when memory runs out.
+bool AddMatchingNames(Search* search, const SearchFolder& folder, const char* names, size_t bytes,
+                      const WCHAR* mask, size_t maskLength) {
+    for (size_t at = 0; at < bytes; at += std::strlen(names + at) + 1)
+        if (!AddIfMatching(search, folder, names + at, nullptr, mask, maskLength)) return false;
+    return true;
+}
+
+// Adds the matching entries of the folder as it reads them; 0, or the error
+// that stopped the read (a folder read in part would pass for a smaller one).
+DWORD AddMatchingRead(Search* search, const SearchFolder& folder, DIR* directory, const WCHAR* mask,
+                      size_t maskLength) {
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(directory);
+        if (entry == nullptr) return errno == 0 ? 0 : ErrorFromErrno(errno);
+        if (IsDotName(entry->d_name)) continue;
+        if (!AddIfMatching(search, folder, entry->d_name, nullptr, mask, maskLength)) return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
 // Adds the matching entries of the whole folder, sorted after the `dots`
-// already there. False when memory runs out.
-bool AddMatchingEntries(Search* search, SearchFolder* folder, const WCHAR* mask, size_t maskLength) {
+// already there: its names as a lookup just read them, while it is
+// unchanged, else as read now. 0, or the error that stopped the search.
+DWORD AddMatchingEntries(Search* search, SearchFolder* folder, const WCHAR* mask, size_t maskLength) {
     int32_t dots = search->entries.Length();
-    bool ok = true;
+    DWORD error = 0;
     int fd = open(folder->path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* directory = nullptr;
-    if (fd >= 0 && fstat(fd, &folder->open.status) == 0) directory = fdopendir(fd);
-    if (directory == nullptr && fd >= 0) close(fd);
     folder->open.fd = fd;
-    if (directory != nullptr) {
-        while (struct dirent* entry = readdir(directory)) {
-            if (IsDotName(entry->d_name)) continue;
-            if (!AddIfMatching(search, *folder, entry->d_name, nullptr, mask, maskLength)) {
-                ok = false;
-                break;
-            }
-        }
-        closedir(directory);
+    char* names = nullptr;
+    size_t bytes = 0;
+    if (fd < 0 || fstat(fd, &folder->open.status) != 0) {
+        // Listed as empty, as before the folder could be read.
+    } else if (TakeFolderNames(folder->open.status, &names, &bytes)) {
+        if (!AddMatchingNames(search, *folder, names, bytes, mask, maskLength)) error = ERROR_NOT_ENOUGH_MEMORY;
+        std::free(names);
+    } else if (DIR* directory = fdopendir(fd)) {
+        error = AddMatchingRead(search, *folder, directory, mask, maskLength);
+        closedir(directory);  // closes fd
+        fd = -1;
     }
+    if (fd >= 0) close(fd);
     folder->open.fd = -1;
-    if (search->entries.Length() > dots) {
-        sSorting = search;
-        std::qsort(search->entries.storage + dots, (size_t)(search->entries.Length() - dots), sizeof(FoundEntry),
-                   CompareEntries);
-        sSorting = nullptr;
-    }
-    return ok;
+    if (error == 0 && !SortEntries(search, dots)) error = ERROR_NOT_ENOUGH_MEMORY;
+    return error;
 }
 
 HANDLE StartSearch(const WCHAR* pattern) {
@@ -260,12 +325,13 @@ HANDLE StartSearch(const WCHAR* pattern) {
         if (parts->count >= 2)
             ok = AddIfMatching(search, searched, ".", nullptr, mask, maskLength) &&
                  AddIfMatching(search, searched, "..", nullptr, mask, maskLength);
-        ok = ok && AddMatchingEntries(search, &searched, mask, maskLength);
+        error = ok ? AddMatchingEntries(search, &searched, mask, maskLength) : 0;
     }
     std::free(parts);
-    if (!ok || search->entries.Length() == 0) {
+    if (!ok) error = ERROR_NOT_ENOUGH_MEMORY;
+    if (error != 0 || search->entries.Length() == 0) {
         // Names that matched but were all left out end the search at once.
-        SetLastError(!ok ? ERROR_NOT_ENOUGH_MEMORY : search->dropped > 0 ? ERROR_NO_MORE_FILES : ERROR_FILE_NOT_FOUND);
+        SetLastError(error != 0 ? error : search->dropped > 0 ? ERROR_NO_MORE_FILES : ERROR_FILE_NOT_FOUND);
         FreeSearch(search);
         return INVALID_HANDLE_VALUE;
     }
