@@ -62,6 +62,12 @@ size_t EncodeUtf8(const WCHAR* text, size_t length, char* out, size_t capacity) 
     size_t n = 0;
     bool full = false;
     for (size_t i = 0; i < length; ++i) {
+        // A run of ASCII, most of any text, is copied as it is.
+        if (out != nullptr && !full && text[i] < 0x80) {
+            while (i < length && text[i] < 0x80 && n < capacity) out[n++] = (char)text[i++];
+            if (i == length) break;
+            if (text[i] < 0x80) full = true;  // no room left
+        }
         uint32_t value = text[i];
         if (IsHighSurrogate(value) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
             value = 0x10000 + ((value & 0x3FF) << 10) + (text[i + 1] & 0x3FF);
@@ -70,13 +76,7 @@ size_t EncodeUtf8(const WCHAR* text, size_t length, char* out, size_t capacity) 
             value = POSIX_REPLACEMENT;
         }
         if (value < 0x80) {
-            if (out != nullptr && !full) {
-                if (n < capacity)
-                    out[n] = (char)value;
-                else
-                    full = true;
-            }
-            ++n;
+            ++n;  // counted only: no output, or no room
             continue;
         }
         unsigned char bytes[4];
