@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdarg>
+#include <cstring>
 
 #include "app/runstate.h"
 #include "platform/console.h"
@@ -340,6 +341,22 @@ void PrintShownText(const WCHAR* text) {
         WriteOutput(text, run);
         text += run;
     }
+}
+
+void PrintShownLine(const WCHAR* head, const WCHAR* text, const WCHAR* tail) {
+    size_t headLength = WideLength(head), textLength = WideLength(text), tailLength = WideLength(tail);
+    WCHAR line[STACK_WIDE_CHARS];
+    if (headLength + textLength + tailLength > (size_t)STACK_WIDE_CHARS) {
+        WriteOutput(head, headLength);
+        PrintShownText(text);
+        WriteOutput(tail, tailLength);
+        return;
+    }
+    std::memcpy(line, head, headLength * sizeof(WCHAR));
+    std::memcpy(line + headLength, text, textLength * sizeof(WCHAR));
+    MaskControls(line + headLength, textLength);
+    std::memcpy(line + headLength + textLength, tail, tailLength * sizeof(WCHAR));
+    WriteOutput(line, headLength + textLength + tailLength);
 }
 
 size_t ShownAnsiWidth(const WCHAR* text) {

@@ -89,11 +89,11 @@ void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
     if (HasOriginalPath(entry) && path == nullptr) ReportNoMemory();
     const WCHAR* shown = path != nullptr ? path : WIDE("");
     size_t used = ShownAnsiWidth(shown);
-    const WCHAR* blanks = PATH_COLUMN_BLANKS + (used < (size_t)PATH_COLUMN_WIDTH ? used : (size_t)PATH_COLUMN_WIDTH);
-    WriteOutput(head, WideLength(head));
-    PrintShownText(shown);
-    WriteOutput(blanks, WideLength(blanks));
-    WriteOutput(tail, WideLength(tail));
+    size_t blanks = PATH_COLUMN_WIDTH - (used < (size_t)PATH_COLUMN_WIDTH ? used : (size_t)PATH_COLUMN_WIDTH);
+    WCHAR after[PATH_COLUMN_WIDTH + LINE_TAIL_CHARS];
+    std::memcpy(after, PATH_COLUMN_BLANKS, blanks * sizeof(WCHAR));
+    WideCopy(after + blanks, LINE_TAIL_CHARS, tail);
+    PrintShownLine(head, shown, after);
     MemFree(converted);
 }
 

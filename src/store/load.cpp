@@ -53,7 +53,10 @@ StoreStatus ReadDataItems(const Bin* bin, DataItemTable* table) {
     }
     FsEndFolderWalk(&walk);
     if (result == STORE_OK && step == FOLDER_FAILED) result = STORE_READ_FAILED;
-    if (result == STORE_OK) std::sort(table->storage, table->storage + table->Length(), DataItemBefore);
+    // A lambda, which the sort takes in line, unlike a function pointer.
+    if (result == STORE_OK)
+        std::sort(table->storage, table->storage + table->Length(),
+                  [](const DataItem& a, const DataItem& b) { return DataItemBefore(a, b); });
     return result;
 }
 
