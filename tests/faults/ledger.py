@@ -4,7 +4,7 @@ full-disk tests share.
 Every file a test lays out holds bytes no other file holds, so a file is
 found by its bytes wherever it went. A ledger is made from the drive before
 the commands run; `account` then looks for each file in the drive after
-them, read by run_faults.View (the independent reader of the three layouts),
+them, read by faults_view.View (the independent reader of the three layouts),
 and names every file that is not in one of its allowed places:
 
 - where it was: outside the bin at its path, or in the bin listed by the

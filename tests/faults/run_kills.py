@@ -256,7 +256,7 @@ def run_scenario(drive, scenario, limit, verbose, stats):
         if problems:
             failures.append(f"{label}: exit {code}\n    " + "\n    ".join(problems)
                             + f"\n    to repeat: DUSTPAIL_KILL_AT={k} dustpail-faults {' '.join(args)} "
-                            f"on this layout's drive (run_faults.lay_out_drive plus EXTRA_OUTSIDE), "
+                            f"on this layout's drive (faults_scenarios.lay_out_drive plus EXTRA_OUTSIDE), "
                             f"then /view, the command again, {' '.join(LATER)}")
         if not killed:
             break
