@@ -343,20 +343,19 @@ void PrintShownText(const WCHAR* text) {
     }
 }
 
-void PrintShownLine(const WCHAR* head, const WCHAR* text, const WCHAR* tail) {
-    size_t headLength = WideLength(head), textLength = WideLength(text), tailLength = WideLength(tail);
-    WCHAR line[STACK_WIDE_CHARS];
-    if (headLength + textLength + tailLength > (size_t)STACK_WIDE_CHARS) {
-        WriteOutput(head, headLength);
-        PrintShownText(text);
-        WriteOutput(tail, tailLength);
-        return;
+bool CopyShownText(WCHAR* out, size_t capacity, const WCHAR* text, size_t* length, size_t* width) {
+    bool ascii = true;
+    size_t n = 0;
+    for (; text[n] != 0; ++n) {
+        if (n == capacity) return false;
+        WCHAR unit = text[n];
+        ascii = ascii && unit < 0x80;
+        out[n] = IsControlCharacter(unit) ? SHOWN_CONTROL : unit;
     }
-    std::memcpy(line, head, headLength * sizeof(WCHAR));
-    std::memcpy(line + headLength, text, textLength * sizeof(WCHAR));
-    MaskControls(line + headLength, textLength);
-    std::memcpy(line + headLength + textLength, tail, tailLength * sizeof(WCHAR));
-    WriteOutput(line, headLength + textLength + tailLength);
+    *length = n;
+    // ASCII is one byte in every ANSI code page.
+    *width = ascii ? n : ShownAnsiWidth(text);
+    return true;
 }
 
 size_t ShownAnsiWidth(const WCHAR* text) {

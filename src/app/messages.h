@@ -73,9 +73,10 @@ int PrintCatalogue(int id, ...);
 // Writes text as it is, but for its control characters, shown as '?' as
 // PrintMessage shows an argument's.
 void PrintShownText(const WCHAR* text);
-// head, text shown as PrintShownText shows it, and tail, written at once
-// (a listing's line).
-void PrintShownLine(const WCHAR* head, const WCHAR* text, const WCHAR* tail);
+// Copies text as PrintShownText shows it into `out` (unterminated), with
+// its length and its width as ShownAnsiWidth counts it; false when it needs
+// more than `capacity` units.
+bool CopyShownText(WCHAR* out, size_t capacity, const WCHAR* text, size_t* length, size_t* width);
 // The width of text in a listing's column: its bytes in the ANSI code page
 // as PrintMessage shows it (a control character as '?'), the count a
 // redirected Windows listing has always padded by. Every build pads the

@@ -25,76 +25,77 @@ const int PATH_COLUMN_WIDTH = 39;
 // Digits of the largest number, up to three, so the brackets line up.
 int NumberWidth(int32_t count) { return count < 10 ? 1 : (count < 100 ? 2 : 3); }
 
-// Blanks that pad a path to its column.
-const WCHAR PATH_COLUMN_BLANKS[] = WIDE("                                       ");
-static_assert(sizeof PATH_COLUMN_BLANKS / sizeof(WCHAR) == PATH_COLUMN_WIDTH + 1, "one blank a column");
-// "[n] " before the path, " time attributes" and the line break after it.
-const size_t LINE_HEAD_CHARS = 24;
-const size_t LINE_TAIL_CHARS = 48;
-
-// ASCII text (numbers, times, attributes) as wide text.
-void WidenAscii(const char* text, WCHAR* out) {
-    while ((*out++ = (WCHAR)(unsigned char)*text++) != 0) {
-    }
-}
+// A line's room: the path's column and what follows it; a longer path is
+// printed in pieces.
+const size_t LINE_UNITS = 1024;
+const size_t LINE_TAIL_UNITS = 48;
 
 // Appends `value` at `*at`, at least `digits` wide, padded in front with
 // `pad` (as "%0*u" or "%*u" would).
-void PutNumber(char* text, size_t* at, uint32_t value, int digits, char pad) {
+template <typename Unit>
+void PutNumber(Unit* text, size_t* at, uint32_t value, int digits, char pad) {
     char reversed[10];
     int n = 0;
     do {
         reversed[n++] = (char)('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    for (int i = n; i < digits; ++i) text[(*at)++] = pad;
-    while (n > 0) text[(*at)++] = reversed[--n];
+    for (int i = n; i < digits; ++i) text[(*at)++] = (Unit)pad;
+    while (n > 0) text[(*at)++] = (Unit)reversed[--n];
 }
 
-void PutText(char* text, size_t* at, const char* part) {
-    while (*part != 0) text[(*at)++] = *part++;
+// Appends exactly `digits` digits of `value` (below 10^digits).
+void PutDigits(char* text, size_t* at, uint32_t value, int digits) {
+    for (int i = digits - 1; i >= 0; --i) {
+        text[*at + (size_t)i] = (char)('0' + value % 10);
+        value /= 10;
+    }
+    *at += (size_t)digits;
 }
 
-// The line is put together from its columns rather than formatted: a big
-// bin's listing is thousands of lines.
+void PutText(WCHAR* text, size_t* at, const char* part) {
+    while (*part != 0) text[(*at)++] = (WCHAR)(unsigned char)*part++;
+}
+
+// The line is put together from its columns rather than formatted, and
+// written at once: a big bin's listing is thousands of lines.
 void PrintEntryLine(const BinEntry* entry, int32_t number, int width) {
-    char time[32];
-    FormatDeletionTime(entry->deletionTime, time, sizeof time);
-    char text[LINE_TAIL_CHARS];
-    WCHAR head[LINE_HEAD_CHARS], tail[LINE_TAIL_CHARS];
+    WCHAR line[LINE_UNITS];
     size_t at = 0;
-    text[at++] = '[';
-    PutNumber(text, &at, (uint32_t)number, width, ' ');
-    PutText(text, &at, "] ");
-    text[at] = 0;
-    WidenAscii(text, head);
-    at = 0;
-    text[at++] = ' ';
-    PutText(text, &at, time);
-    text[at++] = ' ';
-    size_t column = at;
-    if (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) PutText(text, &at, "<DIR>");
-    while (at < column + 6) text[at++] = ' ';
-    text[at++] = AttributeLetter(entry->attributes, FILE_ATTRIBUTE_ARCHIVE, 'A');
-    text[at++] = AttributeLetter(entry->attributes, FILE_ATTRIBUTE_SYSTEM, 'S');
-    text[at++] = AttributeLetter(entry->attributes, FILE_ATTRIBUTE_HIDDEN, 'H');
-    text[at++] = AttributeLetter(entry->attributes, FILE_ATTRIBUTE_READONLY, 'R');
-    text[at++] = '\n';
-    text[at] = 0;
-    WidenAscii(text, tail);
+    line[at++] = '[';
+    PutNumber(line, &at, (uint32_t)number, width, ' ');
+    PutText(line, &at, "] ");
     // The wide field is shown as it is; only an ANSI one needs a copy.
     WCHAR* converted = entry->widePath == nullptr ? WideOriginalPath(entry) : nullptr;
     const WCHAR* path = entry->widePath != nullptr ? entry->widePath : converted;
     // A line without its path must not pass for a complete listing.
     if (HasOriginalPath(entry) && path == nullptr) ReportNoMemory();
     const WCHAR* shown = path != nullptr ? path : WIDE("");
-    size_t used = ShownAnsiWidth(shown);
-    size_t blanks = PATH_COLUMN_WIDTH - (used < (size_t)PATH_COLUMN_WIDTH ? used : (size_t)PATH_COLUMN_WIDTH);
-    WCHAR after[PATH_COLUMN_WIDTH + LINE_TAIL_CHARS];
-    std::memcpy(after, PATH_COLUMN_BLANKS, blanks * sizeof(WCHAR));
-    WideCopy(after + blanks, LINE_TAIL_CHARS, tail);
-    PrintShownLine(head, shown, after);
+    size_t length = 0, used = 0;
+    if (CopyShownText(line + at, LINE_UNITS - at - PATH_COLUMN_WIDTH - LINE_TAIL_UNITS, shown, &length, &used)) {
+        at += length;
+    } else {
+        WriteOutput(line, at);
+        PrintShownText(shown);
+        used = ShownAnsiWidth(shown);
+        at = 0;
+    }
     MemFree(converted);
+    for (; used < (size_t)PATH_COLUMN_WIDTH; ++used) line[at++] = ' ';
+    char time[32];
+    FormatDeletionTime(entry->deletionTime, time, sizeof time);
+    line[at++] = ' ';
+    PutText(line, &at, time);
+    line[at++] = ' ';
+    size_t column = at;
+    if (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) PutText(line, &at, "<DIR>");
+    while (at < column + 6) line[at++] = ' ';
+    line[at++] = (WCHAR)AttributeLetter(entry->attributes, FILE_ATTRIBUTE_ARCHIVE, 'A');
+    line[at++] = (WCHAR)AttributeLetter(entry->attributes, FILE_ATTRIBUTE_SYSTEM, 'S');
+    line[at++] = (WCHAR)AttributeLetter(entry->attributes, FILE_ATTRIBUTE_HIDDEN, 'H');
+    line[at++] = (WCHAR)AttributeLetter(entry->attributes, FILE_ATTRIBUTE_READONLY, 'R');
+    line[at++] = '\n';
+    WriteOutput(line, at);
 }
 
 }  // namespace
@@ -122,17 +123,17 @@ void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
     }
     char text[24];
     size_t at = 0;
-    PutNumber(text, &at, (uint32_t)(local.tm_year + 1900), 4, '0');
+    PutDigits(text, &at, (uint32_t)(local.tm_year + 1900), 4);
     text[at++] = '/';
-    PutNumber(text, &at, (uint32_t)(local.tm_mon + 1), 2, '0');
+    PutDigits(text, &at, (uint32_t)(local.tm_mon + 1), 2);
     text[at++] = '/';
-    PutNumber(text, &at, (uint32_t)local.tm_mday, 2, '0');
+    PutDigits(text, &at, (uint32_t)local.tm_mday, 2);
     text[at++] = ' ';
-    PutNumber(text, &at, (uint32_t)local.tm_hour, 2, '0');
+    PutDigits(text, &at, (uint32_t)local.tm_hour, 2);
     text[at++] = ':';
-    PutNumber(text, &at, (uint32_t)local.tm_min, 2, '0');
+    PutDigits(text, &at, (uint32_t)local.tm_min, 2);
     text[at++] = ':';
-    PutNumber(text, &at, (uint32_t)local.tm_sec, 2, '0');
+    PutDigits(text, &at, (uint32_t)local.tm_sec, 2);
     if (capacity == 0) return;
     if (at >= capacity) at = capacity - 1;
     std::memcpy(buffer, text, at);

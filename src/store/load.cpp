@@ -18,6 +18,7 @@ struct DataItem {
     uint32_t order;     // position in the search, so the first one wins
     DWORD attributes;
     WCHAR* name;        // the item's file name, which the machine-readable listings give
+    bool taken;         // the name belongs to an entry now
 };
 
 typedef GrowArray<DataItem, DataItem, PlainPolicy> DataItemTable;
@@ -27,7 +28,7 @@ uint64_t DataItemKey(WCHAR letter, uint32_t number) { return ((uint64_t)letter <
 bool AddDataItem(DataItemTable* table, uint64_t key, const WIN32_FIND_DATAW& found) {
     WCHAR* name = WideDuplicate(found.cFileName);
     if (name == nullptr) return false;
-    if (table->Add(DataItem{key, (uint32_t)table->Length(), found.dwFileAttributes, name}) >= 0) return true;
+    if (table->Add(DataItem{key, (uint32_t)table->Length(), found.dwFileAttributes, name, false}) >= 0) return true;
     MemFree(name);
     return false;
 }
@@ -62,7 +63,7 @@ StoreStatus ReadDataItems(const Bin* bin, DataItemTable* table) {
 
 // The first data item of (letter, number) in search order, as a search
 // for that one record would have found it.
-const DataItem* LookUpDataItem(const DataItemTable* table, WCHAR letter, uint32_t number) {
+DataItem* LookUpDataItem(DataItemTable* table, WCHAR letter, uint32_t number) {
     uint64_t key = DataItemKey(WideLowerAscii(letter), number);
     int32_t low = 0, high = table->Length();
     while (low < high) {
@@ -104,15 +105,20 @@ bool AppendEntry(Bin* bin, BinEntry* entry) {
     return false;
 }
 
-// The table's cells are plain; the names they hold are freed here.
+// The table's cells are plain; the names they hold, where no entry took
+// them, are freed here.
 void FreeDataItemNames(DataItemTable* table) {
-    for (int32_t i = 0; i < table->Length(); ++i) MemFree(table->At(i).name);
+    for (int32_t i = 0; i < table->Length(); ++i)
+        if (!table->At(i).taken) MemFree(table->At(i).name);
 }
 
-BinEntry* EntryFromRecord(const IndexRecord& record, const DataItem* item) {
+// The first entry of a data item takes its name over; another record of
+// the same item (a damaged index) gets a copy.
+BinEntry* EntryFromRecord(const IndexRecord& record, DataItem* item) {
     BinEntry* entry = NewEntry();
     if (entry == nullptr) return nullptr;
-    entry->itemName = WideDuplicate(item->name);
+    entry->itemName = item->taken ? WideDuplicate(item->name) : item->name;
+    item->taken = true;
     if (record.hasWidePath)
         entry->widePath = WideDuplicate(record.widePath);
     else
@@ -138,7 +144,7 @@ bool ReadRecord(uint8_t* buffer, uint32_t recordSize, FILE* stream, bool* ok) {
     return false;
 }
 
-StoreStatus ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const DataItemTable* table) {
+StoreStatus ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, DataItemTable* table) {
     uint8_t* buffer = static_cast<uint8_t*>(MemAlloc(recordSize));
     if (buffer == nullptr) return STORE_NO_MEMORY;
     StoreStatus result = STORE_OK;
@@ -149,7 +155,7 @@ StoreStatus ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, const 
         IndexRecord record;
         DecodeIndexRecord(buffer, recordSize, &record);
         if (!record.live) continue;
-        const DataItem* item =
+        DataItem* item =
             LookUpDataItem(table, DriveLetterOf(record.driveNumber), record.recordNumber);
         if (item == nullptr) continue;  // its item has left the bin folder
         BinEntry* entry = EntryFromRecord(record, item);

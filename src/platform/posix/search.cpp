@@ -60,6 +60,7 @@ struct Search {
     IgnoredFolders ignored = {};
     FoundEntries entries;
     NamePool names;
+    int32_t* order = nullptr;  // the entries' indexes in the order given, once sorted (std::free)
 };
 
 // The folder a search reads: its Unix path, and, while its entries are
@@ -109,14 +110,14 @@ SortKey KeyOf(const Search* search, int32_t index) {
     return key;
 }
 
-// Sorts the entries from `first` on; false when memory runs out (the
-// entries then stay as read).
+// Orders the entries from `first` on (search->order); false when memory
+// runs out.
 bool SortEntries(Search* search, int32_t first) {
     int32_t count = search->entries.Length() - first;
     if (count < 2) return true;
     SortKey* keys = static_cast<SortKey*>(std::malloc(sizeof(SortKey) * (size_t)count));
-    FoundEntry* sorted = static_cast<FoundEntry*>(std::malloc(sizeof(FoundEntry) * (size_t)count));
-    bool ok = keys != nullptr && sorted != nullptr;
+    search->order = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * (size_t)search->entries.Length()));
+    bool ok = keys != nullptr && search->order != nullptr;
     if (ok) {
         for (int32_t i = 0; i < count; ++i) keys[i] = KeyOf(search, first + i);
         std::sort(keys, keys + count, [search](const SortKey& a, const SortKey& b) {
@@ -126,11 +127,10 @@ bool SortEntries(Search* search, int32_t first) {
             int order = CompareEntries(search, entries[a.entry], entries[b.entry]);
             return order != 0 ? order < 0 : a.entry < b.entry;
         });
-        for (int32_t i = 0; i < count; ++i) sorted[i] = search->entries.storage[keys[i].entry];
-        std::memcpy(search->entries.storage + first, sorted, sizeof(FoundEntry) * (size_t)count);
+        for (int32_t i = 0; i < first; ++i) search->order[i] = i;
+        for (int32_t i = 0; i < count; ++i) search->order[first + i] = keys[i].entry;
     }
     std::free(keys);
-    std::free(sorted);
     return ok;
 }
 
@@ -161,6 +161,7 @@ bool AddFound(Search* search, const FileInfo& info, const WCHAR* name, size_t le
 void FreeSearch(Search* search) {
     if (search == nullptr) return;
     search->magic = 0;
+    std::free(search->order);
     delete search;
 }
 
@@ -356,7 +357,8 @@ const FoundEntry* TakeNext(HANDLE handle, const WCHAR** name) {
         SetLastError(ERROR_NO_MORE_FILES);
         return nullptr;
     }
-    const FoundEntry* entry = &search->entries.storage[search->next++];
+    int32_t at = search->next++;
+    const FoundEntry* entry = &search->entries.storage[search->order != nullptr ? search->order[at] : at];
     *name = NameOf(search, *entry);
     return entry;
 }

@@ -64,7 +64,17 @@ size_t EncodeUtf8(const WCHAR* text, size_t length, char* out, size_t capacity) 
     for (size_t i = 0; i < length; ++i) {
         // A run of ASCII, most of any text, is copied as it is.
         if (out != nullptr && !full && text[i] < 0x80) {
-            while (i < length && text[i] < 0x80 && n < capacity) out[n++] = (char)text[i++];
+            size_t room = capacity - n < length - i ? capacity - n : length - i;
+            size_t end = i;
+            // Four units at a time, while all four are ASCII.
+            for (uint64_t units; end + 4 <= i + room; end += 4) {
+                std::memcpy(&units, text + end, sizeof units);
+                if ((units & 0xFF80FF80FF80FF80ull) != 0) break;
+            }
+            while (end < i + room && text[end] < 0x80) ++end;
+            for (size_t k = i; k < end; ++k) out[n + k - i] = (char)text[k];
+            n += end - i;
+            i = end;
             if (i == length) break;
             if (text[i] < 0x80) full = true;  // no room left
         }
