@@ -1,6 +1,7 @@
 // Names on the POSIX backend as Wine sees them: its generated 8.3 names,
 // its mask match, and the lookup of a name in a Unix folder without regard
-// to case, with the names of one big folder kept between calls.
+// to case, with the names of a few big folders kept between calls and the
+// names a missed lookup read handed to the next search of that folder.
 #include <dirent.h>
 #include <errno.h>
 #include <sys/stat.h>

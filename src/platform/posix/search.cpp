@@ -257,7 +257,7 @@ DWORD AddMatchingEntries(Search* search, SearchFolder* folder, const WCHAR* mask
     char* names = nullptr;
     size_t bytes = 0;
     if (fd < 0 || fstat(fd, &folder->open.status) != 0) {
-        // Listed as empty, as before the folder could be read.
+        // A folder that cannot be opened lists as empty, as it always has.
     } else if (TakeFolderNames(folder->open.status, &names, &bytes)) {
         if (!AddMatchingNames(search, *folder, names, bytes, mask, maskLength)) error = ERROR_NOT_ENOUGH_MEMORY;
         std::free(names);
