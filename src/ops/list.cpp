@@ -44,15 +44,6 @@ void PutNumber(Unit* text, size_t* at, uint32_t value, int digits, char pad) {
     while (n > 0) text[(*at)++] = (Unit)reversed[--n];
 }
 
-// Appends exactly `digits` digits of `value` (below 10^digits).
-void PutDigits(char* text, size_t* at, uint32_t value, int digits) {
-    for (int i = digits - 1; i >= 0; --i) {
-        text[*at + (size_t)i] = (char)('0' + value % 10);
-        value /= 10;
-    }
-    *at += (size_t)digits;
-}
-
 void PutText(WCHAR* text, size_t* at, const char* part) {
     while (*part != 0) text[(*at)++] = (WCHAR)(unsigned char)*part++;
 }
@@ -123,17 +114,17 @@ void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
     }
     char text[24];
     size_t at = 0;
-    PutDigits(text, &at, (uint32_t)(local.tm_year + 1900), 4);
+    PutNumber(text, &at, (uint32_t)(local.tm_year + 1900), 4, '0');
     text[at++] = '/';
-    PutDigits(text, &at, (uint32_t)(local.tm_mon + 1), 2);
+    PutNumber(text, &at, (uint32_t)(local.tm_mon + 1), 2, '0');
     text[at++] = '/';
-    PutDigits(text, &at, (uint32_t)local.tm_mday, 2);
+    PutNumber(text, &at, (uint32_t)local.tm_mday, 2, '0');
     text[at++] = ' ';
-    PutDigits(text, &at, (uint32_t)local.tm_hour, 2);
+    PutNumber(text, &at, (uint32_t)local.tm_hour, 2, '0');
     text[at++] = ':';
-    PutDigits(text, &at, (uint32_t)local.tm_min, 2);
+    PutNumber(text, &at, (uint32_t)local.tm_min, 2, '0');
     text[at++] = ':';
-    PutDigits(text, &at, (uint32_t)local.tm_sec, 2);
+    PutNumber(text, &at, (uint32_t)local.tm_sec, 2, '0');
     if (capacity == 0) return;
     if (at >= capacity) at = capacity - 1;
     std::memcpy(buffer, text, at);

@@ -103,6 +103,14 @@ struct GrowArray {
         length = count;
     }
 
+    // Room for `more` cells past the last, growing as Add does; false
+    // (nothing changed) when memory runs out.
+    bool Reserve(int32_t more) {
+        while (capacity - length < more)
+            if (!Grow()) return false;
+        return true;
+    }
+
     // Twice the cells, or false (nothing changed) when memory runs out or
     // the count would overflow.
     bool Grow() {

@@ -268,37 +268,24 @@ bool ScannedBefore(const struct stat& info) {
 // the time changes they are the folder's names. Any change of a name by this
 // process drops them.
 struct ReadNames {
-    bool valid;
-    dev_t device;
-    ino_t inode;
-    struct timespec modified;
-    char* bytes;
-    size_t used;
-    size_t capacity;
-    size_t count;
+    dev_t device = 0;
+    ino_t inode = 0;
+    struct timespec modified = {};
+    UnixNames names;  // none: nothing kept
+    size_t count = 0;
 };
 
 ReadNames sReadNames;
 
-void DropReadNames(ReadNames* names) {
-    std::free(names->bytes);
-    *names = ReadNames();
-}
+void DropReadNames(ReadNames* read) { *read = ReadNames(); }
 
 // Appends a name; false when memory runs out.
-bool KeepReadName(ReadNames* names, const char* name) {
-    size_t length = std::strlen(name) + 1;
-    if (names->used + length > names->capacity) {
-        size_t capacity = names->capacity < 4096 ? 4096 : names->capacity;
-        while (capacity < names->used + length) capacity *= 2;
-        char* grown = static_cast<char*>(std::realloc(names->bytes, capacity));
-        if (grown == nullptr) return false;
-        names->bytes = grown;
-        names->capacity = capacity;
-    }
-    std::memcpy(names->bytes + names->used, name, length);
-    names->used += length;
-    ++names->count;
+bool KeepReadName(ReadNames* read, const char* name) {
+    int32_t length = (int32_t)std::strlen(name) + 1;
+    if (!read->names.Reserve(length)) return false;
+    std::memcpy(read->names.storage + read->names.length, name, (size_t)length);
+    read->names.length += length;
+    ++read->count;
     return true;
 }
 
@@ -426,15 +413,11 @@ void ForgetFolderCache() {
     DropReadNames(&sReadNames);
 }
 
-bool TakeFolderNames(const struct stat& now, char** names, size_t* bytes) {
+bool TakeFolderNames(const struct stat& now, UnixNames* names) {
     ReadNames& read = sReadNames;
-    if (!read.valid || read.device != now.st_dev || read.inode != now.st_ino) return false;
+    if (read.names.Length() == 0 || read.device != now.st_dev || read.inode != now.st_ino) return false;
     bool current = SameTime(read.modified, now.st_mtim);
-    if (current) {
-        *names = read.bytes;
-        *bytes = read.used;
-        read.bytes = nullptr;
-    }
+    if (current) *names = std::move(read.names);
     DropReadNames(&read);
     return current;
 }
@@ -506,7 +489,7 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
     }
     DIR* directory = opendir(folder);
     if (directory == nullptr) return false;
-    ReadNames read = {};
+    ReadNames read;
     struct stat before;
     bool keep = fstat(dirfd(directory), &before) == 0;
     // Every name of a big folder is compared for each new name made in it,
@@ -549,14 +532,10 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
     }
     closedir(directory);
     if (keep && !matched && read.count >= FOLDER_CACHE_MIN_NAMES) {
-        read.valid = true;
         read.device = before.st_dev;
         read.inode = before.st_ino;
         read.modified = before.st_mtim;
-        DropReadNames(&sReadNames);
-        sReadNames = read;
-    } else {
-        DropReadNames(&read);
+        sReadNames = std::move(read);
     }
     return matched;
 }

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/arrays.h"
 #include "platform/sysapi.h"
 #include "platform/wide.h"
 
@@ -190,10 +191,10 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
 // The names that a lookup of a missing name read from a big folder, handed
 // once to the next search of that folder, which would otherwise read it
 // again at once (a listing looks for desktop.ini, then searches the bin
-// folder). True, with the names (each zero-terminated, one after another,
-// `bytes` in all; the caller frees them with std::free), when the folder
-// whose status is `now` is the one read and unchanged since.
-bool TakeFolderNames(const struct stat& now, char** names, size_t* bytes);
+// folder). True, with the names (each zero-terminated, one after another),
+// when the folder whose status is `now` is the one read and unchanged since.
+typedef GrowArray<char, char, PlainPolicy, SystemHeap> UnixNames;
+bool TakeFolderNames(const struct stat& now, UnixNames* names);
 // The kept names of a big folder follow this process's own changes.
 void NoteNameAdded(const char* path);
 void NoteNameRemoved(const char* path);

@@ -146,8 +146,7 @@ bool AddFound(Search* search, const FileInfo& info, const WCHAR* name, size_t le
     NamePool& names = search->names;
     int32_t used = names.Length();
     int32_t units = (int32_t)(2 * length + 1);
-    while (names.capacity - used < units)
-        if (!names.Grow()) return false;
+    if (!names.Reserve(units)) return false;
     WCHAR* at = names.storage + used;
     std::memcpy(at, name, length * sizeof(WCHAR));
     at[length] = 0;
@@ -224,12 +223,11 @@ bool AddIfMatching(Search* search, const SearchFolder& folder, const char* unixN
     return AddFound(search, info, name, length, shortName);
 }
 
-// Adds the matching entries among `names` (each zero-terminated, one after
-// another); false when memory runs out.
-bool AddMatchingNames(Search* search, const SearchFolder& folder, const char* names, size_t bytes,
-                      const WCHAR* mask, size_t maskLength) {
-    for (size_t at = 0; at < bytes; at += std::strlen(names + at) + 1)
-        if (!AddIfMatching(search, folder, names + at, nullptr, mask, maskLength)) return false;
+// Adds the matching entries among `names`; false when memory runs out.
+bool AddMatchingNames(Search* search, const SearchFolder& folder, const UnixNames& names, const WCHAR* mask,
+                      size_t maskLength) {
+    for (int32_t at = 0; at < names.Length(); at += (int32_t)std::strlen(names.storage + at) + 1)
+        if (!AddIfMatching(search, folder, names.storage + at, nullptr, mask, maskLength)) return false;
     return true;
 }
 
@@ -254,13 +252,11 @@ DWORD AddMatchingEntries(Search* search, SearchFolder* folder, const WCHAR* mask
     DWORD error = 0;
     int fd = open(folder->path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     folder->open.fd = fd;
-    char* names = nullptr;
-    size_t bytes = 0;
+    UnixNames names;
     if (fd < 0 || fstat(fd, &folder->open.status) != 0) {
         // A folder that cannot be opened lists as empty, as it always has.
-    } else if (TakeFolderNames(folder->open.status, &names, &bytes)) {
-        if (!AddMatchingNames(search, *folder, names, bytes, mask, maskLength)) error = ERROR_NOT_ENOUGH_MEMORY;
-        std::free(names);
+    } else if (TakeFolderNames(folder->open.status, &names)) {
+        if (!AddMatchingNames(search, *folder, names, mask, maskLength)) error = ERROR_NOT_ENOUGH_MEMORY;
     } else if (DIR* directory = fdopendir(fd)) {
         error = AddMatchingRead(search, *folder, directory, mask, maskLength);
         closedir(directory);  // closes fd
