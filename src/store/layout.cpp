@@ -40,8 +40,8 @@ void WriteLe64(uint8_t* bytes, uint64_t value) {
 }
 
 size_t ReadAnsiField(const uint8_t* field, size_t units, char* text) {
-    size_t length = 0;
-    while (length < units && field[length] != 0) ++length;
+    const void* end = std::memchr(field, 0, units);
+    size_t length = end != nullptr ? (size_t)(static_cast<const uint8_t*>(end) - field) : units;
     std::memcpy(text, field, length);
     text[length] = 0;
     return length;
@@ -49,11 +49,10 @@ size_t ReadAnsiField(const uint8_t* field, size_t units, char* text) {
 
 size_t ReadWideField(const uint8_t* field, size_t units, WCHAR* text) {
     size_t length = 0;
-    for (; length < units; ++length) {
-        WCHAR unit = (WCHAR)ReadLe16(field + 2 * length);
-        if (unit == 0) break;
-        text[length] = unit;
-    }
+    while (length < units && (field[2 * length] | field[2 * length + 1]) != 0) ++length;
+    // Measured first, so that the copy has no early way out and goes many
+    // units at a time.
+    for (size_t i = 0; i < length; ++i) text[i] = (WCHAR)ReadLe16(field + 2 * i);
     text[length] = 0;
     return length;
 }

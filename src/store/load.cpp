@@ -61,19 +61,52 @@ StoreStatus ReadDataItems(const Bin* bin, DataItemTable* table) {
     return result;
 }
 
-// The first data item of (letter, number) in search order, as a search
-// for that one record would have found it.
-DataItem* LookUpDataItem(DataItemTable* table, WCHAR letter, uint32_t number) {
-    uint64_t key = DataItemKey(WideLowerAscii(letter), number);
-    int32_t low = 0, high = table->Length();
+// The position of the first item whose key is not below `key`. Records
+// mostly come in the order of their numbers, so the search starts where
+// the one before ended and widens its steps from there: a bin read in order
+// touches its items in order, and any other order costs a binary search.
+int32_t FirstNotBelow(const DataItemTable* table, int32_t from, uint64_t key) {
+    const DataItem* items = table->storage;
+    int32_t count = table->Length();
+    int32_t low = 0, high = count;  // the answer lies in [low, high]
+    if (from < count && items[from].key < key) {
+        low = from + 1;
+        for (int64_t step = 1; from + step < count; step *= 2) {
+            int32_t probe = (int32_t)(from + step);
+            if (items[probe].key >= key) {
+                high = probe;
+                break;
+            }
+            low = probe + 1;
+        }
+    } else if (from < count) {
+        high = from;
+        for (int64_t step = 1; from - step >= 0; step *= 2) {
+            int32_t probe = (int32_t)(from - step);
+            if (items[probe].key < key) {
+                low = probe + 1;
+                break;
+            }
+            high = probe;
+        }
+    }
     while (low < high) {
         int32_t middle = low + (high - low) / 2;
-        if (table->storage[middle].key < key)
+        if (items[middle].key < key)
             low = middle + 1;
         else
             high = middle;
     }
-    return (low < table->Length() && table->storage[low].key == key) ? &table->storage[low] : nullptr;
+    return low;
+}
+
+// The first data item of (letter, number) in search order, as a search
+// for that one record would have found it; `*finger` is where the lookup
+// before ended.
+DataItem* LookUpDataItem(DataItemTable* table, int32_t* finger, WCHAR letter, uint32_t number) {
+    uint64_t key = DataItemKey(WideLowerAscii(letter), number);
+    *finger = FirstNotBelow(table, *finger, key);
+    return (*finger < table->Length() && table->storage[*finger].key == key) ? &table->storage[*finger] : nullptr;
 }
 
 // Two texts that may be absent: both absent, or both there and equal.
@@ -149,6 +182,7 @@ StoreStatus ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, DataIt
     if (buffer == nullptr) return STORE_NO_MEMORY;
     StoreStatus result = STORE_OK;
     bool readOk = true;
+    int32_t finger = 0;
     // A trailing piece shorter than a record is the normal end; a read that
     // fails is not.
     while (result == STORE_OK && ReadRecord(buffer, recordSize, stream, &readOk)) {
@@ -156,7 +190,7 @@ StoreStatus ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, DataIt
         DecodeIndexRecord(buffer, recordSize, &record);
         if (!record.live) continue;
         DataItem* item =
-            LookUpDataItem(table, DriveLetterOf(record.driveNumber), record.recordNumber);
+            LookUpDataItem(table, &finger, DriveLetterOf(record.driveNumber), record.recordNumber);
         if (item == nullptr) continue;  // its item has left the bin folder
         BinEntry* entry = EntryFromRecord(record, item);
         if (entry == nullptr || !AppendEntry(bin, entry)) result = STORE_NO_MEMORY;
@@ -166,7 +200,9 @@ StoreStatus ReadIndexRecords(Bin* bin, FILE* stream, uint32_t recordSize, DataIt
     return result;
 }
 
-const size_t INDEX_READ_AHEAD_BYTES = 256 * 1024;
+// Small enough to stay in the processor's cache between reads: copying a
+// big index through a buffer four times this size took longer.
+const size_t INDEX_READ_AHEAD_BYTES = 64 * 1024;
 
 StoreStatus LoadIndexEntries(Bin* bin) {
     FILE* stream = OpenIndexFile(bin, nullptr);

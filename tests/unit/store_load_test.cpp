@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,50 @@ TEST_F(StoreDisk, OneFolderSearchServesEveryRecord) {
     EXPECT_EQ(1u, disk.log.size());  // no other search at all
     for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i)
         ASSERT_NE(0u, Entry(i)->recordNumber % 3) << i;
+}
+
+// Records in every order a lookup may meet: rising and falling runs, jumps,
+// repeats, the extreme numbers, other drives and items that are missing.
+// Each record finds its own item, and of two files of one record the first
+// in search order.
+TEST_F(StoreDisk, RecordsInAnyOrderFindTheirOwnItems) {
+    gRun.bin.format = FORMAT_INFO2;
+    std::mt19937 random(7);
+    std::vector<uint32_t> present;
+    for (uint32_t n = 0; n < 400; ++n)
+        if (random() % 4 != 0) present.push_back(n * 3);
+    present.push_back(0xFFFFFFFFu);
+    for (uint32_t n : present) AddNode(In(u"Dc" + fakedisk::Widen(std::to_string(n)) + u".zzz"), ATTR_FILE);
+    AddNode(In(u"Dc9.aaa"), ATTR_FILE);  // before Dc9.zzz in search order
+    AddNode(In(u"Dd5.txt"), ATTR_FILE);
+    std::vector<Record> records;
+    auto add = [&](uint32_t number, uint32_t drive) { records.push_back(Rec("C:\f", u"C:\f", number, drive)); };
+    for (uint32_t n = 0; n < 200 * 3; n += 3) {
+        add(n, 2);  // rising, some twice in a row
+        if (n % 5 == 0) add(n, 2);
+    }
+    for (uint32_t n = 1200; n >= 600; n -= 3) add(n, 2);          // falling
+    for (int i = 0; i < 300; ++i) add((uint32_t)(random() % 1300), 2);  // jumps and repeats
+    add(0xFFFFFFFFu, 2);
+    add(0, 2);
+    add(5, 3);
+    add(0xFFFFFFFFu, 3);  // the same number on a drive without it
+    WriteIndex(u"INFO2", 800, records);
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+
+    std::vector<std::u16string> expected;
+    for (const Record& record : records) {
+        if (record.drive == 3) {
+            if (record.number == 5) expected.push_back(u"Dd5.txt");
+        } else if (record.number == 9) {
+            expected.push_back(u"Dc9.aaa");
+        } else if (std::count(present.begin(), present.end(), record.number) != 0) {
+            expected.push_back(u"Dc" + fakedisk::Widen(std::to_string(record.number)) + u".zzz");
+        }
+    }
+    ASSERT_EQ((int32_t)expected.size(), gRun.bin.entries.Length());
+    for (int32_t i = 0; i < gRun.bin.entries.Length(); ++i)
+        ASSERT_EQ(expected[i], Wide16(Entry(i)->itemName)) << i;
 }
 
 TEST_F(StoreDisk, DamagedIndexesFailWithoutSearching) {
