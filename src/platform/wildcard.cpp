@@ -1,6 +1,17 @@
 // Matching a name against a mask with the system's wildcards.
 #include "platform/wide.h"
 
+namespace {
+
+// ASCII is folded here, as every case table folds it; only other
+// characters need the system's table. Each name of a big folder is matched.
+WCHAR Fold(WCHAR ch) {
+    if (ch >= 0x80) return WideUpcase(ch);
+    return ch >= 'a' && ch <= 'z' ? (WCHAR)(ch - 'a' + 'A') : ch;
+}
+
+}  // namespace
+
 // Wine's match: a '*' skips to the next character equal to the one after it
 // and retries one further on after a mismatch; a '?' takes any one
 // character. Once the name is used up, trailing '.' and '*' of the mask
@@ -15,12 +26,12 @@ bool WildcardMatch(const WCHAR* name, size_t nameLength, const WCHAR* mask, size
             while (mask < maskEnd && *mask == '*') ++mask;
             if (mask == maskEnd) return true;
             afterStar = mask;
-            while (name < nameEnd && WideUpcase(*name) != WideUpcase(*mask)) ++name;
+            while (name < nameEnd && Fold(*name) != Fold(*mask)) ++name;
             retry = name;
         } else if (*mask == '?') {
             ++mask;
             ++name;
-        } else if (WideUpcase(*mask) == WideUpcase(*name)) {
+        } else if (Fold(*mask) == Fold(*name)) {
             ++mask;
             ++name;
             if (mask == maskEnd) {

@@ -112,6 +112,29 @@ TEST_F(OutputTest, ColumnWidthIsTheAnsiCodePagesByteCount) {
     for (const Width& c : cases) EXPECT_EQ(ShownAnsiWidth(c.text), c.width) << c.width;
 }
 
+// Every unit in a path: controls (below 0x20, 0x7F to 0x9F) shown as '?',
+// the rest as they are, the width that of the code page (single- and
+// double-byte); a path longer than the room is refused whole.
+TEST_F(OutputTest, ShownTextMasksExactlyTheControlsAndFitsItsRoom) {
+    for (const char* locale : {"C.UTF-8", "ja_JP.UTF-8"}) {
+        if (!UseLocale(locale)) {
+            ASSERT_STRNE(locale, "C.UTF-8");  // only the Japanese locale may be missing
+            continue;
+        }
+        for (uint32_t unit = 1; unit <= 0xFFFF; ++unit) {
+            const WCHAR text[] = {'a', 'b', (WCHAR)unit, 'c', 'd', 'e', 0};
+            WCHAR out[8] = {0};
+            size_t length = 0, width = 0;
+            ASSERT_TRUE(CopyShownText(out, 6, text, &length, &width));
+            bool control = unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+            ASSERT_EQ(out[2], control ? (WCHAR)'?' : (WCHAR)unit) << unit;
+            ASSERT_EQ(length, 6u);
+            ASSERT_EQ(width, ShownAnsiWidth(text)) << unit;
+            EXPECT_FALSE(CopyShownText(out, 5, text, &length, &width));
+        }
+    }
+}
+
 TEST_F(OutputTest, ColumnWidthUnderCodePage932) {
     if (!UseLocale("ja_JP.UTF-8")) GTEST_SKIP() << "no ja_JP.UTF-8 locale";
     const Width cases[] = {
