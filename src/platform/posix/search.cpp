@@ -165,7 +165,8 @@ bool AddFound(Search* search, const FileInfo& info, const WCHAR* name, size_t le
     WCHAR* at = names.storage + used;
     std::memcpy(at, name, length * sizeof(WCHAR));
     at[length] = 0;
-    for (size_t i = 0; i < length; ++i) at[length + 1 + i] = name[i] < 0x80 ? WideUpperAscii(name[i]) : Upcase(name[i]);
+    for (size_t i = 0; i < length; ++i)
+        at[length + 1 + i] = name[i] < 0x80 ? WideUpperAscii(name[i]) : Upcase(name[i]);
     names.length = used + units;
     if (search->entries.Add(entry) >= 0) return true;
     names.length = used;
