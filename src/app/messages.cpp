@@ -168,6 +168,9 @@ const WCHAR* const CATALOGUE[MSG_COUNT][2] = {
     // MSG_SELECTED_DELETED
     {WIDE("選択したデータをごみ箱から削除しました。\n"),
      WIDE("The selected files have been deleted from the Recycle Bin.\n")},
+    // MSG_ERR_OUTPUT_FAILED
+    {WIDE("エラー: 一覧を書き出せませんでした。\n"),
+     WIDE("Error: Writing the listing failed.\n")},
 };
 
 // Most messages fit here, so printing needs no heap (and still works when

@@ -54,6 +54,7 @@ enum ExitCode : int32_t {
     EXIT_EMPTY_FAILED = 64,
     EXIT_CREATE_FAILED = 65,
     EXIT_BIN_BUSY = 66,
+    EXIT_OUTPUT_FAILED = 67,
     EXIT_NO_MEMORY = 254,
     EXIT_UNKNOWN = 255,
 };

@@ -131,9 +131,11 @@ void FormatDeletionTime(uint64_t fileTime, char* buffer, size_t capacity) {
     buffer[at] = 0;
 }
 
+namespace {
+
 // A selection lists the entries it takes, each with its number in the full
 // listing, so that the number can be used afterwards.
-void ListEntries() {
+void WriteListing() {
     PositionArray chosen;
     bool selecting = HasSelection(gRun.selection);
     if (selecting && !SelectEntries(&gRun.bin, &chosen)) return;
@@ -156,4 +158,18 @@ void ListEntries() {
         int32_t i = selecting ? chosen.At(k) : k;
         PrintEntryLine(static_cast<const BinEntry*>(gRun.bin.entries.At(i)), i + 1, width);
     }
+}
+
+}  // namespace
+
+// The listing is the command's result: one that could not be written out
+// (a full disk, a closed pipe) is a failure, not a success. The message
+// goes where text goes, which for a data listing is standard error.
+void ListEntries() {
+    WriteListing();
+    bool written = gRun.listFormat == LIST_TABLE ? FlushOutput() : FlushData();
+    if (written) return;
+    PrintCatalogue(MSG_ERR_OUTPUT_FAILED);
+    FlushOutput();
+    if (gRun.exitCode < EXIT_FIRST_ERROR) gRun.exitCode = EXIT_OUTPUT_FAILED;
 }

@@ -17,7 +17,8 @@
 // program ends. Never allocates, so a report still shows when memory has
 // run out.
 void WriteOutput(const WCHAR* text, size_t length);
-void FlushOutput();
+// Writes out what waits; false once a write of standard output has failed.
+bool FlushOutput();
 
 // Standard output for data alone (the machine-readable listings).
 // SplitDataOutput, called before anything is written, sends all later text

@@ -237,9 +237,11 @@ void WriteOutput(const WCHAR* text, size_t length) {
     if (length > 0) WriteAnsi(text, length);
 }
 
-void FlushOutput() {
+// A console that fails takes the ANSI bytes instead (DrainConsole), so a
+// failed write always shows on stdout.
+bool FlushOutput() {
     if (sOutputKind == OUTPUT_CONSOLE) DrainConsole(true);
-    std::fflush(stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
 // Data on standard output, text on standard error.

@@ -202,3 +202,33 @@ def long_listing(lang):
 
 CASES.append(shown_case("en a long listing on the .exe's console", [T_RECYCLER, "/view"], long_listing(EN),
                         console=True, unchanged=True, drives={"T": info2_bin(LONG_PATHS)}))
+
+
+def to_full_disk(folders, stdout_path):
+    """A before_run hook: standard output is /dev/full, where every write
+    fails; the output file is put back, empty, before the rig reads it."""
+    os.remove(stdout_path)
+    os.symlink("/dev/full", stdout_path)
+
+    def put_back():
+        os.remove(stdout_path)
+        open(stdout_path, "wb").close()
+    return put_back
+
+
+def told_on_stderr(lang):
+    """A data listing's messages are on stderr, the failure last of them."""
+    def check(result):
+        codec = "utf-8" if result.build == NATIVE else CODE_PAGE[lang]
+        text = result.stderr.decode(codec, "replace").replace("\r\n", "\n")
+        assert text.endswith(msg("MSG_ERR_OUTPUT_FAILED", lang)), f"stderr: {text!r}"
+    return check
+
+
+# A listing that cannot be written out is a failure (exit code 67), not a
+# success; the table's message is lost with the rest of stdout.
+for lang, more in [(EN, []), (EN, ["/json"]), (EN, ["/csv"]), (JA, ["/json"])]:
+    CASES.append(Case(f"{lang} a listing {' '.join(more) or 'table'} to a full disk fails",
+                      [T_RECYCLER, "/view"] + more, lang=lang, exit_code=67, data=bool(more),
+                      drives={"T": info2_bin(SCRIPT_PATHS[:2])}, before_run=to_full_disk, unchanged=True,
+                      check=told_on_stderr(lang) if more else None))

@@ -226,6 +226,9 @@ MESSAGES = (
     ('MSG_SELECTED_DELETED',
      'The selected files have been deleted from the Recycle Bin.\n',
      '選択したデータをごみ箱から削除しました。\n'),
+    ('MSG_ERR_OUTPUT_FAILED',
+     'Error: Writing the listing failed.\n',
+     'エラー: 一覧を書き出せませんでした。\n'),
 )
 
 

@@ -180,7 +180,7 @@ void WriteOutput(const WCHAR* text, size_t length) {
     }
 }
 
-void FlushOutput() { std::fflush(stdout); }
+bool FlushOutput() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
 
 // ---------------------------------------------------------------------------
 // Data on standard output, text on standard error.
