@@ -68,6 +68,7 @@ StoreStatus ReadDataItems(const Bin* bin, DataItemTable* table) {
 int32_t FirstNotBelow(const DataItemTable* table, int32_t from, uint64_t key) {
     const DataItem* items = table->storage;
     int32_t count = table->Length();
+    if (from >= count && count > 0) from = count - 1;  // the lookup before went past the last item
     int32_t low = 0, high = count;  // the answer lies in [low, high]
     if (from < count && items[from].key < key) {
         low = from + 1;

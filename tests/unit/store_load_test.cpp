@@ -209,6 +209,13 @@ TEST_F(StoreDisk, RecordsInAnyOrderFindTheirOwnItems) {
         ASSERT_EQ(expected[i], Wide16(Entry(i)->itemName)) << i;
 }
 
+TEST_F(StoreDisk, RecordsWithoutAnyItemLoadNothing) {
+    gRun.bin.format = FORMAT_INFO2;
+    WriteIndex(u"INFO2", 800, {Rec("C:\\a", u"C:\\a", 0, 2), Rec("C:\\b", u"C:\\b", 7, 2)});
+    ASSERT_TRUE(LoadEntries(&gRun.bin));
+    EXPECT_EQ(0, gRun.bin.entries.Length());
+}
+
 TEST_F(StoreDisk, DamagedIndexesFailWithoutSearching) {
     gRun.bin.format = FORMAT_INFO2;
     AddNode(In(u"Dc0.txt"), ATTR_FILE);
