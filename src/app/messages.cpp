@@ -179,7 +179,9 @@ const int STACK_WIDE_CHARS = 1024;
 
 // A name may hold control characters (C0, DEL, C1); printed as they are,
 // they would clear the screen, retitle the terminal or start a forged line.
-bool IsControlCharacter(uint32_t ch) { return ch < 0x20 || (ch >= 0x7F && ch <= 0x9F); }
+// DEL and C1 are one range test (below 0x7F the difference wraps), a form
+// the compiler takes many characters at a time.
+bool IsControlCharacter(uint32_t ch) { return ch < 0x20 || ch - 0x7F <= 0x9F - 0x7F; }
 const WCHAR SHOWN_CONTROL = '?';
 
 void MaskControls(WCHAR* text, size_t length) {
@@ -355,9 +357,7 @@ bool CopyShownText(WCHAR* out, size_t capacity, const WCHAR* text, size_t* lengt
     for (size_t i = 0; i < n; ++i) {
         WCHAR unit = text[i];
         bits |= unit;
-        // IsControlCharacter, in a form the compiler takes many at a time
-        bool control = unit < 0x20 || (WCHAR)(unit - 0x7F) <= 0x9F - 0x7F;
-        out[i] = control ? SHOWN_CONTROL : unit;
+        out[i] = IsControlCharacter(unit) ? SHOWN_CONTROL : unit;
     }
     *length = n;
     // ASCII is one byte in every ANSI code page.

@@ -237,5 +237,4 @@ void WriteEntriesAsData(const PositionArray* chosen) {
         if (!PutEntry(&line, static_cast<const BinEntry*>(gRun.bin.entries.At(position)), position + 1)) break;
         WriteData(line.bytes, line.length);
     }
-    FlushData();
 }

@@ -30,7 +30,7 @@ typedef GrowArray<int32_t, int32_t, PlainPolicy> PositionArray;
 // order. False when memory ran out (reported).
 bool SelectEntries(const Bin* bin, PositionArray* positions);
 // Writes the entries at `chosen` (every entry when null) as the run's data
-// format on standard output.
+// format on standard output; ListEntries writes it out and checks it.
 void WriteEntriesAsData(const PositionArray* chosen);
 
 // Copies of the entries at `positions`, taken before a change so that each

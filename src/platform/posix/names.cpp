@@ -164,19 +164,14 @@ void BuildFolderCache(const char* folder) {
     DIR* directory = opendir(folder);
     if (directory == nullptr) return;
     bool ok = true;
-    for (;;) {
-        errno = 0;
-        struct dirent* entry = readdir(directory);
-        if (entry == nullptr) {
-            ok = errno == 0;  // names read in part would hide the rest
-            break;
-        }
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    int error = 0;
+    while (struct dirent* entry = ReadFolderEntry(directory, &error)) {
         if (!AppendCachedName(&built, entry->d_name)) {
             ok = false;
             break;
         }
     }
+    ok = ok && error == 0;  // names read in part would hide the rest
     closedir(directory);
     if (!ok || (size_t)built.names.Length() < FOLDER_CACHE_MIN_NAMES) return;
     std::qsort(built.names.storage, (size_t)built.names.Length(), sizeof(CachedName), CompareCachedNames);
@@ -338,6 +333,15 @@ bool IsInvalidInShortName(WCHAR ch) {
 
 }  // namespace
 
+struct dirent* ReadFolderEntry(DIR* directory, int* error) {
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(directory);
+        *error = entry == nullptr ? errno : 0;
+        if (entry == nullptr || !IsDotName(entry->d_name)) return entry;
+    }
+}
+
 bool IsLegalShortName(const WCHAR* name, size_t length) {
     if (length > 12) return false;
     if (length > 0 && name[0] == '.') return length == 1 || (length == 2 && name[1] == '.');
@@ -498,14 +502,8 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
     bool asciiName = IsAsciiWide(name, length);
     bool mayBeShortName = HasTilde(name, length);
     bool matched = false;
-    for (;;) {
-        errno = 0;
-        struct dirent* entry = readdir(directory);
-        if (entry == nullptr) {
-            keep = keep && errno == 0;
-            break;
-        }
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    int error = 0;
+    while (struct dirent* entry = ReadFolderEntry(directory, &error)) {
         keep = keep && KeepReadName(&read, entry->d_name);
         size_t bytes = std::strlen(entry->d_name);
         if (asciiName && !mayBeShortName && IsAsciiBytes(entry->d_name, bytes)) {
@@ -531,7 +529,7 @@ bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found
         }
     }
     closedir(directory);
-    if (keep && !matched && read.count >= FOLDER_CACHE_MIN_NAMES) {
+    if (keep && error == 0 && !matched && read.count >= FOLDER_CACHE_MIN_NAMES) {
         read.device = before.st_dev;
         read.inode = before.st_ino;
         read.modified = before.st_mtim;

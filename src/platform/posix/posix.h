@@ -19,6 +19,7 @@
 #ifndef DUSTPAIL_PLATFORM_POSIX_POSIX_H
 #define DUSTPAIL_PLATFORM_POSIX_POSIX_H
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -188,6 +189,10 @@ bool HasInvalidNameChar(const WCHAR* text, size_t length);
 // entry equal to it without regard to case, or whose generated 8.3 name is.
 // The entry's own name goes to `found`.
 bool FindEntry(const char* folder, const WCHAR* name, size_t length, char* found, size_t capacity);
+// The next entry of `directory` other than "." and ".."; null at the end,
+// with *error the errno of a read that failed (0 at the true end: a folder
+// read in part would pass for a smaller one).
+struct dirent* ReadFolderEntry(DIR* directory, int* error);
 // The names that a lookup of a missing name read from a big folder, handed
 // once to the next search of that folder, which would otherwise read it
 // again at once (a listing looks for desktop.ini, then searches the bin

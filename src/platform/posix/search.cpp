@@ -3,7 +3,6 @@
 // call, matched by Wine's mask rules against each name and its 8.3 name,
 // and sorted as Wine sorts it.
 #include <dirent.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <sys/stat.h>
@@ -249,13 +248,10 @@ bool AddMatchingNames(Search* search, const SearchFolder& folder, const UnixName
 // that stopped the read (a folder read in part would pass for a smaller one).
 DWORD AddMatchingRead(Search* search, const SearchFolder& folder, DIR* directory, const WCHAR* mask,
                       size_t maskLength) {
-    for (;;) {
-        errno = 0;
-        struct dirent* entry = readdir(directory);
-        if (entry == nullptr) return errno == 0 ? 0 : ErrorFromErrno(errno);
-        if (IsDotName(entry->d_name)) continue;
+    int error = 0;
+    while (struct dirent* entry = ReadFolderEntry(directory, &error))
         if (!AddIfMatching(search, folder, entry->d_name, nullptr, mask, maskLength)) return ERROR_NOT_ENOUGH_MEMORY;
-    }
+    return error == 0 ? 0 : ErrorFromErrno(error);
 }
 
 // Adds the matching entries of the whole folder, sorted after the `dots`
